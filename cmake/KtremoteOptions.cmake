@@ -1,0 +1,29 @@
+# Compiler settings shared by every target of the project.
+
+# Warnings are errors in our own code. Third-party code (googletest) is built
+# without this function.
+function(ktremote_warnings target)
+  if(MSVC)
+    target_compile_options(${target} PRIVATE /W4 /WX)
+  else()
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+  endif()
+endfunction()
+
+if(KTREMOTE_SANITIZE)
+  set(_ktremote_san "-fsanitize=${KTREMOTE_SANITIZE}")
+  if(KTREMOTE_SANITIZE MATCHES "undefined")
+    string(APPEND _ktremote_san " -fno-sanitize-recover=undefined")
+  endif()
+  string(APPEND CMAKE_C_FLAGS " ${_ktremote_san} -fno-omit-frame-pointer")
+  string(APPEND CMAKE_CXX_FLAGS " ${_ktremote_san} -fno-omit-frame-pointer")
+  string(APPEND CMAKE_EXE_LINKER_FLAGS " ${_ktremote_san}")
+  string(APPEND CMAKE_SHARED_LINKER_FLAGS " ${_ktremote_san}")
+endif()
+
+# 64-bit builds deliver libktremote64, 32-bit builds libktremote.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(KTREMOTE_SHARED_TARGET ktremote64)
+else()
+  set(KTREMOTE_SHARED_TARGET ktremote)
+endif()

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Builds and runs every test: the 64-bit and 32-bit trees, then the whole
+# suite under ASan+UBSan and under TSan. Installs what is missing when run as
+# root on a fresh Debian 12 machine.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+scripts/setup.sh
+
+jobs=$(nproc)
+
+# build_and_test <tree> <cmake options...>
+build_and_test() {
+  local tree=$1; shift
+  echo "==== $tree"
+  cmake -S . -B "build/$tree" -G Ninja "$@" >"build/$tree.configure.log" 2>&1 \
+    || { cat "build/$tree.configure.log"; return 1; }
+  cmake --build "build/$tree" -j "$jobs"
+  ctest --test-dir "build/$tree" -j "$jobs" --output-on-failure --timeout 300 --no-tests=error
+}
+
+mkdir -p build
+build_and_test linux64 -DCMAKE_BUILD_TYPE=RelWithDebInfo
+build_and_test linux32 -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_FLAGS=-m32 -DCMAKE_CXX_FLAGS=-m32
+ASAN_OPTIONS="detect_leaks=1" LSAN_OPTIONS="suppressions=$root/tests/lsan.supp" \
+  UBSAN_OPTIONS="print_stacktrace=1" \
+  build_and_test asan -DCMAKE_BUILD_TYPE=Debug -DKTREMOTE_SANITIZE=address,undefined
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+  build_and_test tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKTREMOTE_SANITIZE=thread
+
+echo "==== all tests passed"

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <exception>
+
+namespace ktremote {
+
+// A failure raised inside a backend operation. It carries a result code for
+// diagnostics; the exported functions catch it and report their own fixed
+// code (usually KX_ERR_FAILED), so the value never reaches the host.
+class Failure : public std::exception {
+public:
+    explicit Failure(int code, const char* what = "ktremote failure") noexcept : code_(code), what_(what) {}
+    int code() const noexcept { return code_; }
+    const char* what() const noexcept override { return what_; }
+
+private:
+    int code_;
+    const char* what_;
+};
+
+[[noreturn]] inline void raise(int code, const char* what = "ktremote failure") { throw Failure(code, what); }
+
+} // namespace ktremote

@@ -1,0 +1,16 @@
+// The automation instance on platforms without COM: it can be created, so
+// that a host's code runs unchanged, but it can never connect.
+
+#include "InstanceFactory.h"
+#include "ktremote.h"
+
+namespace ktremote {
+
+class KTXDCOMInstance : public KTXInstance {
+public:
+    int Connect(const char*) override { return KX_ERR_APP_NOT_CREATED; }
+};
+
+KTXInstance* createAutomationInstance() { return newZeroFilled<KTXDCOMInstance>(); }
+
+} // namespace ktremote

@@ -1,0 +1,2 @@
+target_sources(ktremote_core PRIVATE
+  net/KTXNETInstance.cpp)
