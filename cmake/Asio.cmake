@@ -1,5 +1,6 @@
 # Standalone, header-only Asio from the system (Debian: libasio-dev).
-find_path(ASIO_INCLUDE_DIR asio.hpp REQUIRED)
+# Cross builds use the build machine's headers too (Asio is header-only).
+find_path(ASIO_INCLUDE_DIR asio.hpp HINTS /usr/include NO_CMAKE_FIND_ROOT_PATH REQUIRED)
 add_library(ktremote_asio INTERFACE)
 if(CMAKE_CROSSCOMPILING AND WIN32)
   # The mingw compilers do not search /usr/include, and adding it would pull in

@@ -6,7 +6,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
-scripts/setup.sh
+scripts/setup.sh windows
 
 jobs=$(nproc)
 
@@ -28,5 +28,6 @@ ASAN_OPTIONS="detect_leaks=1" LSAN_OPTIONS="suppressions=$root/tests/lsan.supp" 
   build_and_test asan -DCMAKE_BUILD_TYPE=Debug -DKTREMOTE_SANITIZE=address,undefined
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   build_and_test tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKTREMOTE_SANITIZE=thread
+scripts/test-windows.sh
 
 echo "==== all tests passed"
