@@ -1,0 +1,38 @@
+import os
+import sys
+from pathlib import Path
+
+import pytest
+
+# The package under test is the one on sys.path (an installed tree when the
+# test command runs this); the source tree is the fallback.
+try:
+    import ktremote  # noqa: F401
+except ImportError:
+    sys.path.insert(0, str(Path(__file__).resolve().parents[1]))
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+
+HEADER = Path(os.environ.get("KTREMOTE_HEADER",
+                             Path(__file__).resolve().parents[2] / "include" / "ktremote.h"))
+
+
+@pytest.fixture(scope="session")
+def header_text():
+    return HEADER.read_text()
+
+
+@pytest.fixture(scope="session")
+def lib():
+    import ktremote
+    return ktremote.Library()
+
+
+@pytest.fixture
+def fake():
+    from fakelib import FakeLibrary
+    library = FakeLibrary()
+    yield library
+    assert library.errors == []
+    assert library.texts == set(), "id texts were not freed"
+    assert library.arrays == set(), "id arrays were not given back"
