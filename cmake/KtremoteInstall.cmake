@@ -12,37 +12,37 @@
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-set(KTREMOTE_INSTALL_CMAKEDIR "${CMAKE_INSTALL_LIBDIR}/cmake/ktremote" CACHE STRING
-    "Where the CMake package files go, relative to the prefix")
-set(KTREMOTE_INSTALL_PYTHONDIR "lib/python3/dist-packages" CACHE STRING
-    "Where the Python package goes, relative to the prefix")
+# Both may be set on the command line; relative to the prefix.
+if(NOT DEFINED KTREMOTE_INSTALL_CMAKEDIR)
+  set(KTREMOTE_INSTALL_CMAKEDIR "${CMAKE_INSTALL_LIBDIR}/cmake/ktremote")
+endif()
+if(NOT DEFINED KTREMOTE_INSTALL_PYTHONDIR)
+  set(KTREMOTE_INSTALL_PYTHONDIR "lib/python3/dist-packages")
+endif()
 
 # -- library and headers
-# The export set is per word size: a 64-bit and a 32-bit build can be
-# installed into one prefix and each consumer gets the library it can load.
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(_ktremote_bits 64)
 else()
   set(_ktremote_bits 32)
 endif()
-install(TARGETS ${KTREMOTE_SHARED_TARGET} EXPORT ktremoteTargets${_ktremote_bits}
+install(TARGETS ${KTREMOTE_SHARED_TARGET} EXPORT ktremoteTargets
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT development
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
 install(FILES ${PROJECT_SOURCE_DIR}/include/ktremote.h ${PROJECT_SOURCE_DIR}/include/ktremote.hpp
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
 
-# -- CMake package
-install(EXPORT ktremoteTargets${_ktremote_bits} NAMESPACE ktremote::
-  FILE ktremoteTargets${_ktremote_bits}.cmake
+# -- CMake package, in the library directory: one per word size. Its version
+# file turns away consumers of the other word size, so that find_package
+# goes on to the package that fits.
+install(EXPORT ktremoteTargets NAMESPACE ktremote:: FILE ktremoteTargets.cmake
   DESTINATION ${KTREMOTE_INSTALL_CMAKEDIR} COMPONENT development)
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/ktremoteConfig.cmake.in
   ${PROJECT_BINARY_DIR}/ktremoteConfig.cmake
   INSTALL_DESTINATION ${KTREMOTE_INSTALL_CMAKEDIR})
-# The word size is checked by the package file itself (above), so the
-# version file must not reject the other word size.
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/ktremoteConfigVersion.cmake
-  VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion ARCH_INDEPENDENT)
+  VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/ktremoteConfig.cmake ${PROJECT_BINARY_DIR}/ktremoteConfigVersion.cmake
   DESTINATION ${KTREMOTE_INSTALL_CMAKEDIR} COMPONENT development)
 
@@ -68,11 +68,12 @@ endforeach()
 # -- Python package, with the relative way from it to the library.
 file(RELATIVE_PATH KTREMOTE_PYTHON_TO_LIB
   ${CMAKE_INSTALL_PREFIX}/${KTREMOTE_INSTALL_PYTHONDIR}/ktremote ${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR})
-configure_file(${CMAKE_CURRENT_LIST_DIR}/_installed.py.in ${PROJECT_BINARY_DIR}/python/_installed.py @ONLY)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/_installed.py.in
+  ${PROJECT_BINARY_DIR}/python/_installed${_ktremote_bits}.py @ONLY)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/python/ktremote
   DESTINATION ${KTREMOTE_INSTALL_PYTHONDIR} COMPONENT python
   PATTERN __pycache__ EXCLUDE)
-install(FILES ${PROJECT_BINARY_DIR}/python/_installed.py
+install(FILES ${PROJECT_BINARY_DIR}/python/_installed${_ktremote_bits}.py
   DESTINATION ${KTREMOTE_INSTALL_PYTHONDIR}/ktremote COMPONENT python)
 
 # -- documentation and example sources

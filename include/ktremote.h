@@ -182,7 +182,12 @@ KTREMOTE_API KX_ERROR_CODE ktconGetNextChannelIdSize(KTXInstance* instance, int*
  *  -9 or -4. */
 KTREMOTE_API KX_ERROR_CODE ktconGetNextChannelId(KTXInstance* instance, char* buffer);
 
-/* ---- Channel handles ---------------------------------------------------- */
+/* ---- Channel handles ----------------------------------------------------
+ * Channels are looked up in the channel list that the last
+ * ktconGetChannelCount, ktconEnumerateChannels or ktconInitChannelIdEnum
+ * fetched; before the first fetch the list is empty. Every fetch clears the
+ * transfer marks, so open the handles of the channels to measure after the
+ * last fetch. */
 
 /** Opens a handle on the channel with the given id and marks the channel for
  *  transfer. Stores the handle (or NULL) in *channel. Returns 0, -15 (no such

@@ -26,6 +26,7 @@ build_and_test linux64 -DCMAKE_BUILD_TYPE=RelWithDebInfo
 # tests, Debian package.
 tests/packaging/run.sh install build/linux64
 build_and_test linux32 -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_FLAGS=-m32 -DCMAKE_CXX_FLAGS=-m32
+tests/packaging/run.sh install32 build/linux32 build/linux64
 ASAN_OPTIONS="detect_leaks=1" LSAN_OPTIONS="suppressions=$root/tests/lsan.supp" \
   UBSAN_OPTIONS="print_stacktrace=1" \
   build_and_test asan -DCMAKE_BUILD_TYPE=Debug -DKTREMOTE_SANITIZE=address,undefined

@@ -16,6 +16,7 @@ from __future__ import annotations
 
 import ctypes
 import ctypes.util
+import importlib
 import os
 import sys
 import threading
@@ -103,8 +104,10 @@ def candidate_paths() -> list[Path]:
     here = Path(__file__).resolve().parent
     places = [here]
     try:
-        from . import _installed  # written by the install step
-        places.append((here / _installed.LIBRARY_DIR).resolve())
+        # Written by the install step of the tree of this word size.
+        bits = 8 * ctypes.sizeof(c_void_p)
+        installed = importlib.import_module(f"._installed{bits}", __package__)
+        places.append((here / installed.LIBRARY_DIR).resolve())
     except ImportError:
         pass
     return [place / name for place in places for name in _file_names()]

@@ -9,6 +9,9 @@
 #       it unpacks into a working tree (and, as root in CI, that it installs
 #       and removes cleanly). When the tree has ktsim, the three stream
 #       examples run against it.
+#   tests/packaging/run.sh install32 <32-bit-build-tree> <64-bit-build-tree>
+#       installs the 32-bit tree into the 64-bit tree's staging prefix and
+#       checks that 32-bit and 64-bit consumers each get their library.
 #   tests/packaging/run.sh python-asan <asan-build-tree>
 #       runs the Python tests against the library built with ASan+UBSan.
 set -euo pipefail
@@ -122,6 +125,32 @@ install)
     step "no ktsim in this tree: stream examples skipped"
   fi
   ;;
+install32)
+  # The 32-bit tree installed into the staging prefix of the 64-bit one:
+  # both libraries side by side, each consumer finds the one of its word size.
+  stage_tree=$(cd "${3:?64-bit build tree}" && pwd)
+  work="$tree/packaging"
+  stage="$stage_tree/packaging/stage"
+  rm -rf "$work"
+  mkdir -p "$work"
+  step "install the 32-bit library next to the 64-bit one"
+  cmake --install "$tree" --prefix "$stage" >"$work/install.log"
+  lib32=$(dirname "$(ls "$stage"/lib/i386-linux-gnu/libktremote.so.1 "$stage"/lib32/libktremote.so.1 2>/dev/null | head -n1)")
+  ls "$lib32"/libktremote.so.1 "$stage"/lib/libktremote64.so.1 >/dev/null
+  for bits in 32 64; do
+    step "$bits-bit example against the shared prefix"
+    cmake -S tests/packaging/consumer -B "$work/consumer$bits" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+      -DCMAKE_C_FLAGS=-m$bits -DCMAKE_CXX_FLAGS=-m$bits \
+      -DCMAKE_PREFIX_PATH="$stage" -DEXAMPLES_DIR="$root/examples" >"$work/consumer$bits.log" 2>&1 \
+      && cmake --build "$work/consumer$bits" --target hello >>"$work/consumer$bits.log" 2>&1 \
+      || { cat "$work/consumer$bits.log"; exit 1; }
+    "$work/consumer$bits/hello" >/dev/null
+    want=$([ $bits = 32 ] && echo "$lib32/libktremote.so" || echo "$stage/lib/libktremote64.so")
+    ldd "$work/consumer$bits/hello" | grep -q "$want" \
+      || { echo "the $bits-bit example does not use $want" >&2; exit 1; }
+  done
+  [ "$(PKG_CONFIG_PATH="$lib32/pkgconfig" pkg-config --libs-only-l ktremote)" = "-lktremote" ]
+  ;;
 python-asan)
   step "Python tests against the ASan+UBSan library"
   library=$(ls "$tree"/src/libktremote*.so.1 | head -n1)
@@ -131,7 +160,7 @@ python-asan)
     "$python" -m pytest -q -p no:cacheprovider "$root/python/tests")
   ;;
 *)
-  echo "usage: $0 install|python-asan <build-tree>" >&2
+  echo "usage: $0 install|install32|python-asan <build-tree> [<64-bit-build-tree>]" >&2
   exit 2
   ;;
 esac
