@@ -7,7 +7,7 @@ import pytest
 # The package under test is the one on sys.path (an installed tree when the
 # test command runs this); the source tree is the fallback.
 try:
-    import ktremote  # noqa: F401
+    import ktremote as _installed  # noqa: F401
 except ImportError:
     sys.path.insert(0, str(Path(__file__).resolve().parents[1]))
 

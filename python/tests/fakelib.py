@@ -5,7 +5,7 @@ do, and it records what the package must balance: channel handles opened
 and freed, texts handed out and freed, connects and disconnects."""
 
 import ctypes
-from ctypes import CFUNCTYPE, POINTER, c_char_p, c_double, c_size_t, c_void_p
+from ctypes import CFUNCTYPE, POINTER, c_char_p, c_size_t, c_void_p
 
 from ktremote._library import SIGNATURES, RESULT_TYPE, ChannelHandle, InstanceHandle
 

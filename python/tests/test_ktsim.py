@@ -1,0 +1,137 @@
+"""The package against the simulator through the real library: connect,
+discover, open channels (and, with a measurement, read). Runs when the test
+command hands over a ktsim (KTREMOTE_KTSIM)."""
+
+import math
+import os
+import socket
+import subprocess
+import threading
+import time
+from array import array
+
+import pytest
+
+import ktremote
+
+KTSIM = os.environ.get("KTREMOTE_KTSIM")
+pytestmark = pytest.mark.skipif(not KTSIM, reason="no ktsim given (KTREMOTE_KTSIM)")
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+@pytest.fixture(scope="module")
+def connect_text():
+    # ktsim ends when its standard input closes, also when this process dies.
+    process = subprocess.Popen([KTSIM, "--port", "0", "--exit-on-stdin-eof"], stdin=subprocess.PIPE,
+                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    first = []
+    reader = threading.Thread(target=lambda: first.append(process.stdout.readline()), daemon=True)
+    reader.start()
+    reader.join(30)
+    assert first and first[0].startswith("ktsim listening on "), f"ktsim did not start: {first}"
+    where = first[0].split("ktsim listening on ", 1)[1].strip()
+    host, port = where.rsplit(":", 1)
+    threading.Thread(target=process.stdout.read, daemon=True).start()  # keep its output flowing
+    yield f"{host.strip('[]')} {port} {free_port()}"
+    process.stdin.close()
+    process.wait(30)
+
+
+@pytest.fixture(scope="module")
+def app(connect_text):
+    with ktremote.Instance(library=ktremote.Library()) as instance:
+        instance.connect(connect_text)
+        yield instance
+
+
+def test_lists_channels_with_their_attributes(app):
+    ids = app.channel_ids()
+    assert ids, "the simulator offers no channels"
+    assert app.channel_count() >= len(ids)
+    for channel_id in ids:
+        with app.channel(channel_id) as channel:
+            assert channel.name
+            assert isinstance(channel.unit, str)
+            assert channel.type in tuple(ktremote.ChannelType)
+            rate = channel.sample_rate
+            assert rate > 0 or channel.type == ktremote.ChannelType.SINGLE_VALUE
+
+
+def test_opens_by_name_and_reports_unknown_names_and_ids(app):
+    ids = app.channel_ids()
+    with app.channel(ids[0]) as first:
+        name = first.name
+    with app.channel_by_name(name) as same:
+        assert same.name == name
+    with pytest.raises(ktremote.ChannelNotFoundError):
+        app.channel_by_name("no such channel \u00e4")
+    with pytest.raises(ktremote.ChannelNotCreatedError):
+        app.channel("0,no;such")
+
+
+def test_state_is_known(app):
+    assert isinstance(app.state, ktremote.State)
+
+
+def test_id_enumeration_visits_every_listed_id(app):
+    # Channels without a name have no entry in channel_ids() but are visited
+    # by the enumeration.
+    assert set(app.channel_ids()) <= set(app.ids())
+
+
+streaming = pytest.mark.skipif(not os.environ.get("KTREMOTE_KTSIM_STREAM"),
+                               reason="measurement over the network not enabled")
+
+
+@streaming
+def test_measures_into_caller_buffers_and_keeps_what_arrived_before_the_stop(app):
+    channels = app.channels()
+    values, times = array("d", bytes(8 * 4096)), array("d", bytes(8 * 4096))
+    counts = {channel.name: 0 for channel in channels}
+    last_time = {}
+
+    def drain():
+        for channel in channels:
+            while True:
+                count, _, _ = channel.read_into(values, times)
+                counts[channel.name] += count
+                if count:
+                    assert all(math.isfinite(v) for v in values[:count])
+                    previous = last_time.get(channel.name, -math.inf)
+                    if channel.type == ktremote.ChannelType.SYNC:
+                        assert times[0] >= previous and list(times[:count]) == sorted(times[:count])
+                    last_time[channel.name] = times[count - 1]
+                if count < len(values):
+                    break
+
+    with app.measure():
+        deadline = time.monotonic() + 20
+        while time.monotonic() < deadline and sum(counts.values()) == 0:
+            time.sleep(0.05)
+            drain()
+        time.sleep(0.2)
+    drain()
+    assert sum(counts.values()) > 0, "no samples arrived"
+    for channel in channels:
+        channel.close()
+
+
+@streaming
+def test_numpy_buffers_are_filled_in_place(app):
+    numpy = pytest.importorskip("numpy")
+    channel = app.channels()[0]
+    values, times = numpy.full(1024, numpy.nan), numpy.full(1024, numpy.nan)
+    delivered = 0
+    with app.measure():
+        deadline = time.monotonic() + 20
+        while delivered == 0 and time.monotonic() < deadline:
+            time.sleep(0.05)
+            delivered = channel.read_into(values, times).count
+    assert delivered > 0
+    assert numpy.isfinite(values[:delivered]).all() and numpy.isnan(values[delivered:]).all()
+    channel.close()
