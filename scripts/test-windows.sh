@@ -61,9 +61,21 @@ if [ ! -f "$WINEPREFIX/system.reg" ] || [ ! -d "$WINEPREFIX/drive_c/windows/sysw
   wineboot -i </dev/null >/dev/null 2>&1
   wineserver -w
 fi
-wineserver -p </dev/null >/dev/null 2>&1
+wineserver -p </dev/null >/dev/null 2>&1 || true # already running is fine
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 wine wineboot </dev/null >/dev/null 2>&1
+# The desktop process too: Wine starts it for the first program that makes
+# a window (COM does), and it would hold that test's output pipe open.
+(wine explorer.exe /desktop </dev/null >/dev/null 2>&1 &)
+for _ in $(seq 50); do
+  pgrep -f 'explorer.exe /desktop' >/dev/null && break
+  sleep 0.2
+done
+# A "Kaltrop.App" left registered by an interrupted run would make the
+# tests that expect no application connect to the fake one.
+for view in 32 64; do
+  wine reg delete 'HKCR\Kaltrop.App' /f /reg:$view </dev/null >/dev/null 2>&1 || true
+done
 
 for tree in win32 win64; do
   echo "==== $tree (Wine)"

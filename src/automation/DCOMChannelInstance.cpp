@@ -1,0 +1,198 @@
+#include "DCOMChannelInstance.h"
+
+#include "InvokeMember.h"
+#include "KTXDCOMInstance.h"
+#include "NumberArray.h"
+#include "api/Failure.h"
+#include "ktremote.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <new>
+
+namespace ktremote {
+
+namespace {
+
+// Calls "EndDataSync" on the data object when a read leaves early; the
+// read's own failure code is what the caller reports.
+void endDataSyncQuietly(IDispatch* data) noexcept
+{
+    try {
+        callMethod(data, L"EndDataSync");
+    } catch (...) {
+    }
+}
+
+double* allocateDoubles(size_t n)
+{
+    // Never null, also for no values: the host frees what it receives.
+    auto* array = static_cast<double*>(std::malloc(std::max<size_t>(n, 1) * sizeof(double)));
+    if (array == nullptr)
+        throw std::bad_alloc();
+    return array;
+}
+
+} // namespace
+
+KTXDCOMInstance& DCOMChannelInstance::instance() const { return *static_cast<KTXDCOMInstance*>(owner); }
+
+int DCOMChannelInstance::GetSampleRate(double* rate)
+{
+    *rate = isAsync ? expectedAsyncRate : (isSingleValue ? -1.0 : sampleRate);
+    return KX_OK;
+}
+
+int DCOMChannelInstance::ReadScalarData(double** values, double** timestamps, size_t* count)
+{
+    IDispatch* connection = instance().connectionOf(*this);
+    if (connection == nullptr)
+        return KX_ERR_APP_CALL_FAILED; // no measurement, or no connection for this channel
+    const Variant data = getProperty(instance().applicationObject(), L"Data");
+    Variant times, samples;
+    try {
+        callMethod(data.object(), L"StartDataSync");
+        const int32_t waiting = getProperty(connection, L"NumValues").int32();
+        if (waiting < 0) {
+            endDataSyncQuietly(data.object());
+            return KX_ERR_APP_CALL_FAILED;
+        }
+        if (isAsync)
+            times = callMethodWithCount(connection, L"GetTSValues", waiting);
+        samples = callMethodWithCount(connection, L"GetDataValues", waiting);
+        callMethod(data.object(), L"EndDataSync");
+    } catch (const Failure&) {
+        endDataSyncQuietly(data.object());
+        return KX_ERR_APP_CALL_FAILED;
+    }
+
+    // Hand over only what the application really returned: a count sent
+    // to it is cut to 16 bits, so its arrays may be shorter than asked.
+    const NumberArray valueArray(samples);
+    const NumberArray timeArray(times);
+    size_t n = valueArray.size();
+    if (isAsync)
+        n = std::min(n, timeArray.size());
+    double* valueCopy = allocateDoubles(n);
+    double* timeCopy = nullptr;
+    if (isAsync) {
+        timeCopy = static_cast<double*>(std::malloc(std::max<size_t>(n, 1) * sizeof(double)));
+        if (timeCopy == nullptr) {
+            std::free(valueCopy);
+            throw std::bad_alloc();
+        }
+    }
+    for (size_t i = 0; i < n; ++i) {
+        valueCopy[i] = valueArray[i];
+        if (isAsync)
+            timeCopy[i] = timeArray[i];
+    }
+    *count = n;
+    *values = valueCopy;
+    if (isAsync)
+        *timestamps = timeCopy;
+    return KX_OK;
+}
+
+int DCOMChannelInstance::ReadScalarData2(double* values, double* timestamps, size_t* count)
+{
+    IDispatch* connection = instance().connectionOf(*this);
+    if (connection == nullptr)
+        return KX_ERR_APP_CALL_FAILED; // no measurement, or no connection for this channel
+    const size_t capacity = *count;
+    const Variant data = getProperty(instance().applicationObject(), L"Data");
+
+    if (isSingleValue) {
+        double value = 0.0;
+        try {
+            callMethod(data.object(), L"StartDataSync");
+            const Variant channel = getProperty(connection, L"Channel");
+            value = getProperty(channel.object(), L"SingleValue").float64();
+            callMethod(data.object(), L"EndDataSync");
+        } catch (const Failure&) {
+            endDataSyncQuietly(data.object());
+            return KX_ERR_APP_CALL_FAILED;
+        }
+        if (capacity == 0) {
+            *count = 0; // no room for the value
+            return KX_OK;
+        }
+        values[0] = value;
+        timestamps[0] = 0.0;
+        *count = 1;
+        return KX_OK;
+    }
+
+    Variant times, samples;
+    int32_t waiting = 0;
+    try {
+        callMethod(data.object(), L"StartDataSync");
+        waiting = getProperty(connection, L"NumValues").int32();
+        if (waiting < 0) {
+            endDataSyncQuietly(data.object());
+            return KX_ERR_APP_CALL_FAILED;
+        }
+        // Ask for no more than the host's arrays hold; what does not fit
+        // stays waiting in the application for the next read.
+        const auto wanted = static_cast<int32_t>(std::min<size_t>(capacity, static_cast<size_t>(waiting)));
+        if (isAsync)
+            times = callMethodWithCount(connection, L"GetTSValues", wanted);
+        samples = callMethodWithCount(connection, L"GetDataValues", wanted);
+        callMethod(data.object(), L"EndDataSync");
+    } catch (const Failure&) {
+        endDataSyncQuietly(data.object());
+        return KX_ERR_APP_CALL_FAILED;
+    }
+    const int result = capacity < static_cast<size_t>(waiting) ? 2 : KX_OK;
+
+    const NumberArray valueArray(samples);
+    const NumberArray timeArray(times);
+    size_t n = std::min({capacity, static_cast<size_t>(waiting), valueArray.size()});
+    if (isAsync)
+        n = std::min(n, timeArray.size());
+    for (size_t i = 0; i < n; ++i) {
+        values[i] = valueArray[i];
+        timestamps[i] = isAsync ? timeArray[i] : 0.0;
+    }
+    *count = n;
+    return result;
+}
+
+int DCOMChannelInstance::WriteControlData(double value, double time)
+{
+    IDispatch* connection = instance().connectionOf(*this);
+    if (connection == nullptr)
+        return KX_ERR_APP_CALL_FAILED;
+    const Variant channel = getProperty(connection, L"Channel");
+    // The application's current answer decides, not the flag read at
+    // creation.
+    if (getProperty(channel.object(), L"IsSingleValue").isTrue()) {
+        putDouble(channel.object(), L"SingleValue", value);
+    } else {
+        callAddAsyncData(channel.object(), value, time);
+        callMethod(channel.object(), L"ValueChanged");
+    }
+    return KX_OK;
+}
+
+int DCOMChannelInstance::Reset()
+{
+    try {
+        getProperty(instance().connectionOf(*this), L"Reset");
+        return KX_OK;
+    } catch (const Failure&) {
+        return KX_ERR_APP_CALL_FAILED;
+    }
+}
+
+int DCOMChannelInstance::Start()
+{
+    try {
+        getProperty(instance().connectionOf(*this), L"Start");
+        return KX_OK;
+    } catch (const Failure&) {
+        return KX_ERR_APP_CALL_FAILED;
+    }
+}
+
+} // namespace ktremote

@@ -1,0 +1,36 @@
+#pragma once
+
+// Read access to an array of numbers that the application returned (values
+// or timestamps). The element type is taken from the array itself: 4-byte
+// floats (VT_R4) and 8-byte doubles (VT_R8) are both read and widened to
+// double. An answer that holds no such array reads as empty.
+
+#include "Variant.h"
+
+#include <cstddef>
+
+namespace ktremote {
+
+class NumberArray {
+public:
+    explicit NumberArray(const Variant& answer);
+    ~NumberArray();
+    NumberArray(const NumberArray&) = delete;
+    NumberArray& operator=(const NumberArray&) = delete;
+
+    bool present() const noexcept { return present_; }
+    size_t size() const noexcept { return size_; }
+    double operator[](size_t i) const noexcept
+    {
+        return isFloat_ ? static_cast<const float*>(data_)[i] : static_cast<const double*>(data_)[i];
+    }
+
+private:
+    SAFEARRAY* array_ = nullptr;
+    const void* data_ = nullptr;
+    size_t size_ = 0;
+    bool isFloat_ = false;
+    bool present_ = false;
+};
+
+} // namespace ktremote
