@@ -16,6 +16,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 using ktremote::test::FakeChannel;
@@ -73,6 +74,19 @@ std::vector<std::pair<int, std::string>> headerCodes()
         codes.emplace_back(std::stoi((*it)[2]), (*it)[1]);
     return codes;
 }
+
+// Reads take only writable arrays of doubles; handles are move-only.
+using DoubleSpan = ktremote::Span<double>;
+static_assert(std::is_constructible_v<DoubleSpan, std::vector<double>&>);
+static_assert(std::is_constructible_v<DoubleSpan, std::array<double, 4>&>);
+static_assert(std::is_constructible_v<DoubleSpan, double (&)[4]>);
+static_assert(!std::is_constructible_v<DoubleSpan, std::vector<float>&>);
+static_assert(!std::is_constructible_v<DoubleSpan, const std::vector<double>&>);
+static_assert(!std::is_constructible_v<DoubleSpan, float (&)[4]>);
+static_assert(!std::is_constructible_v<DoubleSpan, int>);
+static_assert(!std::is_copy_constructible_v<ktremote::Channel> && std::is_nothrow_move_constructible_v<ktremote::Channel>);
+static_assert(!std::is_copy_constructible_v<ktremote::Instance> && std::is_nothrow_move_constructible_v<ktremote::Instance>);
+static_assert(!std::is_copy_constructible_v<ktremote::Measurement>);
 
 } // namespace
 
