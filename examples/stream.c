@@ -3,7 +3,8 @@
  *
  *   stream_c ["host commandPort dataPort" [seconds]]
  *
- * Exit status: 0 when samples arrived, 1 when none did, 2 on a failure. */
+ * With 0 seconds it only lists the channels. Exit status: 0 when samples
+ * arrived (or only listing was asked for), 1 when none did, 2 on a failure. */
 #include <float.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -113,6 +114,14 @@ int main(int argc, char** argv)
         free(ids[k]); /* the id texts are the host's */
     }
     ktconFreeEnumerateChannels(app, &ids);
+
+    if (seconds <= 0) {
+        for (size_t c = 0; c < used; ++c)
+            ktconFreeChannelInstance(channels[c].channel);
+        ktconDisconnect(app);
+        ktconDestroyInstance(app);
+        return 0;
+    }
 
     /* Stream: read every channel every PERIOD_MS until the time is up. */
     ktconStartMeasurement(app);

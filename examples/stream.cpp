@@ -3,7 +3,8 @@
 //
 //   stream_cpp ["host commandPort dataPort" [seconds]]
 //
-// Exit status: 0 when samples arrived, 1 when none did, 2 on a failure.
+// With 0 seconds it only lists the channels. Exit status: 0 when samples
+// arrived (or only listing was asked for), 1 when none did, 2 on a failure.
 #include "ktremote.hpp"
 
 #include <algorithm>
@@ -76,6 +77,9 @@ int main(int argc, char** argv)
             s.channel = std::move(channel);
             channels.push_back(std::move(s));
         }
+
+        if (seconds <= 0)
+            return 0;
 
         std::vector<double> values(4096), times(4096);
         {

@@ -4,7 +4,8 @@ a few seconds and prints a summary per channel - with the Python package.
 
     stream.py ["host commandPort dataPort" [seconds]]
 
-Exit status: 0 when samples arrived, 1 when none did, 2 on a failure.
+With 0 seconds it only lists the channels. Exit status: 0 when samples
+arrived (or only listing was asked for), 1 when none did, 2 on a failure.
 """
 import math
 import sys
@@ -27,6 +28,11 @@ def main(argv):
             for channel in channels:
                 print(f"{channel.name:<24} {channel.unit:<10} {channel.type.name.lower():<6} "
                       f"{channel.sample_rate:>10.3f}")
+
+            if seconds <= 0:
+                for channel in channels:
+                    channel.close()
+                return 0
 
             # Reused buffers: read_into fills them in place, without copies.
             values, times = array("d", bytes(8 * 4096)), array("d", bytes(8 * 4096))
