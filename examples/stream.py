@@ -26,7 +26,8 @@ def main(argv):
             channels = app.channels()  # each one is marked for transfer
             print(f"{'channel':<24} {'unit':<10} {'type':<6} {'rate/Hz':>10}")
             for channel in channels:
-                print(f"{channel.name:<24} {channel.unit:<10} {channel.type.name.lower():<6} "
+                kind = {ktremote.ChannelType.ASYNC: "async", ktremote.ChannelType.SYNC: "sync"}.get(channel.type, "single")
+                print(f"{channel.name:<24} {channel.unit:<10} {kind:<6} "
                       f"{channel.sample_rate:>10.3f}")
 
             if seconds <= 0:
