@@ -1,0 +1,158 @@
+#include "net/BlockDecoder.h"
+
+#include <cstring>
+
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
+#error "the packet decoder reads little-endian numbers in place"
+#endif
+
+namespace ktremote {
+
+namespace {
+
+using Slot = SampleRing::Slot;
+
+template <typename T>
+T load(const uint8_t* p)
+{
+    T value;
+    std::memcpy(&value, p, sizeof value);
+    return value;
+}
+
+// Converts `count` samples starting at sample `first` into slots. The scaled
+// forms are instantiated per combination of the two optional steps, so that
+// the inner loops carry no branch.
+template <typename Raw>
+void copyPlain(const uint8_t* samples, size_t first, size_t count, Slot* to)
+{
+    const uint8_t* p = samples + first * sizeof(Raw);
+    for (size_t i = 0; i < count; ++i)
+        to[i].store(static_cast<double>(load<Raw>(p + i * sizeof(Raw))), std::memory_order_relaxed);
+}
+
+struct Scaling {
+    double scale1, offset1, scale2, offset2;
+};
+
+template <typename Raw, bool WithScale2, bool WithOffset2>
+void copyScaled(const uint8_t* samples, size_t first, size_t count, Slot* to, const Scaling& s)
+{
+    const uint8_t* p = samples + first * sizeof(Raw);
+    for (size_t i = 0; i < count; ++i) {
+        double v = static_cast<double>(load<Raw>(p + i * sizeof(Raw))) * s.scale1 + s.offset1;
+        if (WithScale2)
+            v *= s.scale2;
+        if (WithOffset2)
+            v += s.offset2;
+        to[i].store(v, std::memory_order_relaxed);
+    }
+}
+
+template <typename Raw>
+void copyScaled(const uint8_t* samples, size_t first, size_t count, Slot* to, const Scaling& s)
+{
+    if (s.scale2 != 0.0) {
+        if (s.offset2 != 0.0)
+            copyScaled<Raw, true, true>(samples, first, count, to, s);
+        else
+            copyScaled<Raw, true, false>(samples, first, count, to, s);
+    } else {
+        if (s.offset2 != 0.0)
+            copyScaled<Raw, false, true>(samples, first, count, to, s);
+        else
+            copyScaled<Raw, false, false>(samples, first, count, to, s);
+    }
+}
+
+void copySamples(int32_t dataType, const uint8_t* samples, size_t first, size_t count, Slot* to, const Scaling& s)
+{
+    switch (dataType) {
+    case 0:
+    case 1: copyScaled<uint8_t>(samples, first, count, to, s); break;
+    case 2: copyScaled<int16_t>(samples, first, count, to, s); break;
+    case 3: copyScaled<uint16_t>(samples, first, count, to, s); break;
+    case 4: copyScaled<int32_t>(samples, first, count, to, s); break;
+    case 5: copyPlain<float>(samples, first, count, to); break;
+    case 6: copyPlain<int64_t>(samples, first, count, to); break;
+    case 7: copyPlain<double>(samples, first, count, to); break;
+    default: break;
+    }
+}
+
+} // namespace
+
+NETChannelBuffer& BlockDecoder::addBuffer(std::unique_ptr<NETChannelBuffer> buffer)
+{
+    buffers_.push_back(std::move(buffer));
+    return *buffers_.back();
+}
+
+NETChannelBuffer* BlockDecoder::findBuffer(const std::string& id)
+{
+    for (auto& buffer : buffers_) {
+        if (buffer->id == id)
+            return buffer.get();
+    }
+    return nullptr;
+}
+
+int64_t BlockDecoder::blockLength(ChannelKind kind, int32_t sampleSize, int32_t n)
+{
+    if (n < 0)
+        return -1;
+    const int64_t count = n;
+    switch (kind) {
+    case ChannelKind::Sync: return 4 + count * sampleSize;
+    case ChannelKind::Async: return 4 + count * (sampleSize + 8);
+    case ChannelKind::SingleValue: return n > 1 ? -1 : 4 + sampleSize;
+    }
+    return -1;
+}
+
+bool BlockDecoder::decodePacket(const uint8_t* body, size_t size)
+{
+    if (size < kHeaderSize)
+        return false;
+    const double packetTime = load<double>(body + kPacketTimeOffset);
+    size_t p = kHeaderSize;
+    for (auto& entry : buffers_) {
+        NETChannelBuffer& buffer = *entry;
+        if (size - p < 4)
+            return false;
+        const int32_t n = load<int32_t>(body + p);
+        const int64_t length = blockLength(buffer.kind, buffer.sampleSize, n);
+        if (length < 0 || static_cast<uint64_t>(length) > size - p)
+            return false;
+        if (n > 0 || buffer.kind == ChannelKind::SingleValue) {
+            if (firstBlock_) {
+                // Relaxed is enough: the host reads the start time after it
+                // has acquired a sample through a ring, whose release store
+                // comes after this one.
+                startTime_.store(packetTime, std::memory_order_relaxed);
+                firstBlock_ = false;
+            }
+            decodeBlock(buffer, body + p + 4, static_cast<size_t>(n));
+        }
+        p += static_cast<size_t>(length);
+    }
+    return true;
+}
+
+void BlockDecoder::decodeBlock(NETChannelBuffer& buffer, const uint8_t* data, size_t n)
+{
+    if (buffer.dataType < 0 || buffer.dataType > 7 || n == 0)
+        return;
+    const Scaling scaling{buffer.scale1, buffer.offset1, buffer.scale2, buffer.offset2};
+    const int32_t dataType = buffer.dataType;
+    const uint8_t* timestamps = data + n * static_cast<size_t>(buffer.sampleSize);
+    const bool dropped = buffer.ring().write(n, [&](Slot* values, Slot* times, size_t first, size_t count) {
+        copySamples(dataType, data, first, count, values, scaling);
+        if (times)
+            copyPlain<double>(timestamps, first, count, times);
+    });
+    if (dropped)
+        overflow_.store(true, std::memory_order_relaxed);
+}
+
+} // namespace ktremote

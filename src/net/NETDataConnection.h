@@ -1,0 +1,39 @@
+#pragma once
+
+#include "net/PacketFramer.h"
+
+#include <asio/io_context.hpp>
+#include <asio/ip/tcp.hpp>
+
+#include <memory>
+
+namespace ktremote {
+
+class BlockDecoder;
+class NETDataListener;
+
+// One accepted data connection: reads whatever has arrived into its own
+// framer, which decodes every completed packet inline. Ends, and leaves its
+// listener's list, on a read error or when the peer closes. Lives on the I/O
+// thread; pending handlers keep it (and the channel buffers) alive.
+class NETDataConnection : public std::enable_shared_from_this<NETDataConnection> {
+public:
+    static constexpr size_t kReadChunk = size_t{128} << 10;
+
+    NETDataConnection(asio::io_context& io, std::shared_ptr<BlockDecoder> decoder,
+                      std::weak_ptr<NETDataListener> listener);
+
+    asio::ip::tcp::socket& socket() { return socket_; }
+    void start();
+    void close();
+
+private:
+    void readSome();
+
+    asio::ip::tcp::socket socket_;
+    std::shared_ptr<BlockDecoder> decoder_;
+    PacketFramer framer_;
+    std::weak_ptr<NETDataListener> listener_;
+};
+
+} // namespace ktremote

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <asio/io_context.hpp>
+#include <asio/ip/tcp.hpp>
+#include <asio/steady_timer.hpp>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace ktremote {
+
+class BlockDecoder;
+class NETDataConnection;
+
+// The data listener: accepts the application's data connections on IPv4
+// 0.0.0.0, writes "Connection from: <address>" for each, and keeps the list
+// of open connections so that a shutdown can close them.
+//
+// open() runs on the host thread before the I/O thread knows the listener;
+// everything else runs on the I/O thread. Pending handlers hold the listener.
+class NETDataListener : public std::enable_shared_from_this<NETDataListener> {
+public:
+    NETDataListener(asio::io_context& io, std::shared_ptr<BlockDecoder> decoder);
+
+    // Opens, sets address reuse, binds and listens with the largest backlog,
+    // then starts accepting. Raises a Failure named after the failed step:
+    // "open", "set_option", "bind" or "listen".
+    void open(uint16_t port);
+
+    // Ends the accept loop and closes the listening socket; harmless when the
+    // listener is already closed. Reports errors of the two steps.
+    void stop(asio::error_code& cancelError, asio::error_code& closeError);
+
+    // stop(), then closes every open data connection.
+    void shutdown();
+
+    uint16_t port() const { return port_; }
+    void remove(NETDataConnection* connection);
+
+private:
+    void acceptNext();
+    void onAccept(const std::shared_ptr<NETDataConnection>& connection, const asio::error_code& error);
+
+    asio::io_context& io_;
+    std::shared_ptr<BlockDecoder> decoder_;
+    asio::ip::tcp::acceptor acceptor_;
+    asio::steady_timer retryTimer_; // backs off after accept errors such as running out of descriptors
+    bool accepting_ = false;
+    uint16_t port_ = 0;
+    std::vector<std::weak_ptr<NETDataConnection>> connections_;
+};
+
+} // namespace ktremote

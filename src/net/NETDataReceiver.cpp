@@ -1,0 +1,143 @@
+#include "net/NETDataReceiver.h"
+
+#include "api/Failure.h"
+#include "ktremote.h"
+#include "net/NETDataListener.h"
+
+#include <asio/post.hpp>
+
+#include <algorithm>
+#include <cstdlib>
+#include <exception>
+#include <future>
+
+namespace ktremote {
+
+NETDataReceiver::NETDataReceiver(asio::io_context& io)
+    : io_(io)
+    , decoder_(std::make_shared<BlockDecoder>())
+{
+}
+
+NETDataReceiver::~NETDataReceiver()
+{
+    shutdown();
+}
+
+void NETDataReceiver::addChannel(const ChannelRecord& record, int32_t bufferSize, double sampleRate)
+{
+    if (listener_)
+        raise(KX_ERR_FAILED, "channel added while listening");
+    const size_t capacity = bufferSize > 0 ? static_cast<size_t>(bufferSize) : kDefaultCapacity;
+    decoder_->addBuffer(std::make_unique<NETChannelBuffer>(record, capacity, sampleRate));
+}
+
+void NETDataReceiver::listen(uint16_t port)
+{
+    if (listener_)
+        raise(KX_ERR_START_STEP4, "open");
+    auto listener = std::make_shared<NETDataListener>(io_, decoder_);
+    listener->open(port);
+    listener_ = std::move(listener);
+    running_.store(true, std::memory_order_relaxed);
+}
+
+uint16_t NETDataReceiver::localPort() const
+{
+    return listener_ ? listener_->port() : 0;
+}
+
+// Runs work on the I/O thread and waits for it, so that it never races with
+// a completion handler; directly when already there or when no thread runs
+// the context any more. Exceptions are passed back to the caller.
+template <class Work>
+void NETDataReceiver::onIoThread(Work&& work)
+{
+    if (io_.stopped() || io_.get_executor().running_in_this_thread()) {
+        work();
+        return;
+    }
+    std::promise<void> done;
+    std::future<void> finished = done.get_future();
+    asio::post(io_, [&work, &done] {
+        try {
+            work();
+            done.set_value();
+        } catch (...) {
+            done.set_exception(std::current_exception());
+        }
+    });
+    finished.get();
+}
+
+void NETDataReceiver::stop()
+{
+    if (!listener_)
+        return;
+    asio::error_code cancelError;
+    asio::error_code closeError;
+    onIoThread([&] { listener_->stop(cancelError, closeError); });
+    if (cancelError)
+        raise(KX_ERR_FAILED, "cancel");
+    if (closeError)
+        raise(KX_ERR_FAILED, "close");
+}
+
+void NETDataReceiver::shutdown() noexcept
+{
+    if (!listener_)
+        return;
+    try {
+        onIoThread([&] { listener_->shutdown(); });
+    } catch (...) {
+        // Nothing useful to report: the listener and connections are closed
+        // or will close with the I/O context.
+    }
+}
+
+int NETDataReceiver::read(const std::string& id, double* values, double* times, size_t* count, bool absolute)
+{
+    NETChannelBuffer* buffer = decoder_->findBuffer(id);
+    if (buffer && count && values && times)
+        *count = buffer->take(values, times, *count, absolute ? &decoder_->startTimeSource() : nullptr);
+    // Checked after the read, so that a read that lost samples reports it.
+    return decoder_->overflowed() ? KX_ERR_DATA_OVERRUN : KX_OK;
+}
+
+int NETDataReceiver::readScalarData2(const std::string& id, double* values, double* times, size_t* count)
+{
+    return read(id, values, times, count, false);
+}
+
+int NETDataReceiver::readScalarData2Abs(const std::string& id, double* values, double* times, size_t* count)
+{
+    return read(id, values, times, count, true);
+}
+
+void NETDataReceiver::readScalarData(const std::string& id, double** values, double** times, size_t* count)
+{
+    NETChannelBuffer* buffer = decoder_->findBuffer(id);
+    if (!buffer || !values || !times || !count)
+        return;
+    const size_t limit = std::min(*count, kReadScalarDataEntries);
+    auto* valueArray = static_cast<double*>(std::malloc(kReadScalarDataEntries * sizeof(double)));
+    auto* timeArray = static_cast<double*>(std::malloc(kReadScalarDataEntries * sizeof(double)));
+    if (!valueArray || !timeArray) {
+        std::free(valueArray);
+        std::free(timeArray);
+        *values = nullptr;
+        *times = nullptr;
+        *count = 0;
+        return;
+    }
+    *values = valueArray;
+    *times = timeArray;
+    *count = buffer->take(valueArray, timeArray, limit);
+}
+
+std::unique_ptr<PacketFramer> NETDataReceiver::makeFramer()
+{
+    return std::make_unique<PacketFramer>(*decoder_);
+}
+
+} // namespace ktremote

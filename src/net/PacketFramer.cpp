@@ -1,0 +1,198 @@
+#include "net/PacketFramer.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace ktremote {
+
+namespace {
+
+constexpr uint8_t kStartMarker[8] = {0, 1, 2, 3, 4, 5, 6, 7};
+constexpr uint8_t kEndMarker[7] = {7, 6, 5, 4, 3, 2, 1}; // the eighth byte is not checked
+constexpr size_t kMarkerSize = 8;
+constexpr size_t kNotFound = static_cast<size_t>(-1);
+
+// First offset >= from at which the seven recognised end-marker bytes start
+// within data[0 .. size), or kNotFound.
+size_t findEndMarker(const uint8_t* data, size_t from, size_t size)
+{
+    while (from + sizeof kEndMarker <= size) {
+        const void* hit = std::memchr(data + from, kEndMarker[0], size - from - (sizeof kEndMarker - 1));
+        if (!hit)
+            return kNotFound;
+        const size_t at = static_cast<size_t>(static_cast<const uint8_t*>(hit) - data);
+        if (std::memcmp(data + at + 1, kEndMarker + 1, sizeof kEndMarker - 1) == 0)
+            return at;
+        from = at + 1;
+    }
+    return kNotFound;
+}
+
+size_t findStartMarker(const uint8_t* data, size_t size)
+{
+    size_t from = 0;
+    while (from + sizeof kStartMarker <= size) {
+        const void* hit = std::memchr(data + from, kStartMarker[0], size - from - (sizeof kStartMarker - 1));
+        if (!hit)
+            return kNotFound;
+        const size_t at = static_cast<size_t>(static_cast<const uint8_t*>(hit) - data);
+        if (std::memcmp(data + at + 1, kStartMarker + 1, sizeof kStartMarker - 1) == 0)
+            return at;
+        from = at + 1;
+    }
+    return kNotFound;
+}
+
+} // namespace
+
+PacketFramer::PacketFramer(BlockDecoder& decoder, size_t initialCapacity)
+    : decoder_(decoder)
+    , data_(new uint8_t[std::max<size_t>(initialCapacity, 64)])
+    , capacity_(std::max<size_t>(initialCapacity, 64))
+{
+}
+
+void PacketFramer::append(const uint8_t* data, size_t size)
+{
+    if (size == 0)
+        return;
+    std::memcpy(prepare(size), data, size);
+    commit(size);
+}
+
+uint8_t* PacketFramer::prepare(size_t size)
+{
+    if (capacity_ - end_ >= size)
+        return data_.get() + end_;
+    const size_t live = end_ - begin_;
+    // Moving the live bytes to the front costs at most what was consumed
+    // since the last move, or is small anyway.
+    if (capacity_ - live >= size && (live <= begin_ || live <= 4096)) {
+        std::memmove(data_.get(), data_.get() + begin_, live);
+    } else {
+        const size_t capacity = std::max(capacity_ * 2, live + size);
+        std::unique_ptr<uint8_t[]> grown(new uint8_t[capacity]);
+        std::memcpy(grown.get(), data_.get() + begin_, live);
+        data_ = std::move(grown);
+        capacity_ = capacity;
+    }
+    begin_ = 0;
+    end_ = live;
+    return data_.get() + end_;
+}
+
+void PacketFramer::commit(size_t size)
+{
+    end_ += std::min(size, capacity_ - end_);
+    frame();
+}
+
+bool PacketFramer::seekStart()
+{
+    const size_t held = end_ - begin_;
+    const size_t at = findStartMarker(data_.get() + begin_, held);
+    if (at == kNotFound) {
+        // Keep what may be the beginning of a start marker.
+        const size_t keep = std::min(held, kMarkerSize - 1);
+        stats_.discardedBytes += held - keep;
+        begin_ = end_ - keep;
+        return false;
+    }
+    stats_.discardedBytes += at;
+    begin_ += at;
+    inPacket_ = true;
+    scanPos_ = 0;
+    walkPos_ = BlockDecoder::kHeaderSize;
+    walkChannel_ = 0;
+    walkDone_ = false;
+    walkFault_ = false;
+    return true;
+}
+
+void PacketFramer::walkBlocks(const uint8_t* body, size_t available)
+{
+    while (!walkDone_ && !walkFault_) {
+        if (walkChannel_ == decoder_.bufferCount()) {
+            walkDone_ = true;
+            break;
+        }
+        if (available - std::min(available, walkPos_) < 4)
+            break;
+        int32_t n;
+        std::memcpy(&n, body + walkPos_, sizeof n);
+        const NETChannelBuffer& buffer = decoder_.buffer(walkChannel_);
+        const int64_t length = BlockDecoder::blockLength(buffer.kind, buffer.sampleSize, n);
+        if (length < 0 || static_cast<uint64_t>(length) > kMaxPacketBytes - walkPos_) {
+            walkFault_ = true;
+            break;
+        }
+        walkPos_ += static_cast<size_t>(length);
+        ++walkChannel_;
+    }
+}
+
+bool PacketFramer::dropIfOversized()
+{
+    if (end_ - begin_ <= kMaxPacketBytes)
+        return false;
+    ++stats_.oversized;
+    stats_.discardedBytes += end_ - begin_;
+    begin_ = end_;
+    inPacket_ = false;
+    return true;
+}
+
+void PacketFramer::frame()
+{
+    for (;;) {
+        if (!inPacket_ && !seekStart())
+            break;
+        const uint8_t* body = data_.get() + begin_ + kMarkerSize;
+        const size_t available = end_ - begin_ - kMarkerSize;
+        const size_t end = findPacketEnd(body, available);
+        if (end == kNotFound) {
+            if (dropIfOversized())
+                continue;
+            break;
+        }
+        if (end + kMarkerSize > available) // the eighth marker byte is still to come
+            break;
+
+        ++stats_.packets;
+        if (!decoder_.decodePacket(body, end))
+            ++stats_.malformed;
+        begin_ += kMarkerSize + end + kMarkerSize;
+        inPacket_ = false;
+    }
+    if (begin_ == end_)
+        begin_ = end_ = 0;
+}
+
+size_t PacketFramer::findPacketEnd(const uint8_t* body, size_t available)
+{
+    for (;;) {
+        const size_t at = findEndMarker(body, scanPos_, available);
+        if (at == kNotFound) {
+            scanPos_ = std::max(scanPos_, available - std::min(available, sizeof kEndMarker - 1));
+            return kNotFound;
+        }
+        scanPos_ = at;
+        if (at < BlockDecoder::kHeaderSize)
+            return at; // a body shorter than its header
+        walkBlocks(body, available);
+        if (at >= walkPos_)
+            // Behind the end of the blocks, or behind an impossible count. (A
+            // marker behind walkPos_ means the count at walkPos_ has arrived,
+            // so the walk cannot be waiting for it.)
+            return at;
+        // Inside the blocks: sample data, unless the next packet starts right
+        // behind it, in which case this packet's blocks run past its end.
+        if (at + 2 * kMarkerSize > available)
+            return kNotFound;
+        if (std::memcmp(body + at + kMarkerSize, kStartMarker, kMarkerSize) == 0)
+            return at;
+        scanPos_ = at + 1;
+    }
+}
+
+} // namespace ktremote

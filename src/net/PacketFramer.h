@@ -1,0 +1,88 @@
+#pragma once
+
+#include "net/BlockDecoder.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace ktremote {
+
+// Cuts the byte stream of one data connection into packets and hands each
+// packet body to the decoder as soon as its last byte has arrived.
+//
+// A packet is the start marker 00 01 02 03 04 05 06 07, the body, and the end
+// marker 07 06 05 04 03 02 01 00, recognised by its first seven bytes. The
+// end-marker bytes can also occur inside samples (the int16 ramp 1543, 1029,
+// 515, 1 spells the whole marker), so the framer walks the block counts of
+// the body as they arrive: the packet ends at the first end marker at or
+// behind the end of all blocks. A marker inside the blocks is sample data,
+// unless a start marker follows it right away: then the blocks run past the
+// end of the packet (malformed, decoded up to the faulty block) and the next
+// packet begins there. A marker that starts inside the 28-byte header ends
+// the packet (a body shorter than its header: nothing is decoded from it).
+// When the walk meets an impossible count, the packet ends at the first
+// marker at or behind that count.
+//
+// Bytes before a start marker are discarded at once. A packet that grows past
+// kMaxPacketBytes (64 MiB, markers included) without an end marker, or whose
+// blocks add up to more than that, is dropped: a broken or hostile peer
+// cannot make the library buffer without bound.
+//
+// One framer per connection; it runs on the I/O thread (or any one thread).
+// After warm-up the buffer no longer grows and nothing is allocated.
+class PacketFramer {
+public:
+    static constexpr size_t kMaxPacketBytes = size_t{64} << 20;
+    static constexpr size_t kInitialCapacity = size_t{256} << 10;
+
+    struct Stats {
+        uint64_t packets = 0;        // packets handed to the decoder
+        uint64_t malformed = 0;      // of those, decoded only up to a fault
+        uint64_t oversized = 0;      // packets dropped for the size cap
+        uint64_t discardedBytes = 0; // bytes outside packets, and dropped packets
+    };
+
+    explicit PacketFramer(BlockDecoder& decoder, size_t initialCapacity = kInitialCapacity);
+    PacketFramer(const PacketFramer&) = delete;
+    PacketFramer& operator=(const PacketFramer&) = delete;
+
+    // Appends received bytes and decodes every packet they complete.
+    void append(const uint8_t* data, size_t size);
+
+    // The same without a copy: receive into prepare(size), which has room
+    // for at least `size` bytes, then commit the number of bytes received.
+    uint8_t* prepare(size_t size);
+    void commit(size_t size);
+
+    // Bytes held back: an unfinished packet, or the tail of a possible start
+    // marker.
+    size_t pendingBytes() const { return end_ - begin_; }
+    const Stats& stats() const { return stats_; }
+
+private:
+    void frame();
+    bool seekStart();
+    size_t findPacketEnd(const uint8_t* body, size_t available);
+    void walkBlocks(const uint8_t* body, size_t available);
+    bool dropIfOversized();
+
+    BlockDecoder& decoder_;
+    std::unique_ptr<uint8_t[]> data_;
+    size_t capacity_ = 0;
+    size_t begin_ = 0; // first byte not yet framed
+    size_t end_ = 0;   // one past the last byte received
+
+    // The packet at begin_, once its start marker was found. Offsets below
+    // are relative to its body (begin_ + 8), so moving the buffer keeps them.
+    bool inPacket_ = false;
+    size_t scanPos_ = 0;     // no end marker of this packet starts before here
+    size_t walkPos_ = 0;     // end of the blocks walked so far
+    size_t walkChannel_ = 0; // next block to walk
+    bool walkDone_ = false;  // all blocks walked: walkPos_ is their end
+    bool walkFault_ = false; // impossible count at walkPos_
+
+    Stats stats_;
+};
+
+} // namespace ktremote

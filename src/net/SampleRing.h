@@ -1,0 +1,230 @@
+#pragma once
+
+#include <algorithm>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <new>
+
+namespace ktremote {
+
+// Bounded single-producer/single-consumer ring of samples that drops the
+// oldest samples when it is full.
+//
+// A ring has a value lane and, for channels whose samples carry their own
+// timestamps, a time lane. Both lanes share one pair of indexes, so a value
+// and its timestamp are published, taken and dropped together: a reader can
+// never get a value without its own timestamp.
+//
+// Indexes are monotonic 64-bit item counters (slot = counter % capacity); at
+// a billion samples a second they would wrap after five centuries.
+//   head_   items published (producer writes, consumer reads)
+//   claim_  items published or being written (producer writes, consumer reads)
+//   tail_   items taken (consumer writes, producer reads)
+// The producer never moves tail_. When it must overwrite unread items it just
+// does, after announcing the overwrite in claim_; a reader that raced with the
+// overwrite finds out from claim_ afterwards and discards what it copied from
+// the overwritten slots. The slots are relaxed atomics, so a racing copy is
+// never a data race, only a value that gets discarded.
+//
+// Memory ordering:
+//  * write(): claim_ is stored, then a release fence, then the slots, then
+//    head_ with release. A reader that sees head_ sees the slots below it
+//    (release/acquire on head_). A reader whose relaxed slot load observed an
+//    overwrite also observes the claim_ that announced it: the producer's
+//    release fence before the slot store pairs with the reader's acquire
+//    fence after the slot load.
+//  * The producer loads tail_ (acquire) before storing claim_. If it sees the
+//    reader's new tail_, that reader's claim_ check came before (the reader
+//    checks, then stores tail_ with release), so it could not have discarded
+//    anything because of this write. Therefore a reader discards samples only
+//    when the producer reported the write as dropping unread samples: a lost
+//    sample is always reported.
+//  * read(): head_ is loaded with acquire, the slots are copied with relaxed
+//    loads, then an acquire fence and a relaxed load of claim_ validate the
+//    copy; tail_ is published once with release at the end of the read.
+//
+// Indexes, the producer's and the consumer's cached copy of the other side's
+// index each live on their own cache line, and each lane carries spare items
+// before its first and after its last slot, so the slots share no cache line
+// with other memory. Nothing is allocated after construction.
+class alignas(64) SampleRing {
+public:
+    using Slot = std::atomic<double>;
+
+    SampleRing(size_t capacity, bool withTimes)
+        : capacity_(capacity < 1 ? 1 : capacity)
+        , valueLane_(capacity_)
+        , timeLane_(withTimes ? capacity_ : 0)
+        , values_(valueLane_.slots)
+        , times_(timeLane_.slots)
+    {
+    }
+
+    SampleRing(const SampleRing&) = delete;
+    SampleRing& operator=(const SampleRing&) = delete;
+
+    size_t capacity() const noexcept { return capacity_; }
+    bool hasTimes() const noexcept { return times_ != nullptr; }
+
+    // Producer. Appends a batch of `count` items and publishes them at once.
+    // fill(values, times, first, n) must store items first .. first + n - 1
+    // of the batch into values[0 .. n) (and times[0 .. n) when the ring has
+    // a time lane; times is null otherwise) with relaxed stores. It is called
+    // for at most two contiguous spans. When the batch is larger than the
+    // ring, only its newest `capacity` items are filled.
+    // Returns true when unread items were dropped to make room.
+    template <class Fill>
+    bool write(size_t count, Fill&& fill)
+    {
+        if (count == 0)
+            return false;
+        const uint64_t head = head_.load(std::memory_order_relaxed);
+        const uint64_t end = head + count;
+        bool dropped = false;
+        if (end - tailCache_ > capacity_) {
+            tailCache_ = tail_.load(std::memory_order_acquire);
+            dropped = end - tailCache_ > capacity_;
+        }
+        claim_.store(end, std::memory_order_relaxed);
+        std::atomic_thread_fence(std::memory_order_release);
+
+        const size_t skip = count > capacity_ ? count - capacity_ : 0;
+        const size_t n = count - skip;
+        const size_t slot = static_cast<size_t>((head + skip) % capacity_);
+        const size_t first = std::min(n, capacity_ - slot);
+        fill(values_ + slot, times_ ? times_ + slot : nullptr, skip, first);
+        if (first < n)
+            fill(values_, times_, skip + first, n - first);
+
+        head_.store(end, std::memory_order_release);
+        return dropped;
+    }
+
+    // Producer. One item.
+    bool push(double value, double time = 0.0)
+    {
+        return write(1, [&](Slot* v, Slot* t, size_t, size_t) {
+            v->store(value, std::memory_order_relaxed);
+            if (t)
+                t->store(time, std::memory_order_relaxed);
+        });
+    }
+
+    // Consumer. Moves up to `max` of the oldest unread items into values (and
+    // into times, when the ring has a time lane and times is not null) and
+    // returns how many it moved. Items the producer dropped are skipped.
+    size_t read(double* values, double* times, size_t max)
+    {
+        uint64_t tail = tail_.load(std::memory_order_relaxed);
+        size_t done = 0;
+        // A copy that loses items to a concurrent overwrite is retried for
+        // the newer items, a few times at most, so that a read never spins.
+        for (int attempt = 0; attempt < 4 && done < max; ++attempt) {
+            const size_t want = max - done;
+            if (headCache_ - tail < want)
+                headCache_ = head_.load(std::memory_order_acquire);
+            uint64_t available = headCache_ - tail;
+            if (available == 0)
+                break;
+            if (available > capacity_) { // the oldest ones were overwritten already
+                tail = headCache_ - capacity_;
+                available = capacity_;
+            }
+            size_t n = static_cast<size_t>(std::min<uint64_t>(available, want));
+            copyOut(tail, n, values + done, times ? times + done : nullptr);
+
+            std::atomic_thread_fence(std::memory_order_acquire);
+            const uint64_t claim = claim_.load(std::memory_order_relaxed);
+            size_t lost = 0;
+            if (claim > tail + capacity_) {
+                lost = static_cast<size_t>(std::min<uint64_t>(n, claim - capacity_ - tail));
+                discardFront(values + done, times ? times + done : nullptr, n, lost);
+            }
+            tail += n;
+            done += n - lost;
+            if (lost == 0)
+                break;
+        }
+        tail_.store(tail, std::memory_order_release);
+        return done;
+    }
+
+    // Consumer. Items waiting to be read (at most the capacity).
+    size_t readable() const
+    {
+        const uint64_t available = head_.load(std::memory_order_acquire) - tail_.load(std::memory_order_relaxed);
+        return static_cast<size_t>(std::min<uint64_t>(available, capacity_));
+    }
+
+private:
+    static constexpr size_t kSpare = 8; // spare items before and after the slots
+
+    // The slot array of one lane, 64-byte aligned, with kSpare items on
+    // either side. A lane of capacity 0 has no slots.
+    struct Lane {
+        explicit Lane(size_t capacity)
+        {
+            if (capacity == 0)
+                return;
+            const size_t items = capacity + 2 * kSpare;
+            Slot* raw = static_cast<Slot*>(::operator new(items * sizeof(Slot), std::align_val_t{64}));
+            for (size_t i = 0; i < items; ++i)
+                new (raw + i) Slot(0.0);
+            slots = raw + kSpare;
+        }
+        ~Lane()
+        {
+            if (slots) // std::atomic<double> is trivially destructible
+                ::operator delete(static_cast<void*>(slots - kSpare), std::align_val_t{64});
+        }
+        Lane(const Lane&) = delete;
+        Lane& operator=(const Lane&) = delete;
+
+        Slot* slots = nullptr;
+    };
+
+    void copyOut(uint64_t from, size_t n, double* values, double* times) const
+    {
+        const size_t slot = static_cast<size_t>(from % capacity_);
+        const size_t first = std::min(n, capacity_ - slot);
+        copyLane(values_ + slot, values, first);
+        copyLane(values_, values + first, n - first);
+        if (times && times_) {
+            copyLane(times_ + slot, times, first);
+            copyLane(times_, times + first, n - first);
+        }
+    }
+
+    static void copyLane(const Slot* from, double* to, size_t n)
+    {
+        for (size_t i = 0; i < n; ++i)
+            to[i] = from[i].load(std::memory_order_relaxed);
+    }
+
+    static void discardFront(double* values, double* times, size_t n, size_t lost)
+    {
+        std::memmove(values, values + lost, (n - lost) * sizeof(double));
+        if (times)
+            std::memmove(times, times + lost, (n - lost) * sizeof(double));
+    }
+
+    // Producer line: written only by the producer.
+    alignas(64) std::atomic<uint64_t> head_{0};
+    std::atomic<uint64_t> claim_{0};
+    // Producer's copy of tail_, reloaded only when the ring looks full.
+    alignas(64) uint64_t tailCache_ = 0;
+    // Consumer line.
+    alignas(64) std::atomic<uint64_t> tail_{0};
+    // Consumer's copy of head_, reloaded only when it does not cover a read.
+    alignas(64) uint64_t headCache_ = 0;
+    // Read-only after construction.
+    alignas(64) const size_t capacity_;
+    const Lane valueLane_;
+    const Lane timeLane_;
+    Slot* const values_;
+    Slot* const times_;
+};
+
+} // namespace ktremote

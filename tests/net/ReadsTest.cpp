@@ -1,0 +1,238 @@
+#include "PacketBuilder.h"
+#include "ktremote.h"
+#include "net/NETDataReceiver.h"
+
+#include <gtest/gtest.h>
+
+#include <asio/io_context.hpp>
+
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <vector>
+
+using namespace ktremote;
+using namespace ktremote::test;
+
+namespace {
+
+constexpr double kStartDays = 45000.25;
+
+// A receiver without a listener, fed through a framer as one connection.
+class Reads : public ::testing::Test {
+protected:
+    void feed(const PacketBuilder& p)
+    {
+        if (!framer)
+            framer = receiver.makeFramer();
+        const auto bytes = p.packet();
+        framer->append(bytes.data(), bytes.size());
+    }
+
+    asio::io_context io;
+    NETDataReceiver receiver{io};
+    std::unique_ptr<PacketFramer> framer;
+};
+
+enum class Read { Data2, Data2Abs, Data };
+
+struct Result {
+    int code = 0;
+    std::vector<double> values, times;
+};
+
+Result read(NETDataReceiver& receiver, Read how, const std::string& id, size_t count)
+{
+    Result r;
+    if (how == Read::Data) {
+        double* values = nullptr;
+        double* times = nullptr;
+        receiver.readScalarData(id, &values, &times, &count);
+        if (values) {
+            r.values.assign(values, values + count);
+            r.times.assign(times, times + count);
+        }
+        std::free(values);
+        std::free(times);
+        return r;
+    }
+    r.values.resize(count);
+    r.times.resize(count);
+    r.code = how == Read::Data2 ? receiver.readScalarData2(id, r.values.data(), r.times.data(), &count)
+                                : receiver.readScalarData2Abs(id, r.values.data(), r.times.data(), &count);
+    r.values.resize(count);
+    r.times.resize(count);
+    return r;
+}
+
+// Times of all three reads for all three kinds. Each read takes two samples,
+// then a second read of the same kind takes the next two, so that the
+// computed times are seen to run on.
+TEST_F(Reads, TimesOfEveryReadForEveryKind)
+{
+    receiver.addChannel(record("sync", 2, Kind::Sync), -1, 100.4);      // rounds to 100 Hz
+    receiver.addChannel(record("async", 7, Kind::Async), -1, 5.0);
+    receiver.addChannel(record("single", 4, Kind::Single), -1, -1.0);
+    for (int i = 0; i < 4; ++i) {
+        PacketBuilder p(kStartDays + i); // only the first packet fixes the start time
+        p.sync<int16_t>({static_cast<int16_t>(2 * i), static_cast<int16_t>(2 * i + 1)});
+        p.async<double>({10.0 * i, 10.0 * i + 1}, {86400.0 * i, 86400.0 * i + 43200});
+        p.single<int32_t>(1, i);
+        feed(p);
+        p = PacketBuilder(kStartDays + i);
+        p.sync<int16_t>({}).async<double>({}, {}).single<int32_t>(1, 100 + i);
+        feed(p);
+    }
+    EXPECT_EQ(receiver.startTime(), kStartDays);
+
+    for (Read how : {Read::Data2, Read::Data2Abs, Read::Data}) {
+        SCOPED_TRACE(static_cast<int>(how));
+        const bool abs = how == Read::Data2Abs;
+        const double k0 = static_cast<double>(static_cast<int>(how) * 2); // samples taken before
+        const Result sync = read(receiver, how, "sync", 2);
+        ASSERT_EQ(sync.values, (std::vector<double>{k0, k0 + 1}));
+        for (int j = 0; j < 2; ++j) {
+            const double seconds = (k0 + j) * (1.0 / 100);
+            EXPECT_DOUBLE_EQ(sync.times[j], abs ? seconds / 86400 + kStartDays : seconds);
+        }
+
+        const Result async = read(receiver, how, "async", 2);
+        ASSERT_EQ(async.values, (std::vector<double>{5 * k0, 5 * k0 + 1}));
+        const double stamp = 86400.0 * (k0 / 2);
+        const std::vector<double> stamps = {stamp, stamp + 43200};
+        const std::vector<double> days = {stamp / 86400, (stamp + 43200) / 86400};
+        EXPECT_EQ(async.times, abs ? days : stamps) << "received stamps, without the start time";
+
+        const Result single = read(receiver, how, "single", 2);
+        ASSERT_EQ(single.values, (std::vector<double>{k0 / 2, 100 + k0 / 2}));
+        for (int j = 0; j < 2; ++j) {
+            const double seconds = -(k0 + j);
+            EXPECT_DOUBLE_EQ(single.times[j], abs ? seconds / 86400 + kStartDays : seconds);
+        }
+    }
+}
+
+// Rates without a usable integer rate: every computed time is 0 (the start
+// time for absolute reads), never inf or NaN.
+TEST_F(Reads, RateRoundingToZeroOrInfiniteGivesTimeZero)
+{
+    const double rates[] = {0.4, -0.4, 0.0, std::numeric_limits<double>::infinity(),
+                            std::numeric_limits<double>::quiet_NaN(), 1e12};
+    for (size_t i = 0; i < std::size(rates); ++i)
+        receiver.addChannel(record("c" + std::to_string(i), 2, Kind::Sync), -1, rates[i]);
+    PacketBuilder p(kStartDays);
+    for (size_t i = 0; i < std::size(rates); ++i)
+        p.sync<int16_t>({1, 2, 3, 4});
+    feed(p);
+    for (size_t i = 0; i < std::size(rates); ++i) {
+        SCOPED_TRACE(rates[i]);
+        const std::string id = "c" + std::to_string(i);
+        EXPECT_EQ(read(receiver, Read::Data2, id, 2).times, (std::vector<double>{0, 0}));
+        EXPECT_EQ(read(receiver, Read::Data2Abs, id, 2).times, (std::vector<double>{kStartDays, kStartDays}));
+    }
+}
+
+TEST_F(Reads, OverflowDropsTheOldestAndIsReportedFromThenOn)
+{
+    receiver.addChannel(record("small", 2, Kind::Sync), 10, 1.0);
+    receiver.addChannel(record("default", 2, Kind::Sync), 0, 1.0);
+    receiver.addChannel(record("async", 2, Kind::Async), 10, 1.0);
+    std::vector<int16_t> ten, many, eleven;
+    std::vector<double> times;
+    for (int16_t i = 1; i <= 11; ++i) {
+        eleven.push_back(i);
+        times.push_back(i * 0.5);
+    }
+    ten.assign(eleven.begin(), eleven.end() - 1);
+    for (int i = 1; i <= 3000; ++i)
+        many.push_back(static_cast<int16_t>(i));
+    PacketBuilder p;
+    p.sync<int16_t>(ten).sync<int16_t>(many).async<int16_t>({}, {});
+    feed(p);
+    EXPECT_FALSE(receiver.overflowed()) << "full is not overflowing";
+    EXPECT_EQ(read(receiver, Read::Data2, "nope", 1).code, 0);
+    p = PacketBuilder();
+    p.sync<int16_t>({11}).sync<int16_t>({3001}).async<int16_t>(eleven, times);
+    feed(p);
+    EXPECT_TRUE(receiver.overflowed());
+
+    const Result small = read(receiver, Read::Data2, "small", 100);
+    EXPECT_EQ(small.code, KX_ERR_DATA_OVERRUN);
+    EXPECT_EQ(small.values, (std::vector<double>{2, 3, 4, 5, 6, 7, 8, 9, 10, 11}));
+    EXPECT_EQ(small.times.front(), 0.0) << "times count the samples taken, not the ones received";
+
+    const Result full = read(receiver, Read::Data2Abs, "default", 5000);
+    EXPECT_EQ(full.code, KX_ERR_DATA_OVERRUN);
+    ASSERT_EQ(full.values.size(), 3000u);
+    EXPECT_EQ(full.values.front(), 2);
+    EXPECT_EQ(full.values.back(), 3001);
+
+    const Result async = read(receiver, Read::Data2, "async", 100);
+    ASSERT_EQ(async.values.size(), 10u);
+    for (size_t i = 0; i < 10; ++i)
+        EXPECT_EQ(async.times[i], async.values[i] * 0.5) << "value and timestamp dropped together";
+
+    // Sticky: later reads, empty ones and reads of unknown ids included.
+    EXPECT_EQ(read(receiver, Read::Data2, "small", 10).code, KX_ERR_DATA_OVERRUN);
+    EXPECT_EQ(read(receiver, Read::Data2Abs, "nope", 10).code, KX_ERR_DATA_OVERRUN);
+}
+
+TEST_F(Reads, ReadOfAChannelWithoutABufferTouchesNothing)
+{
+    receiver.addChannel(record("a", 2, Kind::Sync), -1, 1.0);
+    feed(PacketBuilder().sync<int16_t>({1}));
+    double values[2] = {-7, -7};
+    double times[2] = {-7, -7};
+    for (int abs = 0; abs < 2; ++abs) {
+        size_t count = 2;
+        const int code = abs ? receiver.readScalarData2Abs("b", values, times, &count)
+                             : receiver.readScalarData2("b", values, times, &count);
+        EXPECT_EQ(code, 0);
+        EXPECT_EQ(count, 2u);
+    }
+    double* valuePtr = values;
+    double* timePtr = times;
+    size_t count = 2;
+    receiver.readScalarData("b", &valuePtr, &timePtr, &count);
+    EXPECT_EQ(valuePtr, values);
+    EXPECT_EQ(timePtr, times);
+    EXPECT_EQ(count, 2u);
+    EXPECT_EQ(values[0], -7);
+    EXPECT_EQ(times[1], -7);
+}
+
+TEST_F(Reads, ReadsBeforeAnyDataDeliverNothing)
+{
+    // No channel, no packet, no listener.
+    EXPECT_EQ(read(receiver, Read::Data2, "a", 10).code, 0);
+    receiver.addChannel(record("a", 2, Kind::Sync), -1, 1.0);
+    for (Read how : {Read::Data2, Read::Data2Abs, Read::Data}) {
+        const Result r = read(receiver, how, "a", 10);
+        EXPECT_EQ(r.code, 0);
+        EXPECT_TRUE(r.values.empty());
+    }
+}
+
+TEST_F(Reads, ReadScalarDataTakesAtMost3000AndAlwaysAllocates)
+{
+    receiver.addChannel(record("a", 2, Kind::Sync), 5000, 1.0);
+    std::vector<int16_t> samples(4000, 1);
+    feed(PacketBuilder().sync<int16_t>(samples));
+    struct Case {
+        size_t count, expected;
+    } cases[] = {{0, 0}, {5000, 3000}, {5000, 1000}, {10, 0}};
+    for (const Case& c : cases) {
+        double* values = nullptr;
+        double* times = nullptr;
+        size_t count = c.count;
+        receiver.readScalarData("a", &values, &times, &count);
+        EXPECT_EQ(count, c.expected);
+        ASSERT_NE(values, nullptr);
+        ASSERT_NE(times, nullptr);
+        values[2999] = times[2999] = 0; // both hold 3000 entries
+        std::free(values);
+        std::free(times);
+    }
+}
+
+} // namespace

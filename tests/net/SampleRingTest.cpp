@@ -1,0 +1,146 @@
+#include "net/SampleRing.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdint>
+#include <random>
+#include <thread>
+#include <vector>
+
+using ktremote::SampleRing;
+
+namespace {
+
+// Writes values first .. first + count - 1 with times = 2 * value.
+bool writeSequence(SampleRing& ring, double first, size_t count)
+{
+    return ring.write(count, [&](SampleRing::Slot* v, SampleRing::Slot* t, size_t from, size_t n) {
+        for (size_t i = 0; i < n; ++i) {
+            const double value = first + static_cast<double>(from + i);
+            v[i].store(value, std::memory_order_relaxed);
+            if (t)
+                t[i].store(2 * value, std::memory_order_relaxed);
+        }
+    });
+}
+
+std::vector<double> readAll(SampleRing& ring, size_t max, std::vector<double>* times = nullptr)
+{
+    std::vector<double> values(max);
+    std::vector<double> t(max);
+    values.resize(ring.read(values.data(), t.data(), max));
+    if (times)
+        *times = std::vector<double>(t.begin(), t.begin() + static_cast<long>(values.size()));
+    return values;
+}
+
+std::vector<double> range(double first, double last)
+{
+    std::vector<double> out;
+    for (double v = first; v <= last; ++v)
+        out.push_back(v);
+    return out;
+}
+
+TEST(SampleRing, KeepsOrderAcrossTheWrapInBatchesAndPartialReads)
+{
+    SampleRing ring(10, false);
+    EXPECT_FALSE(writeSequence(ring, 1, 7));
+    EXPECT_EQ(readAll(ring, 5), range(1, 5));
+    EXPECT_FALSE(writeSequence(ring, 8, 8)); // 2 left + 8 = full, wraps
+    EXPECT_EQ(ring.readable(), 10u);
+    EXPECT_EQ(readAll(ring, 100), range(6, 15));
+    EXPECT_TRUE(readAll(ring, 100).empty());
+    EXPECT_TRUE(readAll(ring, 0).empty());
+}
+
+TEST(SampleRing, FullRingDropsTheOldestAndReportsIt)
+{
+    struct Case {
+        size_t capacity, written, expectFirst;
+    } cases[] = {
+        {10, 11, 2},        // the eleventh unread sample pushes the first out
+        {3000, 3001, 2},    // default size
+        {10, 25, 16},       // one batch larger than the ring keeps its newest items
+        {1, 3, 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.capacity);
+        SampleRing ring(c.capacity, true);
+        EXPECT_FALSE(writeSequence(ring, 1, c.capacity));
+        EXPECT_TRUE(writeSequence(ring, 1 + static_cast<double>(c.capacity), c.written - c.capacity));
+        std::vector<double> times;
+        const auto values = readAll(ring, c.written, &times);
+        EXPECT_EQ(values, range(static_cast<double>(c.expectFirst), static_cast<double>(c.written)));
+        for (size_t i = 0; i < values.size(); ++i)
+            EXPECT_EQ(times[i], 2 * values[i]);
+    }
+    SampleRing big(10, false);
+    EXPECT_TRUE(writeSequence(big, 1, 25));
+    EXPECT_EQ(readAll(big, 100), range(16, 25));
+}
+
+TEST(SampleRing, FreedRoomIsReusedWithoutReportingADrop)
+{
+    SampleRing ring(4, false);
+    for (int round = 0; round < 10; ++round) {
+        EXPECT_FALSE(writeSequence(ring, round * 4, 4));
+        EXPECT_EQ(readAll(ring, 4).size(), 4u);
+    }
+}
+
+// One producer, one consumer, heavy overflow. The consumer must never see a
+// duplicated, reordered or stale value, always a value with its own time, and
+// a gap only when the producer reported a drop. Run under TSan this also
+// checks that the ring has no data race.
+TEST(SampleRing, ConcurrentProducerAndConsumerWithOverflow)
+{
+    for (size_t capacity : {size_t{16}, size_t{3000}}) {
+        SCOPED_TRACE(capacity);
+        SampleRing ring(capacity, true);
+        constexpr uint64_t kItems = 400000;
+        std::atomic<bool> producerDone{false};
+        std::atomic<bool> producerDropped{false};
+
+        std::thread producer([&] {
+            std::mt19937 random(7);
+            uint64_t next = 1;
+            while (next <= kItems) {
+                const size_t batch = std::min<uint64_t>(1 + random() % 1000, kItems - next + 1);
+                if (writeSequence(ring, static_cast<double>(next), batch))
+                    producerDropped.store(true, std::memory_order_relaxed);
+                next += batch;
+            }
+            producerDone.store(true, std::memory_order_release);
+        });
+
+        std::vector<double> values(1000);
+        std::vector<double> times(1000);
+        double last = 0;
+        uint64_t taken = 0;
+        bool gap = false;
+        std::mt19937 random(11);
+        for (;;) {
+            const bool done = producerDone.load(std::memory_order_acquire);
+            const size_t n = ring.read(values.data(), times.data(), 1 + random() % 1000);
+            for (size_t i = 0; i < n; ++i) {
+                ASSERT_GT(values[i], last) << "duplicate or out of order";
+                ASSERT_EQ(times[i], 2 * values[i]) << "value without its own time";
+                gap = gap || values[i] != last + 1;
+                last = values[i];
+            }
+            taken += n;
+            if (done && n == 0)
+                break;
+        }
+        producer.join();
+        EXPECT_EQ(last, static_cast<double>(kItems)) << "the newest item is always delivered";
+        if (gap) {
+            EXPECT_TRUE(producerDropped.load()) << "items lost without the drop being reported";
+        }
+        EXPECT_LE(taken, kItems);
+    }
+}
+
+} // namespace
