@@ -28,7 +28,7 @@ void copyPlain(const uint8_t* samples, size_t first, size_t count, Slot* to)
 {
     const uint8_t* p = samples + first * sizeof(Raw);
     for (size_t i = 0; i < count; ++i)
-        to[i].store(static_cast<double>(load<Raw>(p + i * sizeof(Raw))), std::memory_order_relaxed);
+        SampleRing::put(to[i], static_cast<double>(load<Raw>(p + i * sizeof(Raw))));
 }
 
 struct Scaling {
@@ -45,7 +45,7 @@ void copyScaled(const uint8_t* samples, size_t first, size_t count, Slot* to, co
             v *= s.scale2;
         if (WithOffset2)
             v += s.offset2;
-        to[i].store(v, std::memory_order_relaxed);
+        SampleRing::put(to[i], v);
     }
 }
 

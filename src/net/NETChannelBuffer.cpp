@@ -1,6 +1,8 @@
 #include "net/NETChannelBuffer.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 namespace ktremote {
 
@@ -47,7 +49,7 @@ NETChannelBuffer::NETChannelBuffer(const ChannelRecord& record, size_t capacity,
     , offset2(record.offset2)
     , sampleRate(rate)
     , timeStep_(timeStepOf(rate))
-    , ring_(capacity, kind == ChannelKind::Async)
+    , ring_(std::min<size_t>(capacity, INT32_MAX), kind == ChannelKind::Async)
 {
 }
 
@@ -62,15 +64,18 @@ size_t NETChannelBuffer::take(double* values, double* times, size_t max, const s
         return n;
     }
     const size_t n = ring_.read(values, nullptr, max);
+    // k + i is exact in a double (below 2^53), and the int32 index keeps the
+    // loops vectorisable (n is at most the capacity, an int32).
     const double step = timeStep_;
     const int64_t k = sampleCounter_;
+    const double first = static_cast<double>(k);
     if (startTime) {
         const double start = startTime->load(std::memory_order_relaxed);
-        for (size_t i = 0; i < n; ++i)
-            times[i] = static_cast<double>(k + static_cast<int64_t>(i)) * step / 86400.0 + start;
+        for (int32_t i = 0; i < static_cast<int32_t>(n); ++i)
+            times[i] = (first + i) * step / 86400.0 + start;
     } else {
-        for (size_t i = 0; i < n; ++i)
-            times[i] = static_cast<double>(k + static_cast<int64_t>(i)) * step;
+        for (int32_t i = 0; i < static_cast<int32_t>(n); ++i)
+            times[i] = (first + i) * step;
     }
     sampleCounter_ = k + static_cast<int64_t>(n);
     return n;

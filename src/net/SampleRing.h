@@ -25,25 +25,25 @@ namespace ktremote {
 // The producer never moves tail_. When it must overwrite unread items it just
 // does, after announcing the overwrite in claim_; a reader that raced with the
 // overwrite finds out from claim_ afterwards and discards what it copied from
-// the overwritten slots. The slots are relaxed atomics, so a racing copy is
-// never a data race, only a value that gets discarded.
+// the overwritten slots. The slots are atomics, so a racing copy is never a
+// data race, only a value that gets discarded.
 //
 // Memory ordering:
-//  * write(): claim_ is stored, then a release fence, then the slots, then
-//    head_ with release. A reader that sees head_ sees the slots below it
-//    (release/acquire on head_). A reader whose relaxed slot load observed an
-//    overwrite also observes the claim_ that announced it: the producer's
-//    release fence before the slot store pairs with the reader's acquire
-//    fence after the slot load.
+//  * write(): claim_ is stored, then the slots with release stores (put()),
+//    then head_ with release. A reader that sees head_ sees the slots below
+//    it. A reader whose acquire load of a slot observed an overwrite also
+//    observes the claim_ that announced it, which was stored before.
 //  * The producer loads tail_ (acquire) before storing claim_. If it sees the
 //    reader's new tail_, that reader's claim_ check came before (the reader
 //    checks, then stores tail_ with release), so it could not have discarded
 //    anything because of this write. Therefore a reader discards samples only
 //    when the producer reported the write as dropping unread samples: a lost
 //    sample is always reported.
-//  * read(): head_ is loaded with acquire, the slots are copied with relaxed
-//    loads, then an acquire fence and a relaxed load of claim_ validate the
-//    copy; tail_ is published once with release at the end of the read.
+//  * read(): head_ is loaded with acquire, the slots are copied with acquire
+//    loads, then claim_ is loaded to validate the copy; tail_ is published
+//    once with release at the end of the read.
+// On x86 release stores and acquire loads are plain moves, so the per-slot
+// ordering costs nothing there; no standalone fence is needed.
 //
 // Indexes, the producer's and the consumer's cached copy of the other side's
 // index each live on their own cache line, and each lane carries spare items
@@ -71,7 +71,7 @@ public:
     // Producer. Appends a batch of `count` items and publishes them at once.
     // fill(values, times, first, n) must store items first .. first + n - 1
     // of the batch into values[0 .. n) (and times[0 .. n) when the ring has
-    // a time lane; times is null otherwise) with relaxed stores. It is called
+    // a time lane; times is null otherwise) with put(). It is called
     // for at most two contiguous spans. When the batch is larger than the
     // ring, only its newest `capacity` items are filled.
     // Returns true when unread items were dropped to make room.
@@ -88,7 +88,6 @@ public:
             dropped = end - tailCache_ > capacity_;
         }
         claim_.store(end, std::memory_order_relaxed);
-        std::atomic_thread_fence(std::memory_order_release);
 
         const size_t skip = count > capacity_ ? count - capacity_ : 0;
         const size_t n = count - skip;
@@ -102,15 +101,29 @@ public:
         return dropped;
     }
 
+    // Producer: stores one item into a slot handed to the fill function.
+    static void put(Slot& slot, double value) { slot.store(value, std::memory_order_release); }
+
     // Producer. One item.
     bool push(double value, double time = 0.0)
     {
         return write(1, [&](Slot* v, Slot* t, size_t, size_t) {
-            v->store(value, std::memory_order_relaxed);
+            put(*v, value);
             if (t)
-                t->store(time, std::memory_order_relaxed);
+                put(*t, time);
         });
     }
+
+    // Producer. Room left before unread items would be dropped; for
+    // producers that would rather wait than drop (the decoder never waits).
+    size_t writable() const
+    {
+        const uint64_t used = head_.load(std::memory_order_relaxed) - tail_.load(std::memory_order_acquire);
+        return used >= capacity_ ? 0 : static_cast<size_t>(capacity_ - used);
+    }
+
+    // Items written since construction, dropped ones included.
+    uint64_t written() const { return head_.load(std::memory_order_acquire); }
 
     // Consumer. Moves up to `max` of the oldest unread items into values (and
     // into times, when the ring has a time lane and times is not null) and
@@ -135,7 +148,6 @@ public:
             size_t n = static_cast<size_t>(std::min<uint64_t>(available, want));
             copyOut(tail, n, values + done, times ? times + done : nullptr);
 
-            std::atomic_thread_fence(std::memory_order_acquire);
             const uint64_t claim = claim_.load(std::memory_order_relaxed);
             size_t lost = 0;
             if (claim > tail + capacity_) {
@@ -200,7 +212,7 @@ private:
     static void copyLane(const Slot* from, double* to, size_t n)
     {
         for (size_t i = 0; i < n; ++i)
-            to[i] = from[i].load(std::memory_order_relaxed);
+            to[i] = from[i].load(std::memory_order_acquire);
     }
 
     static void discardFront(double* values, double* times, size_t n, size_t lost)

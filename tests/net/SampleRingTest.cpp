@@ -18,9 +18,9 @@ bool writeSequence(SampleRing& ring, double first, size_t count)
     return ring.write(count, [&](SampleRing::Slot* v, SampleRing::Slot* t, size_t from, size_t n) {
         for (size_t i = 0; i < n; ++i) {
             const double value = first + static_cast<double>(from + i);
-            v[i].store(value, std::memory_order_relaxed);
+            SampleRing::put(v[i], value);
             if (t)
-                t[i].store(2 * value, std::memory_order_relaxed);
+                SampleRing::put(t[i], 2 * value);
         }
     });
 }

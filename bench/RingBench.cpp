@@ -1,0 +1,123 @@
+// Two-thread throughput of SampleRing (batches published once) against a
+// classic single-producer/single-consumer ring that moves one item at a time,
+// both at capacity 3000, both lossless (the producer waits for room).
+#include "net/SampleRing.h"
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <thread>
+#include <vector>
+
+using ktremote::SampleRing;
+
+namespace {
+
+constexpr size_t kCapacity = 3000;
+constexpr uint64_t kItems = 20'000'000; // per benchmark iteration
+
+// The textbook ring: C + 1 slots, cache-line separated indexes, a cached copy
+// of the other side's index, and a release store per item.
+class ClassicRing {
+public:
+    explicit ClassicRing(size_t capacity) : slots_(capacity + 1) {}
+
+    bool push(double value)
+    {
+        const size_t w = write_.load(std::memory_order_relaxed);
+        const size_t next = w + 1 == slots_.size() ? 0 : w + 1;
+        if (next == readCache_) {
+            readCache_ = read_.load(std::memory_order_acquire);
+            if (next == readCache_)
+                return false;
+        }
+        slots_[w] = value;
+        write_.store(next, std::memory_order_release);
+        return true;
+    }
+
+    bool pop(double& value)
+    {
+        const size_t r = read_.load(std::memory_order_relaxed);
+        if (r == writeCache_) {
+            writeCache_ = write_.load(std::memory_order_acquire);
+            if (r == writeCache_)
+                return false;
+        }
+        value = slots_[r];
+        read_.store(r + 1 == slots_.size() ? 0 : r + 1, std::memory_order_release);
+        return true;
+    }
+
+private:
+    std::vector<double> slots_;
+    alignas(64) std::atomic<size_t> write_{0};
+    alignas(64) size_t readCache_ = 0;
+    alignas(64) std::atomic<size_t> read_{0};
+    alignas(64) size_t writeCache_ = 0;
+};
+
+void BM_ClassicRing(benchmark::State& state)
+{
+    for (auto _ : state) {
+        ClassicRing ring(kCapacity);
+        std::thread producer([&] {
+            for (uint64_t i = 0; i < kItems; ++i) {
+                while (!ring.push(static_cast<double>(i)))
+                    ;
+            }
+        });
+        double sum = 0;
+        double value;
+        for (uint64_t i = 0; i < kItems; ++i) {
+            while (!ring.pop(value))
+                ;
+            sum += value;
+        }
+        producer.join();
+        benchmark::DoNotOptimize(sum);
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kItems));
+}
+BENCHMARK(BM_ClassicRing)->Name("Ring/classic_one_at_a_time")->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// Batches of up to `batch` items each way, as the decoder writes blocks and
+// the host reads arrays.
+void BM_SampleRing(benchmark::State& state)
+{
+    const size_t batch = static_cast<size_t>(state.range(0));
+    for (auto _ : state) {
+        SampleRing ring(kCapacity, false);
+        std::thread producer([&] {
+            uint64_t next = 0;
+            while (next < kItems) {
+                const size_t room = ring.writable();
+                if (room == 0)
+                    continue;
+                const size_t n = static_cast<size_t>(std::min<uint64_t>({room, batch, kItems - next}));
+                ring.write(n, [&](SampleRing::Slot* v, SampleRing::Slot*, size_t first, size_t count) {
+                    for (size_t i = 0; i < count; ++i)
+                        SampleRing::put(v[i], static_cast<double>(next + first + i));
+                });
+                next += n;
+            }
+        });
+        std::vector<double> out(batch);
+        double sum = 0;
+        uint64_t taken = 0;
+        while (taken < kItems) {
+            const size_t n = ring.read(out.data(), nullptr, batch);
+            for (size_t i = 0; i < n; ++i)
+                sum += out[i];
+            taken += n;
+        }
+        producer.join();
+        benchmark::DoNotOptimize(sum);
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kItems));
+}
+BENCHMARK(BM_SampleRing)->Name("Ring/sample_ring_batches")->Arg(1)->Arg(100)->Arg(1000)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+} // namespace
