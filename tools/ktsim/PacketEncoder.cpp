@@ -1,0 +1,74 @@
+#include "PacketEncoder.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace ktsim {
+
+double serialDays(double unixSeconds)
+{
+    constexpr double unixEpochSerialDay = 25569.0;  // 1970-01-01
+    return unixEpochSerialDay + unixSeconds / 86400.0;
+}
+
+void appendInt32(std::vector<std::uint8_t>& out, std::int32_t value)
+{
+    auto bits = static_cast<std::uint32_t>(value);
+    for (int i = 0; i < 4; ++i)
+        out.push_back(static_cast<std::uint8_t>(bits >> (8 * i)));
+}
+
+void appendFloat64(std::vector<std::uint8_t>& out, double value)
+{
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    for (int i = 0; i < 8; ++i)
+        out.push_back(static_cast<std::uint8_t>(bits >> (8 * i)));
+}
+
+void PacketBuilder::begin(std::int32_t sequence, double timeDays)
+{
+    out_.insert(out_.end(), std::begin(startMarker), std::end(startMarker));
+    bodyStart_ = out_.size();
+    blocks_ = 0;
+    appendInt32(out_, sequence);
+    appendInt32(out_, 0);  // block count, filled in by finish()
+    appendInt32(out_, 0);  // body length, filled in by finish()
+    out_.insert(out_.end(), 8, 0);
+    appendFloat64(out_, timeDays);
+}
+
+void PacketBuilder::count(std::int32_t n)
+{
+    ++blocks_;
+    appendInt32(out_, n);
+}
+
+void PacketBuilder::sample(const RawSample& raw)
+{
+    out_.insert(out_.end(), raw.bytes.begin(), raw.bytes.begin() + raw.size);
+}
+
+void PacketBuilder::timestamp(double seconds)
+{
+    appendFloat64(out_, seconds);
+}
+
+void PacketBuilder::finish()
+{
+    auto patch = [this](std::size_t at, std::int32_t value) {
+        auto bits = static_cast<std::uint32_t>(value);
+        for (int i = 0; i < 4; ++i)
+            out_[at + i] = static_cast<std::uint8_t>(bits >> (8 * i));
+    };
+    patch(bodyStart_ + 4, blocks_);
+    patch(bodyStart_ + 8, static_cast<std::int32_t>(out_.size() - bodyStart_));
+    out_.insert(out_.end(), std::begin(endMarker), std::end(endMarker));
+}
+
+bool containsEndMarker(const std::uint8_t* bytes, std::size_t size)
+{
+    return std::search(bytes, bytes + size, endMarker, endMarker + 7) != bytes + size;
+}
+
+}  // namespace ktsim

@@ -1,0 +1,137 @@
+#include "PacketSource.h"
+
+#include "PacketEncoder.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+
+namespace ktsim {
+
+PacketSource::PacketSource(std::shared_ptr<const SampleModel> model, const std::vector<int>& numbers)
+    : model_(std::move(model))
+{
+    for (int number : numbers) {
+        const Channel* ch = model_->setup().findByNumber(number);
+        if (!ch)
+            throw std::invalid_argument("no channel " + std::to_string(number));
+        cursors_.push_back(Cursor{ch, 0, 0, {}});
+    }
+    restart();
+}
+
+void PacketSource::restart()
+{
+    sequence_ = 0;
+    for (Cursor& c : cursors_) {
+        c.next = 0;
+        c.controlVersion = 0;
+        c.last = encodeRaw(*c.channel, model_->physical(*c.channel, 0));
+    }
+}
+
+std::uint64_t samplesDue(const SampleModel& model, const Channel& ch, double elapsed)
+{
+    if (elapsed < 0.0)
+        return 0;
+    double rate = model.rate(ch);
+    if (ch.kind == ChannelKind::SingleValue)
+        return rate > 0.0 ? static_cast<std::uint64_t>(std::floor(elapsed * rate)) + 1 : 1;
+    if (!(rate > 0.0))
+        return 0;
+    auto whole = static_cast<std::uint64_t>(std::floor(elapsed * rate));
+    if (ch.kind == ChannelKind::Sync)
+        return whole;
+    // Timestamp i lies in [i / rate, (i + 0.5) / rate): all before `whole`
+    // are due, `whole` itself maybe.
+    return whole + (model.timestamp(ch, whole) <= elapsed ? 1 : 0);
+}
+
+RawSample PacketSource::valueOf(const Cursor& c, std::uint64_t index, const ControlValues& controls) const
+{
+    if (c.channel->control)
+        return encodeRaw(*c.channel, controls.value(c.channel->number, c.channel->wave.value));
+    return model_->raw(*c.channel, index);
+}
+
+bool PacketSource::singleDue(const Cursor& c, double elapsed, const ControlValues& controls) const
+{
+    if (c.channel->control && controls.version(c.channel->number) != c.controlVersion)
+        return true;
+    return c.next < due(*c.channel, elapsed);
+}
+
+bool PacketSource::behind(double elapsed, const ControlValues& controls) const
+{
+    for (const Cursor& c : cursors_) {
+        if (c.channel->kind == ChannelKind::SingleValue ? singleDue(c, elapsed, controls)
+                                                        : c.next < due(*c.channel, elapsed))
+            return true;
+    }
+    return false;
+}
+
+bool PacketSource::append(std::vector<std::uint8_t>& out, double elapsed, double startDays,
+                          const ControlValues& controls, std::size_t maxBody)
+{
+    if (!behind(elapsed, controls))
+        return false;
+
+    // Share the byte budget evenly among the channels that stream blocks of
+    // samples, so that a slow reader gets every channel's samples in turn.
+    std::size_t perSampleBytes = 0;
+    for (const Cursor& c : cursors_)
+        if (c.channel->kind != ChannelKind::SingleValue)
+            perSampleBytes += static_cast<std::size_t>(sampleSize(c.channel->dataType)) +
+                              (c.channel->kind == ChannelKind::Async ? 8 : 0);
+    std::uint64_t cap = perSampleBytes ? std::max<std::uint64_t>(16, maxBody / perSampleBytes)
+                                       : std::numeric_limits<std::uint64_t>::max();
+    cap = std::min<std::uint64_t>(cap, 0x7fffffff);
+
+    // The packet time is that of its earliest sample.
+    double first = elapsed;
+    std::vector<std::uint64_t> counts(cursors_.size(), 0);
+    for (std::size_t b = 0; b < cursors_.size(); ++b) {
+        const Cursor& c = cursors_[b];
+        if (c.channel->kind == ChannelKind::SingleValue) {
+            counts[b] = singleDue(c, elapsed, controls) ? 1 : 0;
+            if (counts[b] && c.next < due(*c.channel, elapsed))
+                first = std::min(first, model_->sampleTime(*c.channel, c.next));
+            continue;
+        }
+        std::uint64_t target = due(*c.channel, elapsed);
+        counts[b] = target > c.next ? std::min(target - c.next, cap) : 0;
+        if (counts[b])
+            first = std::min(first, model_->sampleTime(*c.channel, c.next));
+    }
+
+    PacketBuilder packet(out);
+    packet.begin(sequence_++, startDays + first / 86400.0);
+    for (std::size_t b = 0; b < cursors_.size(); ++b) {
+        Cursor& c = cursors_[b];
+        const Channel& ch = *c.channel;
+        auto n = static_cast<std::int32_t>(counts[b]);
+        packet.count(n);
+        if (ch.kind == ChannelKind::SingleValue) {
+            if (n) {
+                c.last = valueOf(c, c.next, controls);
+                c.controlVersion = controls.version(ch.number);
+                if (c.next < due(ch, elapsed))
+                    ++c.next;
+            }
+            packet.sample(c.last);
+            continue;
+        }
+        for (std::uint64_t i = c.next; i < c.next + counts[b]; ++i)
+            packet.sample(valueOf(c, i, controls));
+        if (ch.kind == ChannelKind::Async)
+            for (std::uint64_t i = c.next; i < c.next + counts[b]; ++i)
+                packet.timestamp(model_->timestamp(ch, i));
+        c.next += counts[b];
+    }
+    packet.finish();
+    return true;
+}
+
+}  // namespace ktsim
