@@ -68,14 +68,14 @@ int main(int argc, char** argv)
         ktsim::Setup setup = ktsim::loadSetup(options.setup);
         asio::io_context io(1);
         ktsim::Simulator sim(io, options, std::move(setup));
-        auto endpoint = sim.endpoint();
-        std::cout << "ktsim listening on " << endpoint.address().to_string() << ":" << endpoint.port() << std::endl;
-
+        // Signal handlers are in place before the parent learns the port.
         asio::signal_set signals(io, SIGINT, SIGTERM);
         signals.async_wait([&](const std::error_code& ec, int) {
             if (!ec)
                 sim.requestStop();
         });
+        auto endpoint = sim.endpoint();
+        std::cout << "ktsim listening on " << endpoint.address().to_string() << ":" << endpoint.port() << std::endl;
         sim.onStopped([&signals] { signals.cancel(); });
         if (options.exitOnStdinEof)
             watchStdin(sim);
