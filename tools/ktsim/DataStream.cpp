@@ -1,5 +1,6 @@
 #include "DataStream.h"
 
+#include "PacketEncoder.h"
 #include "Simulator.h"
 #include "Waveform.h"
 
@@ -65,6 +66,11 @@ bool DataStream::appendPacket(std::vector<std::uint8_t>& bytes, double elapsed)
         bytes.resize(before);
         return false;
     }
+    std::size_t packetStart = before + static_cast<std::size_t>(faults.garbageBytes);
+    if (containsEndMarker(bytes.data() + packetStart + 8, bytes.size() - packetStart - 16))
+        sim_.log().line("#" + std::to_string(number_) + " warning: packet " +
+                        std::to_string(source_.packetsSent() - 1) +
+                        " holds the end-marker bytes in its body; a host will cut it short");
     int sent = source_.packetsSent();
     int firstSize = source_.blockCount() ? sampleSize(source_.channelAt(0).dataType) : 4;
     for (const MalformedFault& fault : faults.malformed)

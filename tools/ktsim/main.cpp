@@ -6,6 +6,7 @@
 #include <asio.hpp>
 
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <iostream>
 #include <thread>
@@ -81,6 +82,13 @@ int main(int argc, char** argv)
             watchStdin(sim);
         sim.start();
         io.run();
+        if (options.exitOnStdinEof) {
+            // The stdin watcher may still be blocked in read(): leave without
+            // destroying what it refers to.
+            std::cout.flush();
+            std::cerr.flush();
+            std::_Exit(0);
+        }
     } catch (const std::exception& e) {
         std::cerr << "ktsim: " << e.what() << '\n';
         return 1;
