@@ -17,11 +17,12 @@
 namespace {
 
 struct RecordedTransfer : ktsim::TransferControl {
-    void startTransfer(std::uint16_t p, const std::vector<int>& n) override
+    std::string startTransfer(std::uint16_t p, const std::vector<int>& n) override
     {
         port = p;
         numbers = n;
         ++starts;
+        return {};
     }
     void stopTransfer() override { ++stops; }
     std::uint16_t port = 0;
@@ -138,6 +139,15 @@ TEST_F(CommandHandlerTest, TransferBlockIsAnsweredOnceAfterEtx)
     EXPECT_EQ(send("CHANNEL 2"), "(none)");
     EXPECT_EQ(send("/ETX"), "-ERR no channel 999 in setup default\r\n");
     EXPECT_TRUE(handler.prepared().empty());
+
+    // A setup loaded since (here by another connection) lacks the channel.
+    send("/STX PREPARETRANSFER");
+    send("CH 15");
+    send("/ETX");
+    app.loadSetup(ktsim::loadSetup("builtin:bench64"));
+    EXPECT_EQ(send("STARTTRANSFER 8001"), "+OK\r\n");  // bench64 has a channel 15
+    app.loadSetup(ktsim::parseSetup("channel number=1\n", "one"));
+    EXPECT_EQ(send("STARTTRANSFER 8001"), "-ERR channel 15 is not in setup unnamed\r\n");
     EXPECT_EQ(handler.commandName("/STX PREPARETRANSFER"), "PREPARETRANSFER");
 }
 

@@ -111,9 +111,24 @@ TEST(SampleStreamTest, ValuesArePureFunctionsOfSeedChannelAndIndex)
         EXPECT_LE(std::abs(a.physical(noise, i) - 21.5), 0.25);
     }
     EXPECT_GT(differ, 990);
-    // Same index, same value: sine at 2 Hz sampled at 1 kHz repeats every 500.
-    EXPECT_EQ(a.decoded(sine, 0), a.decoded(sine, 0));
     EXPECT_NEAR(a.decoded(sine, 125), 5.0, 1e-12);
+
+    // Waveforms that repeat after whole numbers of samples repeat exactly,
+    // however far into a run.
+    struct Period {
+        const char* name;
+        std::uint64_t samples;
+    } periods[] = {{"Voltage", 500}, {"Current", 1000}, {"Pressure", 1000}, {"Position", 1000},
+                   {"Ticks", 0},     {"Temperature", 0}, {"Gain", 0}};
+    for (const Period& p : periods) {
+        const ktsim::Channel& ch = a.channel(p.name);
+        EXPECT_EQ(a.period(ch), p.samples) << p.name;
+        for (std::uint64_t i : {std::uint64_t{0}, std::uint64_t{7}, std::uint64_t{1} << 40}) {
+            if (p.samples) {
+                EXPECT_EQ(a.decoded(ch, i), a.decoded(ch, i + 3 * p.samples)) << p.name << " " << i;
+            }
+        }
+    }
 }
 
 TEST(SampleStreamTest, QuantisesIntegerTypesWithTheHostsConversion)

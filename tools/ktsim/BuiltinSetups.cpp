@@ -54,12 +54,15 @@ std::string bench64Text()
         "# 64 float32 channels at 10 kHz, for throughput measurements.\n"
         "setup bench64\n"
         "rate 10000\n";
+    // Frequencies that divide the rate, so every channel repeats after a
+    // whole number of samples and streams from a table.
+    const int frequencies[] = {1, 2, 4, 5, 8, 10, 16, 20, 25, 40, 50, 80, 100};
     for (int i = 1; i <= 64; ++i) {
         char line[200];
         std::snprintf(line, sizeof line,
                       "channel number=%d name=F%02d unit=V path=1;%d kind=sync divider=1 type=float32"
                       " wave=sine amplitude=%d frequency=%d\n",
-                      i, i, i, i, i);
+                      i, i, i, i, frequencies[(i - 1) % 13]);
         text += line;
     }
     return text;

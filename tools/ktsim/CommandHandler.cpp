@@ -169,8 +169,12 @@ CommandReply CommandHandler::dispatch(const std::string& word, const std::string
     if (word == "STARTTRANSFER") {
         if (!parseInt(rest, 1, 65535, number))
             return error("STARTTRANSFER needs a port from 1 to 65535");
-        transfer_.startTransfer(static_cast<std::uint16_t>(number), prepared_);
-        return ok();
+        // Another connection may have loaded a setup without these channels.
+        for (int channel : prepared_)
+            if (!app_.model()->setup().findByNumber(channel))
+                return error("channel " + std::to_string(channel) + " is not in setup " + app_.model()->setup().name);
+        std::string problem = transfer_.startTransfer(static_cast<std::uint16_t>(number), prepared_);
+        return problem.empty() ? ok() : error(problem);
     }
     if (word == "STOPTRANSFER") {
         if (auto bad = noArgument("STOPTRANSFER"))

@@ -15,7 +15,8 @@ class TransferControl {
 public:
     virtual ~TransferControl() = default;
     // Connect to the host on `port` and stream the channels `numbers`.
-    virtual void startTransfer(std::uint16_t port, const std::vector<int>& numbers) = 0;
+    // Returns why it cannot, or an empty text.
+    virtual std::string startTransfer(std::uint16_t port, const std::vector<int>& numbers) = 0;
     // Send what is due, then close the data connection.
     virtual void stopTransfer() = 0;
 };

@@ -125,16 +125,15 @@ void CommandSession::tick()
         stream_->pump();
 }
 
-void CommandSession::startTransfer(std::uint16_t port, const std::vector<int>& numbers)
+std::string CommandSession::startTransfer(std::uint16_t port, const std::vector<int>& numbers)
 {
     if (stream_)
         stream_->close();
+    stream_.reset();
     std::error_code ec;
     asio::ip::address address = socket_.remote_endpoint(ec).address();
-    if (ec) {
-        sim_.log().line("#" + std::to_string(number_) + " cannot start the transfer: " + ec.message());
-        return;
-    }
+    if (ec)
+        return "cannot start the transfer: " + ec.message();
     // A host on an IPv4-mapped address listens on IPv4.
     if (address.is_v6() && address.to_v6().is_v4_mapped())
         address = asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6());
@@ -142,6 +141,7 @@ void CommandSession::startTransfer(std::uint16_t port, const std::vector<int>& n
                                            numbers);
     sim_.track(stream_);
     stream_->start();
+    return {};
 }
 
 void CommandSession::stopTransfer()

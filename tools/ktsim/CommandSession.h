@@ -25,7 +25,7 @@ public:
     // Moves the data stream on; called at every pacing tick.
     void tick();
 
-    void startTransfer(std::uint16_t port, const std::vector<int>& numbers) override;
+    std::string startTransfer(std::uint16_t port, const std::vector<int>& numbers) override;
     void stopTransfer() override;
 
 private:

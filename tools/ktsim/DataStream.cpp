@@ -89,7 +89,7 @@ void DataStream::pump()
     if (app.acquisitionNumber() != acquisition_ && app.acquisitionNumber() != 0) {
         acquisition_ = app.acquisitionNumber();
         source_.restart();
-        virtualElapsed_ = 0.0;
+        virtualPackets_ = 0;
         pending_.clear();
         pendingPackets_ = 0;
     }
@@ -98,8 +98,7 @@ void DataStream::pump()
             // Each packet covers the next stretch of a clock of its own that
             // runs as fast as the host reads, and stops with the acquisition.
             while (app.acquiring() && pendingPackets_ < options.faults.coalesce) {
-                double elapsed = virtualElapsed_ + options.packetMs / 1000.0;
-                virtualElapsed_ = elapsed;
+                double elapsed = static_cast<double>(++virtualPackets_ * options.packetMs) / 1000.0;
                 if (appendPacket(pending_, elapsed))
                     ++pendingPackets_;
             }

@@ -40,7 +40,7 @@ private:
     std::vector<std::uint8_t> pending_;
     int pendingPackets_ = 0;
     std::uint64_t acquisition_ = 0;
-    double virtualElapsed_ = 0.0;
+    std::uint64_t virtualPackets_ = 0;
     double finishElapsed_ = 0.0;
     bool connected_ = false;
     bool finishing_ = false;

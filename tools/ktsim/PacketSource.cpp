@@ -16,7 +16,12 @@ PacketSource::PacketSource(std::shared_ptr<const SampleModel> model, const std::
         const Channel* ch = model_->setup().findByNumber(number);
         if (!ch)
             throw std::invalid_argument("no channel " + std::to_string(number));
-        cursors_.push_back(Cursor{ch, 0, 0, {}});
+        Cursor cursor{ch, 0, 0, {}, {}, 0};
+        // Up to 4 MiB of pre-encoded samples per channel.
+        std::uint64_t period = model_->period(*ch);
+        if (period > 0 && period * static_cast<std::uint64_t>(sampleSize(ch->dataType)) <= (4u << 20))
+            cursor.period = period;
+        cursors_.push_back(std::move(cursor));
     }
     restart();
 }
@@ -36,11 +41,15 @@ std::uint64_t samplesDue(const SampleModel& model, const Channel& ch, double ela
     if (elapsed < 0.0)
         return 0;
     double rate = model.rate(ch);
+    // A product that rounding left a hair below a whole number of samples
+    // still counts that sample, so packet boundaries do not depend on how
+    // the elapsed time was computed.
+    constexpr double slack = 1e-7;
     if (ch.kind == ChannelKind::SingleValue)
-        return rate > 0.0 ? static_cast<std::uint64_t>(std::floor(elapsed * rate)) + 1 : 1;
+        return rate > 0.0 ? static_cast<std::uint64_t>(std::floor(elapsed * rate + slack)) + 1 : 1;
     if (!(rate > 0.0))
         return 0;
-    auto whole = static_cast<std::uint64_t>(std::floor(elapsed * rate));
+    auto whole = static_cast<std::uint64_t>(std::floor(elapsed * rate + slack));
     if (ch.kind == ChannelKind::Sync)
         return whole;
     // Timestamp i lies in [i / rate, (i + 0.5) / rate): all before `whole`
@@ -70,6 +79,34 @@ bool PacketSource::behind(double elapsed, const ControlValues& controls) const
             return true;
     }
     return false;
+}
+
+void PacketSource::appendSamples(std::vector<std::uint8_t>& out, Cursor& c, std::uint64_t count,
+                                 const ControlValues& controls)
+{
+    if (c.period == 0) {
+        for (std::uint64_t i = c.next; i < c.next + count; ++i) {
+            RawSample raw = valueOf(c, i, controls);
+            out.insert(out.end(), raw.bytes.begin(), raw.bytes.begin() + raw.size);
+        }
+        return;
+    }
+    auto size = static_cast<std::size_t>(sampleSize(c.channel->dataType));
+    if (c.table.empty()) {
+        c.table.reserve(c.period * size);
+        for (std::uint64_t i = 0; i < c.period; ++i) {
+            RawSample raw = model_->raw(*c.channel, i);
+            c.table.insert(c.table.end(), raw.bytes.begin(), raw.bytes.begin() + raw.size);
+        }
+    }
+    std::uint64_t at = c.next % c.period;
+    while (count > 0) {
+        std::uint64_t run = std::min(count, c.period - at);
+        out.insert(out.end(), c.table.begin() + static_cast<std::ptrdiff_t>(at * size),
+                   c.table.begin() + static_cast<std::ptrdiff_t>((at + run) * size));
+        count -= run;
+        at = 0;
+    }
 }
 
 bool PacketSource::append(std::vector<std::uint8_t>& out, double elapsed, double startDays,
@@ -106,6 +143,13 @@ bool PacketSource::append(std::vector<std::uint8_t>& out, double elapsed, double
             first = std::min(first, model_->sampleTime(*c.channel, c.next));
     }
 
+    std::size_t estimate = 8 + bodyHeaderSize + 8;
+    for (std::size_t b = 0; b < cursors_.size(); ++b) {
+        const Channel& ch = *cursors_[b].channel;
+        std::size_t each = static_cast<std::size_t>(sampleSize(ch.dataType)) + (ch.kind == ChannelKind::Async ? 8 : 0);
+        estimate += 4 + (ch.kind == ChannelKind::SingleValue ? each : static_cast<std::size_t>(counts[b]) * each);
+    }
+    out.reserve(out.size() + estimate);
     PacketBuilder packet(out);
     packet.begin(sequence_++, startDays + first / 86400.0);
     for (std::size_t b = 0; b < cursors_.size(); ++b) {
@@ -123,8 +167,7 @@ bool PacketSource::append(std::vector<std::uint8_t>& out, double elapsed, double
             packet.sample(c.last);
             continue;
         }
-        for (std::uint64_t i = c.next; i < c.next + counts[b]; ++i)
-            packet.sample(valueOf(c, i, controls));
+        appendSamples(out, c, counts[b], controls);
         if (ch.kind == ChannelKind::Async)
             for (std::uint64_t i = c.next; i < c.next + counts[b]; ++i)
                 packet.timestamp(model_->timestamp(ch, i));

@@ -46,7 +46,14 @@ private:
         std::uint64_t next = 0;
         std::uint64_t controlVersion = 0;
         RawSample last;
+        // Encoded samples of one period, for channels that repeat (empty
+        // until first needed, or when the period is too long to keep).
+        std::vector<std::uint8_t> table;
+        std::uint64_t period = 0;
     };
+
+    void appendSamples(std::vector<std::uint8_t>& out, Cursor& cursor, std::uint64_t count,
+                       const ControlValues& controls);
 
     std::uint64_t due(const Channel& channel, double elapsed) const { return samplesDue(*model_, channel, elapsed); }
     RawSample valueOf(const Cursor& cursor, std::uint64_t index, const ControlValues& controls) const;

@@ -157,9 +157,36 @@ double SampleModel::sampleTime(const Channel& ch, std::uint64_t index) const
     return r > 0.0 ? static_cast<double>(index) / r : 0.0;
 }
 
+std::uint64_t SampleModel::period(const Channel& ch) const
+{
+    if (ch.kind != ChannelKind::Sync || ch.control)
+        return 0;
+    double samples = 0.0;
+    switch (ch.wave.shape) {
+    case WaveShape::Sine:
+        samples = ch.wave.frequency > 0.0 ? rate(ch) / ch.wave.frequency : 0.0;
+        break;
+    case WaveShape::Ramp:
+        samples = ch.wave.period * rate(ch);
+        break;
+    case WaveShape::Counter:
+        return ch.wave.wrap;
+    case WaveShape::Constant:
+        return 1;
+    case WaveShape::Noise:
+        return 0;
+    }
+    constexpr double longest = 1 << 24;
+    if (!(samples >= 1.0 && samples <= longest) || samples != std::floor(samples))
+        return 0;
+    return static_cast<std::uint64_t>(samples);
+}
+
 double SampleModel::physical(const Channel& ch, std::uint64_t index) const
 {
-    return waveValue(ch.wave, sampleTime(ch, index), index, seed_, static_cast<std::uint64_t>(ch.number));
+    std::uint64_t repeat = period(ch);
+    std::uint64_t at = repeat > 0 && ch.wave.shape != WaveShape::Counter ? index % repeat : index;
+    return waveValue(ch.wave, sampleTime(ch, at), at, seed_, static_cast<std::uint64_t>(ch.number));
 }
 
 RawSample SampleModel::raw(const Channel& ch, std::uint64_t index) const

@@ -65,6 +65,13 @@ public:
     // The waveform's value of sample `index` before quantisation.
     double physical(const Channel& channel, std::uint64_t index) const;
 
+    // For a sync channel whose waveform repeats after a whole number of
+    // samples (sine: rate / frequency, ramp: period * rate, counter: wrap,
+    // constant: 1), that number; else 0. Such a channel's sample `index`
+    // equals sample `index % period`, exactly: the waveform is evaluated at
+    // the reduced index, which also keeps long runs precise.
+    std::uint64_t period(const Channel& channel) const;
+
     // The sample as encoded on the wire.
     RawSample raw(const Channel& channel, std::uint64_t index) const;
 
