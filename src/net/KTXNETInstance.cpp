@@ -1,13 +1,130 @@
 #include "KTXNETInstance.h"
 
+#include "ChannelList.h"
+#include "ConnectionText.h"
+#include "NETCommandConnection.h"
+#include "NETIoThread.h"
+#include "api/Failure.h"
 #include "api/InstanceFactory.h"
 #include "ktremote.h"
 
+#include <asio/ip/tcp.hpp>
+
+#include <future>
+#include <thread>
+#include <vector>
+
 namespace ktremote {
 
-int KTXNETInstance::Connect(const char*)
+namespace {
+
+constexpr int connectPolls = 10;
+constexpr const char* lineEnd = "\r\n";
+
+std::string takeReply(std::future<std::string> reply)
 {
-    return KX_ERR_NO_COMMAND_CONNECTION;
+    try {
+        return reply.get();
+    } catch (const std::future_error&) {
+        raise(KX_ERR_NO_COMMAND_CONNECTION, "the command connection is closed");
+    }
+}
+
+} // namespace
+
+KTXNETInstance::KTXNETInstance() = default;
+
+KTXNETInstance::~KTXNETInstance() { shutDownIo(); }
+
+int KTXNETInstance::Connect(const char* connection)
+{
+    std::vector<std::string> words = splitWords(connection);
+    if (words.size() != 3)
+        return KX_ERR_BAD_ADDRESS;
+
+    // A connection made by an earlier Connect is closed and its thread ended
+    // before a new one is made.
+    shutDownIo();
+    host = std::move(words[0]);
+    commandPort = std::move(words[1]);
+    dataPort = std::move(words[2]);
+
+    io = std::make_unique<NETIoThread>();
+    // Only address families configured on this machine; the port may be a
+    // number or a service name.
+    asio::ip::tcp::resolver resolver(io->context());
+    std::error_code error;
+    const auto resolved = resolver.resolve(host, commandPort, asio::ip::resolver_base::address_configured, error);
+    if (error)
+        raise(KX_ERR_NO_COMMAND_CONNECTION, "the application's host or command port cannot be resolved");
+
+    commandConnection = std::make_unique<NETCommandConnection>(io->context());
+    commandConnection->connect(std::vector<asio::ip::tcp::endpoint>(resolved.begin(), resolved.end()));
+    io->start();
+
+    bool up = false;
+    for (int poll = 0; poll < connectPolls && !up; ++poll) {
+        std::this_thread::sleep_for(connectPollInterval);
+        up = commandConnection->socketConnected.load();
+    }
+    if (!up)
+        return KX_ERR_NO_COMMAND_CONNECTION;
+
+    // The application greets a new connection with one line; it is not the
+    // reply to anything.
+    takeReply(commandConnection->awaitReply(lineEnd));
+    Transact("SETMODE 1");
+    connected = true;
+    mode = 1;
+    return KX_OK;
+}
+
+int KTXNETInstance::Disconnect()
+{
+    Transact("EXIT");
+    commandConnection->close();
+    return KX_OK;
+}
+
+void KTXNETInstance::SendCommand(const std::string& command, std::string& reply) { reply = Transact(command); }
+
+std::string KTXNETInstance::Transact(const std::string& command) { return exchange(command, lineEnd); }
+
+std::string KTXNETInstance::TransactList(const std::string& command)
+{
+    return exchange(command, std::string(channelListEnd));
+}
+
+std::string KTXNETInstance::exchange(const std::string& command, const std::string& terminator)
+{
+    if (!commandConnection)
+        raise(KX_ERR_NO_COMMAND_CONNECTION, "there is no command connection");
+    // The command goes out unchanged; a text with line breaks of its own
+    // makes several lines, and still only one reply is awaited. The send is
+    // posted before the wait, so the reply is never read before the command
+    // is queued.
+    commandConnection->send(command + lineEnd);
+    return takeReply(commandConnection->awaitReply(terminator));
+}
+
+bool KTXNETInstance::commandSocketConnected() const
+{
+    return commandConnection && commandConnection->socketConnected.load();
+}
+
+asio::io_context& KTXNETInstance::ioContext()
+{
+    if (!io)
+        raise(KX_ERR_NO_COMMAND_CONNECTION, "the instance has no I/O context");
+    return io->context();
+}
+
+void KTXNETInstance::shutDownIo()
+{
+    if (io)
+        io->stop();
+    commandConnection.reset();
+    io.reset();
 }
 
 KTXInstance* createNetworkInstance() { return newZeroFilled<KTXNETInstance>(); }

@@ -1,5 +1,13 @@
+# Command connection, used-channel list and network channel handles.
 target_sources(ktremote_core PRIVATE
-  net/KTXNETInstance.cpp)
+  net/ChannelList.cpp
+  net/ConnectionText.cpp
+  net/KTXNETInstance.cpp
+  net/KTXNETInstanceChannels.cpp
+  net/NETChannelInstance.cpp
+  net/NETCommandConnection.cpp
+  net/NETIoThread.cpp
+  net/NumberText.cpp)
 # Data path: listener, framing, decoding, sample rings and reads.
 target_sources(ktremote_core PRIVATE
   net/BlockDecoder.cpp
