@@ -3,6 +3,7 @@
 #include "ChannelList.h"
 #include "ConnectionText.h"
 #include "NETCommandConnection.h"
+#include "NETDataReceiver.h"
 #include "NETIoThread.h"
 #include "api/Failure.h"
 #include "api/InstanceFactory.h"
@@ -123,6 +124,8 @@ void KTXNETInstance::shutDownIo()
 {
     if (io)
         io->stop();
+    // The data receiver's sockets live on the I/O context too.
+    dataReceiver.reset();
     commandConnection.reset();
     io.reset();
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace asio {
 class io_context;
@@ -15,6 +16,7 @@ class io_context;
 namespace ktremote {
 
 class NETCommandConnection;
+class NETDataReceiver;
 class NETIoThread;
 
 // An instance that talks to the application over TCP: a text command
@@ -48,6 +50,26 @@ public:
     int GetNextChannelIdSize(int32_t* size) override;
     int GetNextChannelId(char* buffer) override;
 
+    // Measurement control (KTXNETInstanceMeasurement.cpp).
+    int SetAppWindowVisible(bool visible) override;
+    int LoadSetup(const char* setupFile) override;
+    int IsInAcquisition(bool* running) override;
+    int GetState(int32_t* state) override;
+    int StartMeasurement() override;
+    int StartStoring(const char* fileName) override;
+    int StopStoring() override;
+    int StopMeasurement() override;
+    int BeginRead(intptr_t reserved1, intptr_t reserved2) override;
+    int EndRead() override;
+    int ReadScalarData2ById(const std::string& id, double* values, double* timestamps, size_t* count) override;
+    int ReadScalarData2AbsById(const std::string& id, double* values, double* timestamps, size_t* count) override;
+    void ReadScalarDataById(const std::string& id, double** values, double** timestamps, size_t* count) override;
+
+    // The application's state in a "GETSTATUS" reply: 0 unless the reply
+    // begins with "+OK"; else the first of "Analyse" (4), "Acquiring" (2),
+    // "Stopped" (3) and "Setup" (1) found anywhere in it, or 0 for none.
+    static int ClassifyStatusReply(const std::string& reply);
+
     // Connect waits for the command connection by looking at it ten times,
     // each after a pause of this length (2 s unless changed). Only tests
     // change it, to keep connecting fast.
@@ -73,6 +95,17 @@ protected:
     // resolving the host. Raises a Failure before that.
     asio::io_context& ioContext();
 
+    // Steps of StartMeasurement; each raises a Failure when it fails.
+    //
+    // The list numbers of the transferred channels, in list order.
+    std::vector<int32_t> TransferredChannelNumbers() const;
+    // Sends the transfer block: "/STX PREPARETRANSFER", one "CH n" line per
+    // number, "/ETX".
+    void PrepareTransfer(const std::vector<int32_t>& numbers);
+    // "SETTIMEOUT 0", then a new data receiver with a buffer per transferred
+    // channel, listening on the data port, in place of the previous one.
+    void SetUpDataReceiver();
+
 private:
     std::string exchange(const std::string& command, const std::string& terminator);
 
@@ -83,6 +116,8 @@ private:
     std::chrono::milliseconds connectPollInterval{2000};
     std::unique_ptr<NETIoThread> io;
     std::unique_ptr<NETCommandConnection> commandConnection;
+    // The receiver of the latest start of a measurement; null before it.
+    std::unique_ptr<NETDataReceiver> dataReceiver;
 };
 
 } // namespace ktremote

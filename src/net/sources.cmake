@@ -16,3 +16,6 @@ target_sources(ktremote_core PRIVATE
   net/NETDataListener.cpp
   net/NETDataReceiver.cpp
   net/PacketFramer.cpp)
+# Measurement control: setups, state, start and stop, storing.
+target_sources(ktremote_core PRIVATE
+  net/KTXNETInstanceMeasurement.cpp)

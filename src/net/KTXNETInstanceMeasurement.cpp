@@ -1,0 +1,247 @@
+// Measurement control of a network instance: loading a setup, the
+// application's state, starting and stopping a measurement together with
+// its data transfer, storing, and the reads that go to the current data
+// receiver.
+
+#include "KTXNETInstance.h"
+
+#include "NETChannelInstance.h"
+#include "NETDataReceiver.h"
+#include "NumberText.h"
+#include "api/Failure.h"
+#include "ktremote.h"
+
+#include <string_view>
+
+namespace ktremote {
+
+namespace {
+
+constexpr const char* setupLoaded = "+OK Setup loaded\r\n";
+constexpr const char* acquiringReply = "+OK Yes\r\n";
+
+bool beginsWithOk(const std::string& reply) { return reply.size() > 2 && reply.compare(0, 3, "+OK") == 0; }
+
+// Paths and file names go into a command line as they are. A line break in
+// one would end that command early and send the rest as commands of its own,
+// so such names are refused before anything is sent.
+bool hasLineBreak(std::string_view text) { return text.find_first_of("\r\n") != std::string_view::npos; }
+
+// Runs one step of the start sequence. Every kind of failure in a step, a
+// broken command connection included, ends the start with that step's code.
+template <class Step>
+bool succeeds(Step&& step)
+{
+    try {
+        step();
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+} // namespace
+
+int KTXNETInstance::ClassifyStatusReply(const std::string& reply)
+{
+    if (!beginsWithOk(reply))
+        return KX_STATE_UNKNOWN;
+    // The first word of this list found anywhere in the reply decides.
+    static const struct {
+        const char* word;
+        int state;
+    } words[] = {
+        {"Analyse", KX_STATE_ANALYSIS},
+        {"Acquiring", KX_STATE_ACQUIRING},
+        {"Stopped", KX_STATE_STOPPED},
+        {"Setup", KX_STATE_SETUP},
+    };
+    for (const auto& entry : words)
+        if (reply.find(entry.word) != std::string::npos)
+            return entry.state;
+    return KX_STATE_UNKNOWN;
+}
+
+int KTXNETInstance::SetAppWindowVisible(bool) { return KX_ERR_NOT_SUPPORTED; }
+
+int KTXNETInstance::LoadSetup(const char* setupFile)
+{
+    if (setupFile == nullptr || hasLineBreak(setupFile))
+        return KX_ERR_SETUP_NOT_LOADED;
+    return Transact(std::string("LOADSETUP ") + setupFile) == setupLoaded ? KX_OK : KX_ERR_SETUP_NOT_LOADED;
+}
+
+int KTXNETInstance::IsInAcquisition(bool* running)
+{
+    *running = Transact("ISMEASURING") == acquiringReply;
+    return KX_OK;
+}
+
+int KTXNETInstance::GetState(int32_t* state)
+{
+    *state = ClassifyStatusReply(Transact("GETSTATUS"));
+    return KX_OK;
+}
+
+int KTXNETInstance::StartMeasurement()
+{
+    // Each step that fails ends the start with its code; what the steps
+    // before it did stays in place.
+    bool acquiring = false;
+    if (!succeeds([&] { IsInAcquisition(&acquiring); }))
+        return KX_OK;
+    if (acquiring && !succeeds([&] {
+            Transact("STOPTRANSFER");
+            Transact("STOP");
+            Transact("ENTERSETUP");
+        }))
+        return KX_ERR_START_STEP1;
+    std::vector<int32_t> numbers;
+    if (!succeeds([&] { numbers = TransferredChannelNumbers(); }))
+        return KX_ERR_START_STEP2;
+    if (!succeeds([&] { Transact("GETTIMING"); }))
+        return KX_ERR_START_STEP3;
+    if (!succeeds([&] { PrepareTransfer(numbers); }))
+        return KX_ERR_START_STEP4;
+    if (!succeeds([&] { SetUpDataReceiver(); }))
+        return KX_ERR_START_STEP4;
+    // The port goes out as the text the host gave, not as the number
+    // listened on.
+    if (!succeeds([&] { Transact("STARTTRANSFER " + dataPort); }))
+        return KX_ERR_START_STEP5;
+    if (!succeeds([&] { Transact("STARTACQ"); }))
+        return KX_ERR_START_STEP6;
+    return KX_OK;
+}
+
+std::vector<int32_t> KTXNETInstance::TransferredChannelNumbers() const
+{
+    std::vector<int32_t> numbers;
+    for (const ChannelRecord& record : channels) {
+        if (!record.transferred)
+            continue;
+        const std::optional<int32_t> number = parseInt32(record.listIndex);
+        if (!number)
+            raise(KX_ERR_START_STEP2, "a channel number is not a decimal integer");
+        numbers.push_back(*number);
+    }
+    return numbers;
+}
+
+void KTXNETInstance::PrepareTransfer(const std::vector<int32_t>& numbers)
+{
+    // One command of several lines; Transact ends the last one and waits
+    // for the single reply.
+    std::string block = "/STX PREPARETRANSFER\r\n";
+    for (const int32_t number : numbers)
+        block += "CH " + std::to_string(number) + "\r\n";
+    block += "/ETX";
+    Transact(block);
+}
+
+void KTXNETInstance::SetUpDataReceiver()
+{
+    Transact("SETTIMEOUT 0");
+
+    // The receiver of an earlier start goes first, with its listener and its
+    // data connections: its measurement is over, and its listener may still
+    // hold the data port that the new one needs.
+    dataReceiver.reset();
+    dataReceiver = std::make_unique<NETDataReceiver>(ioContext());
+
+    // One buffer per transferred channel, in list order: the order of the
+    // blocks in every packet. The sample rate of a copied record is asked
+    // through this instance, since a record need not have an owner.
+    for (const ChannelRecord& record : channels) {
+        if (!record.transferred)
+            continue;
+        ChannelRecord copy = record;
+        double rate = 0.0;
+        if (NETChannelInstance::QuerySampleRate(*this, copy, &rate) != KX_OK)
+            raise(KX_ERR_START_STEP4, "the sample rate of a channel is unknown");
+        dataReceiver->addChannel(copy, bufferSize, rate);
+    }
+
+    const std::optional<int32_t> port = parseInt32(dataPort);
+    if (!port)
+        raise(KX_ERR_START_STEP4, "the data port is not a decimal integer");
+    dataReceiver->listen(static_cast<uint16_t>(static_cast<uint32_t>(*port) & 0xFFFFu));
+}
+
+int KTXNETInstance::StopMeasurement()
+{
+    if (!commandSocketConnected())
+        return KX_ERR_NO_COMMAND_CONNECTION;
+    Transact("STOPTRANSFER");
+    Transact("STOP");
+    // Only the listener closes: the application closes its data connection
+    // after sending what it measured, and buffered values stay readable
+    // until the next start.
+    if (dataReceiver && dataReceiver->running())
+        dataReceiver->stop();
+    Transact("ENTERSETUP");
+    return KX_OK;
+}
+
+int KTXNETInstance::StartStoring(const char* fileName)
+{
+    if (fileName == nullptr)
+        return KX_ERR_START_STORING;
+    const std::string_view name(fileName);
+    // '|' separates items in the application's storing commands.
+    if (name.find('|') != std::string_view::npos || hasLineBreak(name))
+        return KX_ERR_START_STORING;
+    try {
+        const std::string command = name.empty() ? "STARTSTORE" : "STARTSTORE " + std::string(name);
+        return beginsWithOk(Transact(command)) ? KX_OK : KX_ERR_START_STORING;
+    } catch (const Failure&) {
+        return KX_ERR_START_STORING;
+    }
+}
+
+int KTXNETInstance::StopStoring()
+{
+    try {
+        return beginsWithOk(Transact("STOPSTORE")) ? KX_OK : KX_ERR_STOP_STORING;
+    } catch (const Failure&) {
+        return KX_ERR_STOP_STORING;
+    }
+}
+
+int KTXNETInstance::BeginRead(intptr_t, intptr_t) { return KX_OK; }
+
+int KTXNETInstance::EndRead() { return KX_OK; }
+
+// Before the first start there is no receiver: the reads deliver nothing.
+// The count says so, so that a host that goes by it never takes the stale
+// contents of its arrays for samples; arrays and array pointers stay as
+// they were.
+int KTXNETInstance::ReadScalarData2ById(const std::string& id, double* values, double* timestamps, size_t* count)
+{
+    if (!dataReceiver) {
+        *count = 0;
+        return KX_OK;
+    }
+    return dataReceiver->readScalarData2(id, values, timestamps, count);
+}
+
+int KTXNETInstance::ReadScalarData2AbsById(const std::string& id, double* values, double* timestamps,
+                                           size_t* count)
+{
+    if (!dataReceiver) {
+        *count = 0;
+        return KX_OK;
+    }
+    return dataReceiver->readScalarData2Abs(id, values, timestamps, count);
+}
+
+void KTXNETInstance::ReadScalarDataById(const std::string& id, double** values, double** timestamps, size_t* count)
+{
+    if (!dataReceiver) {
+        *count = 0;
+        return;
+    }
+    dataReceiver->readScalarData(id, values, timestamps, count);
+}
+
+} // namespace ktremote
