@@ -86,7 +86,10 @@ void DataStream::pump()
         return;
     Application& app = sim_.app();
     const Options& options = sim_.options();
-    if (app.acquisitionNumber() != acquisition_ && app.acquisitionNumber() != 0) {
+    // A stream takes up an acquisition while it runs. One that ended before
+    // the stream came (a transfer started after STOP) is not sent again: the
+    // stream waits for the next STARTACQ.
+    if (app.acquisitionNumber() != acquisition_ && app.acquisitionNumber() != 0 && app.acquiring()) {
         acquisition_ = app.acquisitionNumber();
         source_.restart();
         virtualPackets_ = 0;
