@@ -1,0 +1,74 @@
+#include "Ktsim.h"
+
+#include "api/ExportGuards.h"
+#include "net/KTXNETInstance.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <stdexcept>
+
+namespace ktremote::e2e {
+
+Ktsim::Ktsim(const std::vector<std::string>& options)
+{
+    std::vector<std::string> arguments = {"--port", "0", "--exit-on-stdin-eof", "--seed", std::to_string(seed),
+                                          "--log", dir_.file("ktsim.log"), "--store-dir", dir_.path()};
+    arguments.insert(arguments.end(), options.begin(), options.end());
+    process_ = std::make_unique<ChildProcess>(KTSIM_EXECUTABLE, arguments, dir_.file("ktsim.err"));
+    const std::string line = process_->readLine(std::chrono::seconds(30));
+    const std::string prefix = "ktsim listening on ";
+    const size_t colon = line.rfind(':');
+    if (line.compare(0, prefix.size(), prefix) != 0 || colon == std::string::npos)
+        throw std::runtime_error("ktsim did not start: \"" + line + "\" " + readFile(dir_.file("ktsim.err")));
+    port_ = static_cast<uint16_t>(std::stoi(line.substr(colon + 1)));
+}
+
+std::string Ktsim::connectText(uint16_t dataPort) const
+{
+    return "127.0.0.1 " + std::to_string(port_) + " " + std::to_string(dataPort);
+}
+
+std::vector<std::string> Ktsim::receivedLines() const
+{
+    // Log lines look like "[     1.234] #1 < GETSTATUS".
+    std::vector<std::string> lines;
+    std::istringstream log(this->log());
+    std::string line;
+    while (std::getline(log, line)) {
+        const size_t session = line.find("] #");
+        if (session == std::string::npos)
+            continue;
+        const size_t arrow = line.find(" < ", session);
+        const size_t space = line.find(' ', session + 2);
+        if (arrow == std::string::npos || arrow != space)
+            continue;
+        lines.push_back(line.substr(arrow + 3));
+    }
+    return lines;
+}
+
+::KTXInstance* connectFast(const std::string& connectText)
+{
+    ::KTXInstance* handle = nullptr;
+    EXPECT_EQ(ktconCreateInstance(&handle, 1), KX_OK);
+    static_cast<KTXNETInstance*>(instanceOf(handle))->setConnectPollInterval(std::chrono::milliseconds(20));
+    EXPECT_EQ(ktconConnect(handle, connectText.c_str()), KX_OK);
+    return handle;
+}
+
+ChannelHandle openChannel(::KTXInstance* instance, const char* name)
+{
+    ::ChannelInstance* channel = nullptr;
+    EXPECT_EQ(ktconCreateChannelInstanceByNameUtf8(instance, name, &channel), KX_OK) << name;
+    return ChannelHandle(channel, [](::ChannelInstance* c) { ktconFreeChannelInstance(c); });
+}
+
+double daysNow()
+{
+    const double seconds = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    // 1970-01-01 is day 25569 after 1899-12-30.
+    return 25569.0 + seconds / 86400.0;
+}
+
+} // namespace ktremote::e2e

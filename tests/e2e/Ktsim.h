@@ -1,0 +1,60 @@
+#pragma once
+
+// ktsim as the end-to-end tests run it: a child process in deterministic
+// mode (a fixed seed, so every value it sends is known beforehand), on a
+// free command port, logging every line it receives.
+
+#include "Process.h"
+#include "ktremote.h"
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace ktremote::e2e {
+
+class Ktsim {
+public:
+    static constexpr uint64_t seed = 7;
+
+    // Starts ktsim with the built-in default setup (or the given options on
+    // top) and waits for the line that names its port.
+    explicit Ktsim(const std::vector<std::string>& options = {});
+
+    uint16_t port() const { return port_; }
+    // Directory of its log and of the files it stores.
+    const TempDir& dir() const { return dir_; }
+
+    // "127.0.0.1 <command port> <data port>".
+    std::string connectText(uint16_t dataPort) const;
+
+    // Every command line ktsim received so far, in order, without its line
+    // end. ktsim logs a line before it replies to it, so once a call of the
+    // library has returned, the lines it sent are all here.
+    std::vector<std::string> receivedLines() const;
+    std::string log() const { return readFile(dir_.file("ktsim.log")); }
+
+private:
+    TempDir dir_;
+    std::unique_ptr<ChildProcess> process_;
+    uint16_t port_ = 0;
+};
+
+// A network instance made and connected through the exported functions.
+// Only the pause between the checks for the command connection is set
+// through the library's internals, so that connecting takes milliseconds
+// instead of two seconds.
+::KTXInstance* connectFast(const std::string& connectText);
+
+// A channel handle, freed with ktconFreeChannelInstance when the last copy
+// goes.
+using ChannelHandle = std::shared_ptr<::ChannelInstance>;
+
+// Opens a channel handle by name; fails the test for an unknown name.
+ChannelHandle openChannel(::KTXInstance* instance, const char* name);
+
+// Days since 1899-12-30 now, the time base of absolute sample times.
+double daysNow();
+
+} // namespace ktremote::e2e
