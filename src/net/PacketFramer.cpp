@@ -191,7 +191,7 @@ size_t PacketFramer::findPacketEnd(const uint8_t* body, size_t available)
         if (at + 2 * kMarkerSize > available)
             return kNotFound;
         if (std::memcmp(body + at + kMarkerSize, kStartMarker, kMarkerSize) == 0)
-            return at;
+            return checkedEnd(body, at);
         if (innerEnd_ == kNotFound)
             innerEnd_ = at;
         scanPos_ = at + 1;

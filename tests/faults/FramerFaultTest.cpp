@@ -38,14 +38,18 @@ TEST(FramerFault, PacketAfterAMalformedOneAndGarbageArrivesIntact)
         // the end marker into the garbage and the next packet.
         {"block past the body", PacketBuilder(1.0).put<int32_t>(5).put<uint8_t>(1).body()},
         {"block of 3 past the body", PacketBuilder(1.0).put<int32_t>(3).put<double>(9.5).body()},
+        // ... so far that the next packet's end marker lies inside the
+        // blocks too, with a packet right behind it.
+        {"block of 40 past the body", PacketBuilder(1.0).put<int32_t>(40).put<uint8_t>(1).body()},
         {"negative count", PacketBuilder(1.0).put<int32_t>(-1).body()},
         {"huge count", PacketBuilder(1.0).put<int32_t>(0x7FFFFFFF).body()},
         {"body shorter than the header", std::vector<uint8_t>(5, 0x22)},
     };
     for (const auto& c : cases) {
         const auto bytes = concat({PacketBuilder(1.0).sync<double>({1.0}).packet(), kStart, c.body, kEnd, garbage,
-                                   PacketBuilder(2.0).sync<double>({2.0, 3.0}).packet(), garbage,
-                                   PacketBuilder(3.0).sync<double>({4.0}).packet()});
+                                   PacketBuilder(2.0).sync<double>({2.0, 3.0}).packet(),
+                                   PacketBuilder(3.0).sync<double>({4.0}).packet(), garbage,
+                                   PacketBuilder(4.0).sync<double>({5.0}).packet()});
         for (size_t chunk : {size_t{1}, size_t{7}, bytes.size()}) {
             SCOPED_TRACE(testing::Message() << c.what << ", pieces of " << chunk);
             BlockDecoder decoder;
@@ -55,8 +59,8 @@ TEST(FramerFault, PacketAfterAMalformedOneAndGarbageArrivesIntact)
                 framer.append(bytes.data() + at, std::min(chunk, bytes.size() - at));
             std::vector<double> values(100);
             values.resize(buffer.ring().read(values.data(), nullptr, values.size()));
-            EXPECT_EQ(values, (std::vector<double>{1.0, 2.0, 3.0, 4.0}));
-            EXPECT_EQ(framer.stats().packets, 4u);
+            EXPECT_EQ(values, (std::vector<double>{1.0, 2.0, 3.0, 4.0, 5.0}));
+            EXPECT_EQ(framer.stats().packets, 5u);
             EXPECT_EQ(framer.stats().malformed, 1u);
         }
     }
