@@ -81,6 +81,7 @@ void round(std::mt19937& random, double seconds, Totals& totals)
     for (size_t i = 1; i < options.size(); i += 2)
         faults += " " + options[i];
     std::printf("faults:%s\n", faults.c_str());
+    std::fflush(stdout);
     Ktsim sim(options);
     const ktsim::SampleModel model{ktsim::loadSetup("builtin:default"), Ktsim::seed};
     ::testing::TestPartResultArray failures;
