@@ -6,7 +6,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
-scripts/setup.sh windows python packaging
+scripts/setup.sh windows python packaging fuzz
 
 jobs=$(nproc)
 
@@ -34,5 +34,8 @@ tests/packaging/run.sh python-asan build/asan
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   build_and_test tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKTREMOTE_SANITIZE=thread
 scripts/test-windows.sh
+# Every fuzz target for a short fixed time on its corpus (long runs:
+# scripts/fuzz.sh SECONDS).
+scripts/fuzz.sh --ci
 
 echo "==== all tests passed"

@@ -82,7 +82,16 @@ int KTXNETInstance::Connect(const char* connection)
 
 int KTXNETInstance::Disconnect()
 {
-    Transact("EXIT");
+    // The connection closes whatever becomes of "EXIT": when it fails (the
+    // connection broke, or another call still waits for its reply), closing
+    // is what releases that call instead of leaving it to the application.
+    try {
+        Transact("EXIT");
+    } catch (...) {
+        if (commandConnection)
+            commandConnection->close();
+        throw;
+    }
     commandConnection->close();
     return KX_OK;
 }

@@ -47,6 +47,16 @@ std::optional<T> parseFloating(std::string_view text)
         && (isHexDigit(text[2]) || (text[2] == '.' && text.size() >= 4 && isHexDigit(text[3])))) {
         text.remove_prefix(2);
         format = std::chars_format::hex;
+        // std::from_chars takes an exponent with two signs ("p+-5"), which
+        // is none: the number then ends before the "p".
+        const size_t p = text.find_first_of("pP");
+        if (p != std::string_view::npos) {
+            size_t digit = p + 1;
+            if (digit < text.size() && (text[digit] == '+' || text[digit] == '-'))
+                ++digit;
+            if (digit >= text.size() || text[digit] < '0' || text[digit] > '9')
+                text = text.substr(0, p);
+        }
     }
     T value{};
     const auto result = std::from_chars(text.data(), text.data() + text.size(), value, format);

@@ -106,6 +106,7 @@ bool PacketFramer::seekStart()
     walkChannel_ = 0;
     walkDone_ = false;
     walkFault_ = false;
+    innerEnd_ = kNotFound;
     return true;
 }
 
@@ -184,15 +185,32 @@ size_t PacketFramer::findPacketEnd(const uint8_t* body, size_t available)
             // Behind the end of the blocks, or behind an impossible count. (A
             // marker behind walkPos_ means the count at walkPos_ has arrived,
             // so the walk cannot be waiting for it.)
-            return at;
+            return checkedEnd(body, at);
         // Inside the blocks: sample data, unless the next packet starts right
         // behind it, in which case this packet's blocks run past its end.
         if (at + 2 * kMarkerSize > available)
             return kNotFound;
         if (std::memcmp(body + at + kMarkerSize, kStartMarker, kMarkerSize) == 0)
-            return at;
+            return checkedEnd(body, at);
+        if (innerEnd_ == kNotFound)
+            innerEnd_ = at;
         scanPos_ = at + 1;
     }
+}
+
+// The first end marker inside the blocks was taken for sample data. If the
+// next packet's start marker follows it before the end found now, it ended
+// the packet after all: this packet's blocks ran on into bytes between the
+// packets (garbage after a malformed packet), and taking the later end
+// would swallow the next packet and decode its bytes as samples.
+size_t PacketFramer::checkedEnd(const uint8_t* body, size_t end) const
+{
+    if (innerEnd_ == kNotFound)
+        return end;
+    const size_t from = innerEnd_ + kMarkerSize;
+    if (from < end && findStartMarker(body + from, end - from) != kNotFound)
+        return innerEnd_;
+    return end;
 }
 
 } // namespace ktremote

@@ -19,8 +19,12 @@ namespace ktremote {
 // behind the end of all blocks. A marker inside the blocks is sample data,
 // unless a start marker follows it right away: then the blocks run past the
 // end of the packet (malformed, decoded up to the faulty block) and the next
-// packet begins there. A marker that starts inside the 28-byte header ends
-// the packet (a body shorter than its header: nothing is decoded from it).
+// packet begins there. The same holds when the start marker comes further
+// on, before the end marker behind the blocks (bytes between the packets
+// after a malformed one); so a packet whose samples hold both marker
+// sequences, end before start, is cut short at the first. A marker that
+// starts inside the 28-byte header ends the packet (a body shorter than its
+// header: nothing is decoded from it).
 // When the walk meets an impossible count, the packet ends at the first
 // marker at or behind that count.
 //
@@ -64,6 +68,7 @@ private:
     void frame();
     bool seekStart();
     size_t findPacketEnd(const uint8_t* body, size_t available);
+    size_t checkedEnd(const uint8_t* body, size_t end) const;
     void walkBlocks(const uint8_t* body, size_t available);
     bool dropIfOversized();
 
@@ -81,6 +86,7 @@ private:
     size_t walkChannel_ = 0; // next block to walk
     bool walkDone_ = false;  // all blocks walked: walkPos_ is their end
     bool walkFault_ = false; // impossible count at walkPos_
+    size_t innerEnd_ = 0;    // first end marker taken for sample data (or none)
 
     Stats stats_;
 };

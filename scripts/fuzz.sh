@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Builds the fuzz targets (clang, libFuzzer, ASan+UBSan) in build/fuzz and
+# runs each one for a given time on its seed corpus and on what earlier runs
+# found.
+#
+#   scripts/fuzz.sh [SECONDS] [TARGET...]   default: 600 s per target, all targets
+#   scripts/fuzz.sh --ci                    15 s per target, the test command's budget
+#
+# New interesting inputs collect in build/fuzz/corpus/<target>; an input that
+# breaks an invariant or crashes is written to build/fuzz/findings/<target>/
+# and the script fails. Copy such an input into fuzz/corpus/<target>/ once
+# the fault is fixed, so that every later run replays it.
+# Prints the number of executions of every target.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+seconds=600
+if [ "${1:-}" = "--ci" ]; then
+  seconds=15
+  shift
+elif [[ "${1:-}" =~ ^[0-9]+$ ]]; then
+  seconds=$1
+  shift
+fi
+
+scripts/setup.sh fuzz
+tree=build/fuzz
+cmake -S fuzz -B "$tree" -G Ninja -DCMAKE_CXX_COMPILER=clang++-14 >"$tree.configure.log" 2>&1 \
+  || { cat "$tree.configure.log"; exit 1; }
+cmake --build "$tree"
+
+targets=("$@")
+if [ ${#targets[@]} -eq 0 ]; then
+  mapfile -t targets <"$tree/targets.txt"
+fi
+
+status=0
+summary=()
+for target in "${targets[@]}"; do
+  name=${target#fuzz_}
+  corpus=$tree/corpus/$name
+  findings=$tree/findings/$name
+  mkdir -p "$corpus" "$findings"
+  options=(-max_total_time="$seconds" -print_final_stats=1 -artifact_prefix="$findings/" -timeout=10 -rss_limit_mb=2048)
+  [ -f "fuzz/$name.dict" ] && options+=(-dict="fuzz/$name.dict")
+  echo "==== fuzz $target: $seconds s"
+  log=$tree/$name.log
+  if "$tree/$target" "${options[@]}" "$corpus" "fuzz/corpus/$name" >"$log" 2>&1; then
+    result=ok
+  else
+    result=FAILED
+    status=1
+    grep -E "invariant broken|ERROR:|runtime error|SUMMARY" "$log" | head -20 || true
+    echo "(whole log: $log; input in $findings/)"
+  fi
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
+  summary+=("$(printf '%-24s %12s executions  %s' "$target" "${runs:-?}" "$result")")
+done
+
+echo "==== fuzz summary ($seconds s per target)"
+printf '%s\n' "${summary[@]}"
+exit $status

@@ -1,0 +1,138 @@
+// Faults of the command connection: the application closes it instead of
+// answering, never answers, answers with bytes behind the reply, or answers
+// in small pieces. Every call returns (none waits beyond the time it takes
+// to see the connection go), with the code the table gives, and the calls
+// after it fail at once instead of waiting.
+
+#include "Ktsim.h"
+#include "SetupParser.h"
+#include "Streams.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <future>
+#include <thread>
+
+namespace ktremote::e2e {
+namespace {
+
+using Call = std::function<int(::KTXInstance*)>;
+
+int getState(::KTXInstance* app)
+{
+    int state = -1;
+    return ktconGetState(app, &state);
+}
+
+int channelCount(::KTXInstance* app)
+{
+    size_t count = 0;
+    return ktconGetChannelCount(app, &count);
+}
+
+int isAcquiring(::KTXInstance* app)
+{
+    bool running = false;
+    return ktconIsInAqusition(app, &running);
+}
+
+// The call that meets the fault, on an instance connected to ktsim that
+// already listed its channels and opened "Voltage".
+struct CommandFault {
+    const char* name;
+    std::string fault;
+    Call call;
+    int result;      // what the call returns
+    int laterResult; // what a later call (GetState) returns
+};
+
+void PrintTo(const CommandFault& fault, std::ostream* out) { *out << fault.name; }
+
+class CommandFaultTest : public ::testing::TestWithParam<CommandFault> {};
+
+TEST_P(CommandFaultTest, CallReturnsWithItsCodeAndLaterCallsDoNotWait)
+{
+    const CommandFault& fault = GetParam();
+    Ktsim sim({"--fault", fault.fault});
+    ::KTXInstance* app = connectFast(sim.connectText(freePort()));
+    ASSERT_EQ(channelCount(app), KX_OK);
+    ChannelHandle voltage = openChannel(app, "Voltage");
+
+    EXPECT_EQ(fault.call(app), fault.result);
+    EXPECT_EQ(getState(app), fault.laterResult);
+    // Reads never touch the command connection: they keep working.
+    double value = 0.0;
+    double time = 0.0;
+    size_t n = 1;
+    EXPECT_EQ(ktconChannelReadScalarData_2(voltage.get(), &value, &time, &n), KX_OK);
+    ktconDisconnect(app);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, CommandFaultTest,
+    ::testing::Values(
+        CommandFault{"CloseInsteadOfStateReply", "close-on=GETSTATUS", getState, KX_ERR_FAILED, KX_ERR_FAILED},
+        CommandFault{"CloseInsteadOfList", "close-on=LISTUSEDCHS#2", channelCount, KX_ERR_FAILED, KX_ERR_FAILED},
+        CommandFault{"CloseInsteadOfAcquisitionReply", "close-on=ISMEASURING", isAcquiring, KX_ERR_FAILED,
+                     KX_ERR_FAILED},
+        // The start reports 0 whatever its steps did; the stop and the state
+        // after it show the broken connection.
+        CommandFault{"CloseInsteadOfStartReply", "close-on=STARTACQ", ktconStartMeasurement, KX_OK,
+                     KX_ERR_FAILED},
+        CommandFault{"CloseInsteadOfStopReply", "close-on=STOP",
+                     [](::KTXInstance* app) {
+                         EXPECT_EQ(ktconStartMeasurement(app), KX_OK);
+                         return ktconStopMeasurement(app);
+                     },
+                     KX_ERR_FAILED, KX_ERR_FAILED},
+        // Bytes behind a reply's line end belong to that reply: the state is
+        // still found in it, and the next command gets its own reply.
+        CommandFault{"JunkBehindStateReply", "extra-after=GETSTATUS:junk\\r\\n", getState, KX_OK, KX_OK},
+        CommandFault{"RepliesInSmallSegments", "split-replies=1", channelCount, KX_OK, KX_OK}),
+    [](const ::testing::TestParamInfo<CommandFault>& info) { return std::string(info.param.name); });
+
+// A list reply with bytes behind its end line: the end line becomes a
+// channel line too short to read, and the list is refused rather than read
+// with a bogus channel.
+TEST(CommandFault, JunkBehindTheListEndRefusesTheList)
+{
+    Ktsim sim({"--fault", "extra-after=LISTUSEDCHS:junk"});
+    ::KTXInstance* app = connectFast(sim.connectText(freePort()));
+    size_t count = 99;
+    EXPECT_EQ(ktconGetChannelCount(app, &count), KX_ERR_FAILED);
+    EXPECT_EQ(getState(app), KX_OK);
+    ktconDisconnect(app);
+}
+
+// Disconnect from one thread while another waits for a reply that never
+// comes: the waiting call ends with a failure, Disconnect returns, and
+// nothing waits afterwards.
+TEST(CommandFault, DisconnectWhileAReplyIsPendingReleasesTheWaitingCall)
+{
+    // The application answers neither the state nor "EXIT": only closing the
+    // connection can release the waiting call.
+    Ktsim sim({"--fault", "silent-on=GETSTATUS", "--fault", "silent-on=EXIT"});
+    ::KTXInstance* app = connectFast(sim.connectText(freePort()));
+    auto waiting = std::async(std::launch::async, [app] { return getState(app); });
+
+    // Once ktsim has logged the command, the call waits for its reply.
+    const auto sent = [&] {
+        for (const std::string& line : sim.receivedLines())
+            if (line == "GETSTATUS")
+                return true;
+        return false;
+    };
+    std::vector<Reading> none;
+    ASSERT_TRUE(readUntil(none, sent)) << sim.log();
+    EXPECT_EQ(waiting.wait_for(std::chrono::milliseconds(0)), std::future_status::timeout);
+
+    EXPECT_EQ(ktconDisconnect(app), KX_OK);
+    ASSERT_EQ(waiting.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    EXPECT_EQ(waiting.get(), KX_ERR_FAILED);
+    EXPECT_EQ(getState(app), KX_ERR_FAILED);
+}
+
+} // namespace
+} // namespace ktremote::e2e
