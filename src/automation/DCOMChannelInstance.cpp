@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <memory>
 #include <new>
 
 namespace ktremote {
@@ -24,6 +25,12 @@ void endDataSyncQuietly(IDispatch* data) noexcept
     }
 }
 
+struct FreeDeleter {
+    void operator()(double* array) const { std::free(array); }
+};
+using HostArray = std::unique_ptr<double, FreeDeleter>;
+
+// Arrays handed to the host come from the C heap; the host frees them.
 double* allocateDoubles(size_t n)
 {
     // Never null, also for no values: the host frees what it receives.
@@ -50,9 +57,10 @@ int DCOMChannelInstance::ReadScalarData(double** values, double** timestamps, si
         return KX_ERR_APP_CALL_FAILED; // no measurement, or no connection for this channel
     const Variant data = getProperty(instance().applicationObject(), L"Data");
     Variant times, samples;
+    int32_t waiting = 0;
     try {
         callMethod(data.object(), L"StartDataSync");
-        const int32_t waiting = getProperty(connection, L"NumValues").int32();
+        waiting = getProperty(connection, L"NumValues").int32();
         if (waiting < 0) {
             endDataSyncQuietly(data.object());
             return KX_ERR_APP_CALL_FAILED;
@@ -70,27 +78,20 @@ int DCOMChannelInstance::ReadScalarData(double** values, double** timestamps, si
     // to it is cut to 16 bits, so its arrays may be shorter than asked.
     const NumberArray valueArray(samples);
     const NumberArray timeArray(times);
-    size_t n = valueArray.size();
+    size_t n = std::min(static_cast<size_t>(waiting), valueArray.size());
     if (isAsync)
         n = std::min(n, timeArray.size());
-    double* valueCopy = allocateDoubles(n);
-    double* timeCopy = nullptr;
-    if (isAsync) {
-        timeCopy = static_cast<double*>(std::malloc(std::max<size_t>(n, 1) * sizeof(double)));
-        if (timeCopy == nullptr) {
-            std::free(valueCopy);
-            throw std::bad_alloc();
-        }
-    }
+    HostArray valueCopy(allocateDoubles(n));
+    HostArray timeCopy(isAsync ? allocateDoubles(n) : nullptr);
     for (size_t i = 0; i < n; ++i) {
-        valueCopy[i] = valueArray[i];
+        valueCopy.get()[i] = valueArray[i];
         if (isAsync)
-            timeCopy[i] = timeArray[i];
+            timeCopy.get()[i] = timeArray[i];
     }
     *count = n;
-    *values = valueCopy;
+    *values = valueCopy.release();
     if (isAsync)
-        *timestamps = timeCopy;
+        *timestamps = timeCopy.release(); // otherwise the host's variable stays as it was
     return KX_OK;
 }
 
