@@ -1,7 +1,8 @@
 // Reply framing of the command connection, over a real loopback connection.
 //
 // Input: a chunking seed, a byte choosing the terminator of each reply
-// (bit i: reply i waits for "+ETX end list" instead of "\r\n"), then the
+// (bit i: reply i is a list, which ends with the line end behind "+ETX end
+// list", instead of a line ending with "\r\n"), then the
 // bytes the peer sends, in pseudo-random pieces. Checked:
 //  * a reply is handed out only once its terminator has arrived, and every
 //    reply continues the stream exactly where the previous one ended: no byte
@@ -52,8 +53,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     Chunker chunker(in.u32());
     const uint8_t terminators = in.byte();
     const std::string stream(reinterpret_cast<const char*>(in.rest()), in.restSize());
-    auto terminatorOf = [&](size_t reply) {
-        return std::string((terminators >> (reply % 8)) & 1 ? "+ETX end list" : "\r\n");
+    auto isList = [&](size_t reply) { return ((terminators >> (reply % 8)) & 1) != 0; };
+    auto endOf = [&](size_t reply) { return isList(reply) ? ReplyEnd::list() : ReplyEnd::line(); };
+    // One past the first place where reply `reply` may end, searching from
+    // `from`, or npos.
+    auto firstEnd = [&](size_t reply, size_t from) {
+        const std::string marker = isList(reply) ? "+ETX end list" : "\r\n";
+        const size_t found = stream.find(marker, from);
+        if (found == std::string::npos || !isList(reply))
+            return found == std::string::npos ? found : found + marker.size();
+        const size_t lineEnd = stream.find('\n', found + marker.size());
+        return lineEnd == std::string::npos ? lineEnd : lineEnd + 1;
     };
 
     static asio::io_context peerContext;
@@ -69,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         acceptor.accept(peer);
 
         size_t replies = 0;
-        std::future<std::string> pending = connection.awaitReply(terminatorOf(replies));
+        std::future<std::string> pending = connection.awaitReply(endOf(replies));
         for (size_t at = 0; at < stream.size();) {
             const size_t n = std::min(stream.size() - at, chunker.size(256));
             asio::write(peer, asio::buffer(stream.data() + at, n));
@@ -78,19 +88,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
         size_t consumed = 0;
         for (;;) {
-            const std::string terminator = terminatorOf(replies);
-            const size_t found = stream.find(terminator, consumed);
-            if (found == std::string::npos)
+            const size_t end = firstEnd(replies, consumed);
+            if (end == std::string::npos)
                 break;
             std::string reply;
             FUZZ_CHECK(takeReply(pending, reply));
             // The stream from where the last reply ended, at least up to the
-            // end of the first terminator in it.
-            FUZZ_CHECK(reply.size() >= found + terminator.size() - consumed);
+            // first place where it may end.
+            FUZZ_CHECK(reply.size() >= end - consumed);
             FUZZ_CHECK(stream.compare(consumed, reply.size(), reply) == 0);
             consumed += reply.size();
             ++replies;
-            pending = connection.awaitReply(terminatorOf(replies));
+            pending = connection.awaitReply(endOf(replies));
         }
 
         // No terminator left: the peer goes away, and the wait ends.
@@ -99,7 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         peer.close(ignored);
         std::string reply;
         FUZZ_CHECK(!takeReply(pending, reply));
-        std::future<std::string> later = connection.awaitReply("\r\n");
+        std::future<std::string> later = connection.awaitReply(ReplyEnd::line());
         FUZZ_CHECK(!takeReply(later, reply));
 
         connection.close();

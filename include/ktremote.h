@@ -258,7 +258,11 @@ KTREMOTE_API KX_ERROR_CODE ktconIsInAqusition(KTXInstance* instance, bool* runni
 KTREMOTE_API KX_ERROR_CODE ktconGetState(KTXInstance* instance, int* state);
 
 /** Starts a measurement of the channels marked for transfer. Returns 0,
- *  -9, -4 or -2; a start that the application refuses is not reported. */
+ *  -9, -4, -2, or the code of the step that failed: -23 (state query or
+ *  stopping a running acquisition), -24 (channel numbers), -25 (timing),
+ *  -26 (transfer request, sample rates or data listener), -27 (transfer
+ *  start), -28 (acquisition start). Automation instances return -8 when
+ *  the application refuses. Nothing is undone after a failed step. */
 KTREMOTE_API KX_ERROR_CODE ktconStartMeasurement(KTXInstance* instance);
 
 /** Stops the measurement. Values already received stay readable until the
@@ -290,7 +294,8 @@ KTREMOTE_API KX_ERROR_CODE ktconEndRead(KTXInstance* instance);
  *  two arrays that the library allocates with malloc and stores in *values
  *  and *timestamps; the host releases both with free(). On return *count
  *  holds the number of values delivered. A channel that is not transferred
- *  leaves all three outputs untouched. Returns 0, -9, -4 or -2. */
+ *  allocates nothing: both pointers stay as they were and *count becomes 0.
+ *  Returns 0, -9, -4 or -2. */
 KTREMOTE_API KX_ERROR_CODE ktconChannelReadScalarData(ChannelInstance* channel, double** values,
                                                       double** timestamps, size_t* count);
 

@@ -239,11 +239,10 @@ KX_ERROR_CODE ktconStartMeasurement(::KTXInstance* handle)
     auto* instance = instanceOf(handle);
     if (auto early = checkInstance(instance, CheckAll))
         return *early;
-    // The operation's own result (a refused start) is not passed on.
-    return guarded(KX_ERR_FAILED, [&] {
-        instance->StartMeasurement();
-        return KX_OK;
-    });
+    // A start that failed part-way is reported with the code of the step
+    // that failed: a host that took it for a running measurement would wait
+    // for samples that never come.
+    return guarded(KX_ERR_FAILED, [&] { return instance->StartMeasurement(); });
 }
 
 KX_ERROR_CODE ktconStopMeasurement(::KTXInstance* handle)

@@ -13,7 +13,7 @@
 
 namespace ktremote {
 
-// The terminator of the list reply.
+// The closing line of the list reply.
 inline constexpr std::string_view channelListEnd = "+ETX end list";
 
 // Rebuilds `channels` from a list reply: the list is emptied, every line

@@ -73,7 +73,7 @@ int KTXNETInstance::Connect(const char* connection)
 
     // The application greets a new connection with one line; it is not the
     // reply to anything.
-    takeReply(commandConnection->awaitReply(lineEnd));
+    takeReply(commandConnection->awaitReply(ReplyEnd::line()));
     Transact("SETMODE 1");
     connected = true;
     mode = 1;
@@ -98,14 +98,14 @@ int KTXNETInstance::Disconnect()
 
 void KTXNETInstance::SendCommand(const std::string& command, std::string& reply) { reply = Transact(command); }
 
-std::string KTXNETInstance::Transact(const std::string& command) { return exchange(command, lineEnd); }
+std::string KTXNETInstance::Transact(const std::string& command) { return exchange(command, ReplyEnd::line()); }
 
 std::string KTXNETInstance::TransactList(const std::string& command)
 {
-    return exchange(command, std::string(channelListEnd));
+    return exchange(command, ReplyEnd::list());
 }
 
-std::string KTXNETInstance::exchange(const std::string& command, const std::string& terminator)
+std::string KTXNETInstance::exchange(const std::string& command, const ReplyEnd& end)
 {
     if (!commandConnection)
         raise(KX_ERR_NO_COMMAND_CONNECTION, "there is no command connection");
@@ -114,7 +114,7 @@ std::string KTXNETInstance::exchange(const std::string& command, const std::stri
     // posted before the wait, so the reply is never read before the command
     // is queued.
     commandConnection->send(command + lineEnd);
-    return takeReply(commandConnection->awaitReply(terminator));
+    return takeReply(commandConnection->awaitReply(end));
 }
 
 bool KTXNETInstance::commandSocketConnected() const

@@ -18,6 +18,7 @@ namespace ktremote {
 class NETCommandConnection;
 class NETDataReceiver;
 class NETIoThread;
+class ReplyEnd;
 
 // An instance that talks to the application over TCP: a text command
 // connection to the application, and a data listener to which the
@@ -107,7 +108,7 @@ protected:
     void SetUpDataReceiver();
 
 private:
-    std::string exchange(const std::string& command, const std::string& terminator);
+    std::string exchange(const std::string& command, const ReplyEnd& end);
 
     // Stops the I/O thread of an earlier Connect and releases everything that
     // ran on it. Objects with work on the I/O context go before the context.

@@ -87,9 +87,11 @@ int KTXNETInstance::StartMeasurement()
 {
     // Each step that fails ends the start with its code; what the steps
     // before it did stays in place.
+    // Not knowing whether the application acquires fails the start like a
+    // failed stop sequence would: nothing has been started.
     bool acquiring = false;
     if (!succeeds([&] { IsInAcquisition(&acquiring); }))
-        return KX_OK;
+        return KX_ERR_START_STEP1;
     if (acquiring && !succeeds([&] {
             Transact("STOPTRANSFER");
             Transact("STOP");

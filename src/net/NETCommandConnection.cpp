@@ -73,17 +73,17 @@ void NETCommandConnection::writeFront()
     });
 }
 
-std::future<std::string> NETCommandConnection::awaitReply(std::string terminator)
+std::future<std::string> NETCommandConnection::awaitReply(ReplyEnd end)
 {
     std::promise<std::string> reply;
     std::future<std::string> future = reply.get_future();
-    asio::post(ioContext, [this, reply = std::move(reply), terminator = std::move(terminator)]() mutable {
+    asio::post(ioContext, [this, reply = std::move(reply), end = std::move(end)]() mutable {
         if (state == State::Closed || pendingReply) {
             reply.set_exception(closedFailure());
             return;
         }
         pendingReply = std::move(reply);
-        replyTerminator = std::move(terminator);
+        replyEnd = std::move(end);
         if (state == State::Open)
             readReply();
     });
@@ -92,7 +92,7 @@ std::future<std::string> NETCommandConnection::awaitReply(std::string terminator
 
 void NETCommandConnection::readReply()
 {
-    asio::async_read_until(socket, asio::dynamic_buffer(receiveBuffer), replyTerminator,
+    asio::async_read_until(socket, asio::dynamic_buffer(receiveBuffer), *replyEnd,
                            [this](const std::error_code& error, size_t) {
                                if (error) {
                                    shutDown();

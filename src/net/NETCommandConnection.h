@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ReplyEnd.h"
+
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
 
@@ -43,11 +45,11 @@ public:
     // once the connection is up.
     void send(std::string bytes);
 
-    // Waits for the next reply, which ends with `terminator`, reading once
+    // Waits for the next reply, which ends where `end` says, reading once
     // the connection is up. The future holds the reply text, or a Failure
     // when the connection did not come up or broke first. One reply may be
     // awaited at a time.
-    std::future<std::string> awaitReply(std::string terminator);
+    std::future<std::string> awaitReply(ReplyEnd end);
 
     // Closes the socket.
     void close();
@@ -68,7 +70,7 @@ private:
     std::vector<asio::ip::tcp::endpoint> endpoints;
     std::string receiveBuffer;                       // bytes not yet handed out
     std::optional<std::promise<std::string>> pendingReply;
-    std::string replyTerminator;
+    std::optional<ReplyEnd> replyEnd;
     std::deque<std::string> writeQueue;              // front: being written
 };
 

@@ -98,8 +98,11 @@ void NETDataReceiver::shutdown() noexcept
 int NETDataReceiver::read(const std::string& id, double* values, double* times, size_t* count, bool absolute)
 {
     NETChannelBuffer* buffer = decoder_->findBuffer(id);
-    if (buffer && count && values && times)
-        *count = buffer->take(values, times, *count, absolute ? &decoder_->startTimeSource() : nullptr);
+    if (count && values && times)
+        // A channel that is not transferred delivers nothing, and the count
+        // says so: a host that goes by it must not take the untouched
+        // contents of its arrays for samples.
+        *count = buffer ? buffer->take(values, times, *count, absolute ? &decoder_->startTimeSource() : nullptr) : 0;
     // Checked after the read, so that a read that lost samples reports it.
     return decoder_->overflowed() ? KX_ERR_DATA_OVERRUN : KX_OK;
 }
@@ -117,8 +120,13 @@ int NETDataReceiver::readScalarData2Abs(const std::string& id, double* values, d
 void NETDataReceiver::readScalarData(const std::string& id, double** values, double** times, size_t* count)
 {
     NETChannelBuffer* buffer = decoder_->findBuffer(id);
-    if (!buffer || !values || !times || !count)
+    if (!values || !times || !count)
         return;
+    if (!buffer) {
+        // Nothing is allocated for a channel that is not transferred.
+        *count = 0;
+        return;
+    }
     const size_t limit = std::min(*count, kReadScalarDataEntries);
     auto* valueArray = static_cast<double*>(std::malloc(kReadScalarDataEntries * sizeof(double)));
     auto* timeArray = static_cast<double*>(std::malloc(kReadScalarDataEntries * sizeof(double)));

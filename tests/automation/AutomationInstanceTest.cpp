@@ -203,7 +203,7 @@ TEST_F(Automation, StartStopsARunningAcquisitionFirstAndConnectsListedChannels)
 
     kaltrop->recorder->failing = {"app.Start"};
     EXPECT_EQ(instance->StartMeasurement(), KX_ERR_APP_CALL_FAILED);
-    EXPECT_EQ(ktconStartMeasurement(handle()), KX_OK);
+    EXPECT_EQ(ktconStartMeasurement(handle()), KX_ERR_APP_CALL_FAILED) << "a refused start is reported";
 }
 
 TEST_F(Automation, StoringSetupAndWindowRequests)

@@ -77,9 +77,8 @@ INSTANTIATE_TEST_SUITE_P(
         CommandFault{"CloseInsteadOfList", "close-on=LISTUSEDCHS#2", channelCount, KX_ERR_FAILED, KX_ERR_FAILED},
         CommandFault{"CloseInsteadOfAcquisitionReply", "close-on=ISMEASURING", isAcquiring, KX_ERR_FAILED,
                      KX_ERR_FAILED},
-        // The start reports 0 whatever its steps did; the stop and the state
-        // after it show the broken connection.
-        CommandFault{"CloseInsteadOfStartReply", "close-on=STARTACQ", ktconStartMeasurement, KX_OK,
+        // The start reports the step that failed: starting the acquisition.
+        CommandFault{"CloseInsteadOfStartReply", "close-on=STARTACQ", ktconStartMeasurement, KX_ERR_START_STEP6,
                      KX_ERR_FAILED},
         CommandFault{"CloseInsteadOfStopReply", "close-on=STOP",
                      [](::KTXInstance* app) {

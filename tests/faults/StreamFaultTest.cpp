@@ -36,7 +36,7 @@ TEST_P(StreamFaultTest, EverySampleSentIntactArrivesExactlyOnce)
     std::vector<Reading> readings = openReadings(app, model);
     ASSERT_EQ(readings.size(), count);
     ASSERT_EQ(ktconSetBufferSize(app, 100000), KX_OK);
-    ASSERT_EQ(ktconStartMeasurement(app), KX_OK);
+    ASSERT_EQ(ktconStartMeasurement(app), KX_OK) << sim.log();
 
     // Enough packets for every kind of malformed one to have come several
     // times (ktsim sends 200 packets a second).

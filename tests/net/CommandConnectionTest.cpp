@@ -196,7 +196,7 @@ TEST(CommandConnection, TriesTheEndpointsInOrderUntilOneAccepts)
     link.io.start();
     // Sent and awaited while the connection may still be coming up.
     link.connection.send("HELLO\r\n");
-    EXPECT_EQ(link.connection.awaitReply("\r\n").get(), "+OK hello\r\n");
+    EXPECT_EQ(link.connection.awaitReply(ReplyEnd::line()).get(), "+OK hello\r\n");
     EXPECT_TRUE(link.connection.socketConnected.load());
     link.connection.close();
     peer.finish();
@@ -208,7 +208,7 @@ TEST(CommandConnection, AWaitOnAConnectionThatNeverCameUpFails)
     Link link;
     link.connection.connect({refusing.endpoint()});
     link.io.start();
-    auto reply = link.connection.awaitReply("\r\n");
+    auto reply = link.connection.awaitReply(ReplyEnd::line());
     EXPECT_THROW(reply.get(), Failure);
     EXPECT_FALSE(link.connection.socketConnected.load());
 }
@@ -226,7 +226,31 @@ TEST(Transact, AReplyInSeveralSegmentsIsHandedOutWhenItsTerminatorIsThere)
     auto instance = connectedTo(peer);
     EXPECT_EQ(instance->Transact("ONE"), "+OK 1234\r\n");
     const std::string list = instance->TransactList("LIST");
-    EXPECT_EQ(list.rfind("head\r\nline\r\n+ETX end list", 0), 0u) << list;
+    EXPECT_EQ(list, "head\r\nline\r\n+ETX end list\r\n");
+}
+
+TEST(Transact, TheListReplyTakesTheLineEndOfItsLastLineWhenItComesLater)
+{
+    // Taken at the marker, the list would leave its line end behind as the
+    // whole reply to the next command, and every later reply would answer
+    // the command before it.
+    ScriptedPeer peer([](Session& s) {
+        greet(s);
+        s.readLine();
+        s.sendInPieces({"head\r\nline\r\n+ETX end list", "\r", "\n"});
+        s.readLine();
+        s.send("+OK No\r\n");
+        s.readLine();
+        s.sendInPieces({"h\nl\n+ETX end list", "\n"});
+        s.readLine();
+        s.send("+OK 1000\r\n");
+        s.readToClose();
+    });
+    auto instance = connectedTo(peer);
+    EXPECT_EQ(instance->TransactList("LIST"), "head\r\nline\r\n+ETX end list\r\n");
+    EXPECT_EQ(instance->Transact("ISMEASURING"), "+OK No\r\n");
+    EXPECT_EQ(instance->TransactList("LIST"), "h\nl\n+ETX end list\n") << "a bare line feed ends it too";
+    EXPECT_EQ(instance->Transact("GETSAMPLERATE"), "+OK 1000\r\n");
 }
 
 TEST(Transact, BytesBehindTheTerminatorBelongToThatReply)

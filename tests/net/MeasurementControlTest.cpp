@@ -248,7 +248,7 @@ TEST(MeasurementControl, AFailingStepEndsTheStartWithItsCode)
         const char* acquiring;
         int result;
     } cases[] = {
-        {"ISMEASURING", "+OK No\r\n", KX_OK},
+        {"ISMEASURING", "+OK No\r\n", KX_ERR_START_STEP1},
         {"STOPTRANSFER", "+OK Yes\r\n", KX_ERR_START_STEP1},
         {"ENTERSETUP", "+OK Yes\r\n", KX_ERR_START_STEP1},
         {"GETTIMING", "+OK No\r\n", KX_ERR_START_STEP3},

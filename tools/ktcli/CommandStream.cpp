@@ -176,8 +176,8 @@ int runStream(const Arguments& arguments)
     Progress progress(stderr, names, !arguments.has("quiet"));
 
     check(ktconStartMeasurement(session.instance()), "cannot start the measurement");
-    // A start that the application refuses is not reported by the library;
-    // it shows as an application that does not acquire.
+    // An application that answered every step of the start but does not
+    // acquire shows here.
     bool acquiring = false;
     check(ktconIsInAqusition(session.instance(), &acquiring), "cannot ask whether the application acquires");
     if (!acquiring)
