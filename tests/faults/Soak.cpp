@@ -52,9 +52,9 @@ void round(std::mt19937& random, double seconds, Totals& totals)
     std::vector<Malformed> malformed;
     int garbage = 0;
     const auto chance = [&](int percent) { return static_cast<int>(random() % 100) < percent; };
-    const auto add = [&](const std::string& spec) {
+    const auto add = [&](const std::string& faultText) {
         options.push_back("--fault");
-        options.push_back(spec);
+        options.push_back(faultText);
     };
     if (chance(50))
         add("split-packets=1");

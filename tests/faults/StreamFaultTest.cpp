@@ -23,9 +23,9 @@ class StreamFaultTest : public ::testing::TestWithParam<StreamFault> {};
 TEST_P(StreamFaultTest, EverySampleSentIntactArrivesExactlyOnce)
 {
     std::vector<std::string> options;
-    for (const std::string& spec : GetParam().options) {
+    for (const std::string& faultText : GetParam().options) {
         options.push_back("--fault");
-        options.push_back(spec);
+        options.push_back(faultText);
     }
     Ktsim sim(options);
     const ktsim::SampleModel model{ktsim::loadSetup("builtin:default"), Ktsim::seed};

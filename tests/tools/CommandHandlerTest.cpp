@@ -261,8 +261,8 @@ TEST(FaultOptionsTest, ParsesEveryFaultAndRejectsMistakes)
 
     const char* bad[] = {"nonsense", "close-on=", "close-on=STOP#0", "split-replies=-1", "no-greeting=1",
                          "garbage=x", "coalesce=0", "extra-after=", "extra-after-reply=\\xZZ"};
-    for (const char* spec : bad)
-        EXPECT_THROW(ktsim::parseFaults({spec}), std::invalid_argument) << spec;
+    for (const char* faultText : bad)
+        EXPECT_THROW(ktsim::parseFaults({faultText}), std::invalid_argument) << faultText;
 }
 
 TEST(OptionsTest, ParsesTheCommandLine)

@@ -8,26 +8,26 @@
 namespace ktsim {
 namespace {
 
-int number(const std::string& spec, const std::string& text, int lo, int hi)
+int number(const std::string& faultText, const std::string& text, int lo, int hi)
 {
     int value = 0;
     const char* end = text.data() + text.size();
     auto [ptr, ec] = std::from_chars(text.data(), end, value);
     if (text.empty() || ec != std::errc() || ptr != end || value < lo || value > hi)
-        throw std::invalid_argument("--fault " + spec + ": '" + text + "' must be a number from " +
+        throw std::invalid_argument("--fault " + faultText + ": '" + text + "' must be a number from " +
                                     std::to_string(lo) + " to " + std::to_string(hi));
     return value;
 }
 
-CommandTrigger trigger(const std::string& spec, const std::string& value)
+CommandTrigger trigger(const std::string& faultText, const std::string& value)
 {
     if (value.empty())
-        throw std::invalid_argument("--fault " + spec + " needs a command, e.g. " + spec + "GETSTATUS");
+        throw std::invalid_argument("--fault " + faultText + " needs a command, e.g. " + faultText + "GETSTATUS");
     CommandTrigger t;
     std::size_t hash = value.find('#');
     t.command = value.substr(0, hash);
     if (hash != std::string::npos)
-        t.occurrence = number(spec, value.substr(hash + 1), 1, 1000000);
+        t.occurrence = number(faultText, value.substr(hash + 1), 1, 1000000);
     return t;
 }
 
@@ -68,16 +68,16 @@ std::string unescapeText(const std::string& text)
     return out;
 }
 
-FaultPlan parseFaults(const std::vector<std::string>& specs)
+FaultPlan parseFaults(const std::vector<std::string>& faultTexts)
 {
     FaultPlan plan;
-    for (const std::string& spec : specs) {
-        std::size_t eq = spec.find('=');
-        std::string name = spec.substr(0, eq);
+    for (const std::string& faultText : faultTexts) {
+        std::size_t eq = faultText.find('=');
+        std::string name = faultText.substr(0, eq);
         bool hasValue = eq != std::string::npos;
-        std::string value = hasValue ? spec.substr(eq + 1) : std::string();
+        std::string value = hasValue ? faultText.substr(eq + 1) : std::string();
         auto valueOr = [&](int fallback, int lo, int hi) {
-            return hasValue ? number(spec, value, lo, hi) : fallback;
+            return hasValue ? number(faultText, value, lo, hi) : fallback;
         };
         auto noValue = [&] {
             if (hasValue)
@@ -121,7 +121,7 @@ FaultPlan parseFaults(const std::vector<std::string>& specs)
             noValue();
             plan.secondDataConnection = true;
         } else
-            throw std::invalid_argument("unknown fault '" + spec + "' (see ktsim --help)");
+            throw std::invalid_argument("unknown fault '" + faultText + "' (see ktsim --help)");
     }
     return plan;
 }

@@ -48,7 +48,7 @@ struct FaultPlan {
 };
 
 // Parses `--fault` values; throws std::invalid_argument naming the bad one.
-FaultPlan parseFaults(const std::vector<std::string>& specs);
+FaultPlan parseFaults(const std::vector<std::string>& faultTexts);
 
 // Decodes \r \n \t \\ and \xHH in fault texts.
 std::string unescapeText(const std::string& text);
