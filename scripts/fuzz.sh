@@ -4,6 +4,7 @@
 # found.
 #
 #   scripts/fuzz.sh [SECONDS] [TARGET...]   default: 600 s per target, all targets
+#   scripts/fuzz.sh --runs N [TARGET...]    N executions per target, however long
 #   scripts/fuzz.sh --ci                    15 s per target, the test command's budget
 #
 # New interesting inputs collect in build/fuzz/corpus/<target>; an input that
@@ -16,7 +17,11 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
 seconds=600
-if [ "${1:-}" = "--ci" ]; then
+runs=
+if [ "${1:-}" = "--runs" ] && [[ "${2:-}" =~ ^[0-9]+$ ]]; then
+  runs=$2
+  shift 2
+elif [ "${1:-}" = "--ci" ]; then
   seconds=15
   shift
 elif [[ "${1:-}" =~ ^[0-9]+$ ]]; then
@@ -42,9 +47,15 @@ for target in "${targets[@]}"; do
   corpus=$tree/corpus/$name
   findings=$tree/findings/$name
   mkdir -p "$corpus" "$findings"
-  options=(-max_total_time="$seconds" -print_final_stats=1 -artifact_prefix="$findings/" -timeout=10 -rss_limit_mb=2048)
+  if [ -n "$runs" ]; then
+    budget=(-runs="$runs")
+    echo "==== fuzz $target: $runs executions"
+  else
+    budget=(-max_total_time="$seconds")
+    echo "==== fuzz $target: $seconds s"
+  fi
+  options=("${budget[@]}" -print_final_stats=1 -artifact_prefix="$findings/" -timeout=10 -rss_limit_mb=2048)
   [ -f "fuzz/$name.dict" ] && options+=(-dict="fuzz/$name.dict")
-  echo "==== fuzz $target: $seconds s"
   log=$tree/$name.log
   if "$tree/$target" "${options[@]}" "$corpus" "fuzz/corpus/$name" >"$log" 2>&1; then
     result=ok
@@ -54,10 +65,11 @@ for target in "${targets[@]}"; do
     grep -E "invariant broken|ERROR:|runtime error|SUMMARY" "$log" | head -20 || true
     echo "(whole log: $log; input in $findings/)"
   fi
-  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
-  summary+=("$(printf '%-24s %12s executions  %s' "$target" "${runs:-?}" "$result")")
+  executed=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
+  elapsed=$(sed -n 's/^Done [0-9]* runs in \([0-9]*\) second.*/in \1 s/p' "$log" | tail -1)
+  summary+=("$(printf '%-24s %12s executions %16s  %s' "$target" "${executed:-?}" "${elapsed:-}" "$result")")
 done
 
-echo "==== fuzz summary ($seconds s per target)"
+echo "==== fuzz summary (${runs:+$runs executions}${runs:-$seconds s} per target)"
 printf '%s\n' "${summary[@]}"
 exit $status
