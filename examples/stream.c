@@ -77,9 +77,9 @@ int main(int argc, char** argv)
     int status = 0;
 
     ktconCreateInstance(&app, 1);
-    ktconConnect(app, connection);
-    /* ktconConnect reports no failure itself: the next call tells. */
-    r = ktconGetState(app, &state);
+    r = ktconConnect(app, connection);
+    if (r == KX_OK)
+        r = ktconGetState(app, &state);
     if (r != KX_OK) {
         fprintf(stderr, "could not connect to \"%s\" (result %d)\n", connection, (int)r);
         return 2;

@@ -135,8 +135,11 @@ KTREMOTE_API KX_ERROR_CODE ktconDestroyInstance(KTXInstance* instance);
 /** Connects the instance. Network instances take "host commandPort dataPort"
  *  (three words separated by white space, e.g. "localhost 8999 8001"); the
  *  call waits at least 2 s and at most about 20 s for the command connection.
- *  Automation instances ignore the text. Always returns 0 for a valid handle:
- *  a failed connect shows as -4 from later calls. */
+ *  Automation instances ignore the text. Returns 0, -9, -10 (not three
+ *  words), -6 (no connection came up), -12 (automation: the application
+ *  object could not be created) or -2 (the host did not resolve, or the
+ *  connection broke before the application answered). After a failed
+ *  connect the instance answers later calls with -4. */
 KTREMOTE_API KX_ERROR_CODE ktconConnect(KTXInstance* instance, const char* connection);
 
 /** Closes the command connection (network: sends "EXIT") or releases the
@@ -266,7 +269,8 @@ KTREMOTE_API KX_ERROR_CODE ktconGetState(KTXInstance* instance, int* state);
 KTREMOTE_API KX_ERROR_CODE ktconStartMeasurement(KTXInstance* instance);
 
 /** Stops the measurement. Values already received stay readable until the
- *  next start. Returns 0, -9, -4 or -2. */
+ *  next start. Returns 0, -9, -4, -6 (the command connection is not open),
+ *  -8 (automation: the application refused) or -2. */
 KTREMOTE_API KX_ERROR_CODE ktconStopMeasurement(KTXInstance* instance);
 
 /** Starts storing into the named data file. Returns 0, -29, -9 or -4. */
@@ -314,8 +318,8 @@ KTREMOTE_API KX_ERROR_CODE ktconChannelReadScalarData_2(ChannelInstance* channel
 KTREMOTE_API KX_ERROR_CODE ktconChannelReadScalarData_2abs(ChannelInstance* channel, double* values,
                                                            double* timestamps, size_t* count);
 
-/** Writes a value to a control channel. Returns 0 or -9; a refused write
- *  (not a control channel, no connection) is not reported. */
+/** Writes a value to a control channel. Returns 0, -9, -19 (not a control
+ *  channel), -8 (the request did not reach the application) or -2. */
 KTREMOTE_API KX_ERROR_CODE ktconControlChannelWriteData(ChannelInstance* channel, double value);
 
 #ifdef __cplusplus

@@ -396,8 +396,8 @@ public:
         detail::check(ktconChannelSetTransferred(handle_, transferred), "ktconChannelSetTransferred");
     }
 
-    /** Writes a value to a control channel (a refused write is not reported
-     *  by the library). */
+    /** Writes a value to a control channel; throws when it is not one or the
+     *  request did not reach the application. */
     void write(double value) { detail::check(ktconControlChannelWriteData(handle_, value), "ktconControlChannelWriteData"); }
 
     /** Reads up to min(values.size(), times.size()) samples with their times
@@ -626,13 +626,14 @@ public:
 
     /** Connects with a connect text: "host commandPort dataPort" for a
      *  network instance (ignored by an automation instance). Throws
-     *  Error(Result::NotConnected) when the connection did not come up. */
+     *  Error with the connect result (e.g. Result::NoCommandConnection) when
+     *  the connection did not come up. */
     void connect(const std::string& connection)
     {
         detail::check(ktconConnect(handle_, connection.c_str()), "ktconConnect");
-        // ktconConnect reports every outcome as success; whether it worked
-        // shows in the next call's connected check. Asking for the next id
-        // size neither sends anything nor changes the enumeration.
+        // An instance that is not connected also says so in the next call's
+        // connected check. Asking for the next id size neither sends
+        // anything nor changes the enumeration.
         int size = 0;
         if (ktconGetNextChannelIdSize(handle_, &size) == KX_ERR_NOT_CONNECTED)
             throw Error(Result::NotConnected, "ktconConnect: could not connect to \"" + connection + "\"");

@@ -291,12 +291,13 @@ class Instance:
                 command_port: int = 8999, data_port: int = 8001) -> "Instance":
         """Connects, with a connect text ``"host commandPort dataPort"`` or the
         keyword arguments. A network connect takes at least 2 seconds; one
-        that does not come up raises NotConnectedError after about 20."""
+        that does not come up raises NoCommandConnectionError after about
+        20 (both it and NotConnectedError are ConnectionErrors)."""
         if connection is None:
             connection = f"{host} {command_port} {data_port}"
         _check(self._lib.ktconConnect(self.handle, connection.encode()), "ktconConnect")
-        # ktconConnect reports every outcome as success; the next call's
-        # connected check tells. Asking for the next id size sends nothing and
+        # An instance that is not connected also says so in the next call's
+        # connected check. Asking for the next id size sends nothing and
         # leaves the enumeration as it is.
         size = c_int(0)
         if self._lib.ktconGetNextChannelIdSize(self.handle, byref(size)) == KX_ERR_NOT_CONNECTED:

@@ -71,11 +71,12 @@ def test_unconnected_instance_raises_not_connected(lib, call):
 
 
 def test_failed_connect_raises_instead_of_passing_silently(lib):
-    # Without COM an automation instance never connects; the library itself
-    # reports that only through later calls.
+    # Without COM an automation instance never connects.
     app = ktremote.Instance.automation(library=lib)
-    with pytest.raises(ktremote.NotConnectedError, match="could not connect"):
+    with pytest.raises(ktremote.AppNotCreatedError):
         app.connect("ignored")
+    with pytest.raises(ktremote.NotConnectedError):
+        app.state
 
 
 def test_version(lib):

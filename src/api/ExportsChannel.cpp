@@ -158,12 +158,9 @@ KX_ERROR_CODE ktconControlChannelWriteData(::ChannelInstance* handle, double val
     auto* channel = channelOf(handle);
     if (auto early = checkChannel(channel, CheckMode))
         return *early;
-    // Writes carry no time of their own over this interface; a refused write
-    // is not reported.
-    return guarded(KX_ERR_FAILED, [&] {
-        channel->WriteControlData(value, -1.0);
-        return KX_OK;
-    });
+    // Writes carry no time of their own over this interface. A refused
+    // write (not a control channel, no connection) is reported.
+    return guarded(KX_ERR_FAILED, [&] { return channel->WriteControlData(value, -1.0); });
 }
 
 } // extern "C"

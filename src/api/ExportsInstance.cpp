@@ -43,10 +43,9 @@ KX_ERROR_CODE ktconConnect(::KTXInstance* handle, const char* connection)
         return *early;
     if (connection == nullptr)
         return KX_ERR_INVALID_HANDLE;
-    // A failed connect is not reported here; it shows as KX_ERR_NOT_CONNECTED
-    // from later calls, because `connected` stays false.
-    guarded(KX_ERR_FAILED, [&] { return instance->Connect(connection); });
-    return KX_OK;
+    // A failed connect is reported here, and also shows as
+    // KX_ERR_NOT_CONNECTED from later calls, because `connected` stays false.
+    return guarded(KX_ERR_FAILED, [&] { return instance->Connect(connection); });
 }
 
 KX_ERROR_CODE ktconDisconnect(::KTXInstance* handle)
@@ -250,10 +249,9 @@ KX_ERROR_CODE ktconStopMeasurement(::KTXInstance* handle)
     auto* instance = instanceOf(handle);
     if (auto early = checkInstance(instance, CheckAll))
         return *early;
-    return guarded(KX_ERR_FAILED, [&] {
-        instance->StopMeasurement();
-        return KX_OK;
-    });
+    // A stop that could not be sent is reported: the application may still
+    // be acquiring.
+    return guarded(KX_ERR_FAILED, [&] { return instance->StopMeasurement(); });
 }
 
 KX_ERROR_CODE ktconStartStoring(::KTXInstance* handle, const char* fileName)

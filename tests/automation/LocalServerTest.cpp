@@ -96,7 +96,7 @@ TEST(LocalServer, UnregisteredApplicationCannotBeCreated)
     ::KTXInstance* handle = nullptr;
     ASSERT_EQ(ktconCreateInstance(&handle, 0), KX_OK);
     EXPECT_EQ(instanceOf(handle)->Connect(""), KX_ERR_APP_NOT_CREATED);
-    EXPECT_EQ(ktconConnect(handle, ""), KX_OK);
+    EXPECT_EQ(ktconConnect(handle, ""), KX_ERR_APP_NOT_CREATED);
     size_t count = 0;
     EXPECT_EQ(ktconGetChannelCount(handle, &count), KX_ERR_NOT_CONNECTED);
     delete instanceOf(handle);

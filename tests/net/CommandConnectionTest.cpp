@@ -133,7 +133,7 @@ TEST(Connect, FailuresAfterTheConnectionCameUpRaiseAndLeaveTheInstanceUnconnecte
         TestNetInstance instance;
         EXPECT_THROW(instance.Connect(text.c_str()), Failure) << text;
         EXPECT_FALSE(instance.connected);
-        EXPECT_EQ(ktconConnect(handleOf(&instance), text.c_str()), KX_OK);
+        EXPECT_EQ(ktconConnect(handleOf(&instance), text.c_str()), KX_ERR_FAILED);
         size_t count = 0;
         EXPECT_EQ(ktconGetChannelCount(handleOf(&instance), &count), KX_ERR_NOT_CONNECTED);
     }

@@ -142,7 +142,7 @@ TEST(NETChannelInstance, RefusedOperationsSendNothing)
     Channels app;
     auto channel = app.open("Sync");
     EXPECT_EQ(channel->WriteControlData(1.0, -1.0), KX_ERR_NOT_CONTROL_CHANNEL);
-    EXPECT_EQ(ktconControlChannelWriteData(handleOf(channel.get()), 1.0), KX_OK);
+    EXPECT_EQ(ktconControlChannelWriteData(handleOf(channel.get()), 1.0), KX_ERR_NOT_CONTROL_CHANNEL);
     EXPECT_EQ(channel->Reset(), KX_ERR_NOT_SUPPORTED);
     EXPECT_EQ(channel->Start(), KX_ERR_NOT_SUPPORTED);
     EXPECT_EQ(app.sentAfterConnect(), "LISTUSEDCHS DW\r\n");

@@ -62,14 +62,15 @@ Session::Session(const Arguments& arguments)
 
     check(ktconCreateInstance(&instance_, 1), "cannot create a network instance");
     const std::string connection = host + " " + port + " " + dataPort;
-    check(ktconConnect(instance_, connection.c_str()), "cannot connect to " + where_);
-    // ktconConnect reports nothing itself; an instance that did not connect
-    // answers every later call with KX_ERR_NOT_CONNECTED. This call sends
-    // nothing to the application.
+    const KX_ERROR_CODE connected = ktconConnect(instance_, connection.c_str());
+    // An instance that did not connect also answers every later call with
+    // KX_ERR_NOT_CONNECTED. This call sends nothing to the application.
     int size = 0;
-    if (ktconGetNextChannelIdSize(instance_, &size) == KX_ERR_NOT_CONNECTED)
+    if (connected == KX_ERR_NO_COMMAND_CONNECTION
+        || (connected == KX_OK && ktconGetNextChannelIdSize(instance_, &size) == KX_ERR_NOT_CONNECTED))
         throw Failure(KX_ERR_NOT_CONNECTED,
                       "no application answered at " + where_ + " (is it running, and is the port right?)");
+    check(connected, "cannot connect to " + where_);
 }
 
 Session::~Session()
