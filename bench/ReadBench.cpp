@@ -1,4 +1,7 @@
-// Host reads of 1000 values with computed times from a synchronous channel.
+// Host reads from a synchronous channel with computed times, by read and by
+// values per call: the two reads into the host's arrays (relative and
+// absolute times) and the read that allocates its arrays (freed again in the
+// timed part, as a host must).
 #include "PacketBuilder.h"
 #include "net/NETDataReceiver.h"
 
@@ -7,6 +10,7 @@
 #include <asio/io_context.hpp>
 
 #include <chrono>
+#include <cstdlib>
 #include <vector>
 
 using namespace ktremote;
@@ -14,36 +18,48 @@ using namespace ktremote::test;
 
 namespace {
 
-constexpr size_t kValues = 1000;
+enum class Read { Relative, Absolute, Allocating };
 
-template <bool Absolute>
+template <Read R>
 void BM_Read(benchmark::State& state)
 {
+    const auto perCall = static_cast<size_t>(state.range(0));
     asio::io_context io;
     NETDataReceiver receiver(io);
-    receiver.addChannel(record("a", 5, Kind::Sync), -1, 1000.0);
+    receiver.addChannel(record("a", 5, Kind::Sync), 3000, 1000.0);
     SampleRing& ring = receiver.decoder().buffer(0).ring();
-    std::vector<double> values(kValues);
-    std::vector<double> times(kValues);
+    std::vector<double> values(perCall);
+    std::vector<double> times(perCall);
     for (auto _ : state) {
-        ring.write(kValues, [](SampleRing::Slot* v, SampleRing::Slot*, size_t first, size_t n) {
+        ring.write(perCall, [](SampleRing::Slot* v, SampleRing::Slot*, size_t first, size_t n) {
             for (size_t i = 0; i < n; ++i)
                 SampleRing::put(v[i], static_cast<double>(first + i));
         });
+        size_t count = perCall;
         const auto start = std::chrono::steady_clock::now();
-        size_t count = kValues;
-        if (Absolute)
-            receiver.readScalarData2Abs("a", values.data(), times.data(), &count);
-        else
+        if (R == Read::Relative) {
             receiver.readScalarData2("a", values.data(), times.data(), &count);
+        } else if (R == Read::Absolute) {
+            receiver.readScalarData2Abs("a", values.data(), times.data(), &count);
+        } else {
+            double* v = nullptr;
+            double* t = nullptr;
+            receiver.readScalarData("a", &v, &t, &count);
+            benchmark::DoNotOptimize(v);
+            std::free(v);
+            std::free(t);
+        }
         const auto stop = std::chrono::steady_clock::now();
         state.SetIterationTime(std::chrono::duration<double>(stop - start).count());
+        if (count != perCall)
+            state.SkipWithError("short read");
         benchmark::DoNotOptimize(values.data());
         benchmark::DoNotOptimize(times.data());
     }
-    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kValues));
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * perCall));
 }
-BENCHMARK_TEMPLATE(BM_Read, false)->Name("Read/readScalarData2/1000")->UseManualTime();
-BENCHMARK_TEMPLATE(BM_Read, true)->Name("Read/readScalarData2Abs/1000")->UseManualTime();
+BENCHMARK_TEMPLATE(BM_Read, Read::Relative)->Name("Read/readScalarData2")->Arg(1)->Arg(100)->Arg(1000)->Arg(3000)->UseManualTime();
+BENCHMARK_TEMPLATE(BM_Read, Read::Absolute)->Name("Read/readScalarData2Abs")->Arg(1)->Arg(100)->Arg(1000)->Arg(3000)->UseManualTime();
+BENCHMARK_TEMPLATE(BM_Read, Read::Allocating)->Name("Read/readScalarData")->Arg(1)->Arg(100)->Arg(1000)->Arg(3000)->UseManualTime();
 
 } // namespace

@@ -1,7 +1,16 @@
 #!/usr/bin/env bash
-# Builds the library and the micro benchmarks in Release and runs them.
-# Extra arguments go to the benchmark binary, e.g.
-#   scripts/bench.sh --benchmark_filter=Decode
+# Builds the library, ktsim and the benchmarks in Release, runs the micro
+# benchmarks (Google Benchmark) and the end-to-end harness, prints their
+# tables and writes them into docs/performance.md (between its
+# "figures:begin" and "figures:end" lines).
+#
+#   scripts/bench.sh                               everything, document updated
+#   scripts/bench.sh --no-doc                      everything, document left alone
+#   scripts/bench.sh --benchmark_filter=Decode     only these micro benchmarks
+#                                                  (arguments go to ktremote_bench)
+#
+# KTREMOTE_BENCH_SECONDS sets the length of each end-to-end throughput
+# window (default 3).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -9,8 +18,29 @@ scripts/setup.sh bench
 
 tree=build/bench
 cmake -S . -B "$tree" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKTREMOTE_BUILD_BENCH=ON \
-  -DKTREMOTE_BUILD_TESTS=OFF -DKTREMOTE_BUILD_TOOLS=OFF -DKTREMOTE_BUILD_EXAMPLES=OFF >"$tree.configure.log" 2>&1 \
+  -DKTREMOTE_BUILD_TESTS=OFF -DKTREMOTE_BUILD_TOOLS=ON -DKTREMOTE_BUILD_EXAMPLES=OFF >"$tree.configure.log" 2>&1 \
   || { cat "$tree.configure.log"; exit 1; }
-cmake --build "$tree" --target ktremote_bench
-# The listener announces each data connection on stdout; keep the table clean.
-"$tree/bench/ktremote_bench" --benchmark_counters_tabular=true "$@" | grep -v '^Connection from: '
+cmake --build "$tree" --target ktremote_bench ktremote_e2e_bench ktsim
+
+write_doc=1
+if [ $# -gt 0 ] && [ "$1" = --no-doc ]; then
+  write_doc=0
+  shift
+fi
+# The listener announces each data connection on stdout; keep the tables clean.
+if [ $# -gt 0 ]; then
+  "$tree/bench/ktremote_bench" --benchmark_counters_tabular=true "$@" | grep -v '^Connection from: '
+  exit "${PIPESTATUS[0]}"
+fi
+
+load_before=$(uptime)
+"$tree/bench/ktremote_bench" --benchmark_counters_tabular=true \
+  --benchmark_out="$tree/micro.json" --benchmark_out_format=json | grep -v '^Connection from: '
+"$tree/bench/e2e/ktremote_e2e_bench" --seconds "${KTREMOTE_BENCH_SECONDS:-3}" --markdown "$tree/e2e.md" \
+  | grep -v '^Connection from: '
+load_after=$(uptime)
+
+if [ "$write_doc" = 1 ]; then
+  python3 scripts/bench_report.py docs/performance.md "$tree/micro.json" "$tree/e2e.md" "$load_before" "$load_after"
+  echo "bench.sh: figures written to docs/performance.md"
+fi

@@ -11,7 +11,7 @@ packages=(
 # "fuzz", "windows".
 for group in "$@"; do
   case "$group" in
-    bench) packages+=(libbenchmark-dev) ;;
+    bench) packages+=(libbenchmark-dev python3) ;;
     python) packages+=(python3 python3-pytest python3-numpy) ;;
     packaging) packages+=(pkgconf file dpkg-dev) ;;
     fuzz) packages+=(clang-14 libclang-rt-14-dev) ;;

@@ -45,6 +45,7 @@ public:
     std::string readLine(std::chrono::milliseconds limit);
 
     void closeInput();
+    pid_t pid() const { return pid_; }
     // The exit status (128 + signal number for a signal), or -1 when the
     // program is still running after the limit.
     int wait(std::chrono::milliseconds limit);

@@ -269,19 +269,19 @@ TEST(OptionsTest, ParsesTheCommandLine)
 {
     const char* argv[] = {"ktsim", "--port", "0", "--bind=0.0.0.0", "--setup", "builtin:clean", "--seed", "42",
                           "--burst", "--packet-ms", "20", "-v", "--log", "x.log", "--fault", "no-greeting",
-                          "--exit-on-stdin-eof"};
+                          "--exit-on-stdin-eof", "--stamp-send-time"};
     ktsim::Options o = ktsim::parseOptions(static_cast<int>(std::size(argv)), argv);
     EXPECT_EQ(o.port, 0);
     EXPECT_EQ(o.bind, "0.0.0.0");
     EXPECT_EQ(o.setup, "builtin:clean");
     EXPECT_EQ(o.seed.value_or(0), 42u);
-    EXPECT_TRUE(o.burst && o.verbose && o.exitOnStdinEof && o.faults.noGreeting);
+    EXPECT_TRUE(o.burst && o.verbose && o.exitOnStdinEof && o.faults.noGreeting && o.stampSendTime);
     EXPECT_EQ(o.packetMs, 20);
     EXPECT_EQ(o.logFile, "x.log");
 
     std::vector<std::vector<const char*>> bad = {
         {"ktsim", "--port", "70000"}, {"ktsim", "--port"}, {"ktsim", "--packet-ms", "0"},
-        {"ktsim", "--frobnicate"},    {"ktsim", "--burst=1"}, {"ktsim", "--fault", "bogus"},
+        {"ktsim", "--frobnicate"},    {"ktsim", "--burst=1"}, {"ktsim", "--stamp-send-time=1"}, {"ktsim", "--fault", "bogus"},
     };
     for (const auto& args : bad)
         EXPECT_THROW(ktsim::parseOptions(static_cast<int>(args.size()), args.data()), std::invalid_argument)

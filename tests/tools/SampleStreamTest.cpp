@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -77,6 +78,67 @@ TEST(SampleStreamTest, HostDecodesExactlyThePredictedValues)
     // Rates of the default setup over 2 s.
     EXPECT_EQ(trip.decoder.series(0).values.size(), 2000u);
     EXPECT_EQ(trip.decoder.series(2).values.size(), 500u);
+}
+
+TEST(SampleStreamTest, FindsTheEndMarkerAnywhereInABody)
+{
+    const std::vector<std::uint8_t> marker = {7, 6, 5, 4, 3, 2, 1};
+    struct Case {
+        std::vector<std::uint8_t> bytes;
+        bool found;
+    };
+    auto with = [&](std::vector<std::uint8_t> before, std::vector<std::uint8_t> after) {
+        before.insert(before.end(), marker.begin(), marker.end());
+        before.insert(before.end(), after.begin(), after.end());
+        return before;
+    };
+    const Case cases[] = {
+        {{}, false},
+        {marker, true},
+        {with({7, 7, 6}, {}), true},            // candidates that fail just before
+        {with({1, 2, 3}, {9, 9}), true},
+        {{7, 6, 5, 4, 3, 2}, false},            // cut short at the end
+        {{7, 6, 5, 4, 3, 2, 0, 7, 6, 5}, false},
+        {{0, 7, 6, 5, 4, 3, 2, 2, 1}, false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ktsim::containsEndMarker(c.bytes.data(), c.bytes.size()), c.found) << ::testing::PrintToString(c.bytes);
+}
+
+TEST(SampleStreamTest, StampReplacesOnlyFloat64SamplesAndOnlyWhileSet)
+{
+    RoundTrip trip("builtin:clean", 5);
+    const ktsim::SampleModel& model = *trip.model;
+    trip.source.setStamp(1234.5);
+    trip.run(1.0, 0.01);
+    trip.source.setStamp(std::nullopt);
+    std::vector<std::uint8_t> bytes;
+    for (int k = 101; k <= 200; ++k)
+        while (trip.source.append(bytes, k * 0.01, 45000.25, trip.controls)) {
+            trip.decoder.feed(bytes);
+            bytes.clear();
+        }
+    ASSERT_EQ(trip.decoder.rejected, 0);
+    int stamped = 0;
+    for (std::size_t b = 0; b < model.setup().channels.size(); ++b) {
+        const ktsim::Channel& ch = model.setup().channels[b];
+        SCOPED_TRACE(ch.name);
+        const hostside::Series& got = trip.decoder.series(b);
+        const std::uint64_t firstSecond = ktsim::samplesDue(model, ch, 1.0);
+        ASSERT_GE(got.values.size(), firstSecond);
+        if (ch.kind == ktsim::ChannelKind::SingleValue || ch.control)
+            continue;
+        const bool isFloat64 = ch.dataType == 7;
+        stamped += isFloat64 ? 1 : 0;
+        for (std::uint64_t i = 0; i < got.values.size(); ++i) {
+            const double expected = isFloat64 && i < firstSecond ? 1234.5 : model.decoded(ch, i);
+            ASSERT_EQ(got.values[i], expected) << "sample " << i;
+            if (ch.kind == ktsim::ChannelKind::Async) {
+                ASSERT_EQ(got.times[i], model.timestamp(ch, i)) << "sample " << i;
+            }
+        }
+    }
+    EXPECT_EQ(stamped, 2); // Voltage (sync) and Temperature (async)
 }
 
 TEST(SampleStreamTest, SlowReadersGetEverySampleInCappedPackets)

@@ -4,7 +4,15 @@
 #include "Simulator.h"
 #include "Waveform.h"
 
+#include <chrono>
+
 namespace ktsim {
+
+namespace {
+
+constexpr std::size_t kBurstWrite = 256 * 1024;
+
+}  // namespace
 
 DataStream::DataStream(Simulator& sim, int number, asio::ip::tcp::endpoint target,
                        std::shared_ptr<const SampleModel> model, const std::vector<int>& numbers)
@@ -60,6 +68,8 @@ bool DataStream::appendPacket(std::vector<std::uint8_t>& bytes, double elapsed)
     const FaultPlan& faults = sim_.options().faults;
     Application& app = sim_.app();
     std::size_t before = bytes.size();
+    if (sim_.options().stampSendTime)
+        source_.setStamp(std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count());
     for (int i = 0; i < faults.garbageBytes; ++i)
         bytes.push_back(static_cast<std::uint8_t>(random_.between('A', 'Z')));
     if (!source_.append(bytes, elapsed, app.startDays(), app.controls())) {
@@ -100,7 +110,11 @@ void DataStream::pump()
         if (options.burst) {
             // Each packet covers the next stretch of a clock of its own that
             // runs as fast as the host reads, and stops with the acquisition.
-            while (app.acquiring() && pendingPackets_ < options.faults.coalesce) {
+            // Packets go out in writes of about kBurstWrite bytes, so that a
+            // system call and a completion carry many of them.
+            if (pending_.capacity() < 2 * kBurstWrite)
+                pending_.reserve(2 * kBurstWrite);
+            while (app.acquiring() && (pendingPackets_ < options.faults.coalesce || pending_.size() < kBurstWrite)) {
                 double elapsed = static_cast<double>(++virtualPackets_ * options.packetMs) / 1000.0;
                 if (appendPacket(pending_, elapsed))
                     ++pendingPackets_;

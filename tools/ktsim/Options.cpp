@@ -57,6 +57,9 @@ Options parseOptions(int argc, const char* const* argv)
         else if (arg == "--burst") {
             flag();
             o.burst = true;
+        } else if (arg == "--stamp-send-time") {
+            flag();
+            o.stampSendTime = true;
         } else if (arg == "--packet-ms") {
             o.packetMs = static_cast<int>(unsignedValue(arg, take(), 10000));
             if (o.packetMs < 1)
@@ -98,6 +101,8 @@ and streams the measured data of its setup to the host.
   --seed N              seed of noise and faults (default: random, logged)
   --burst               stream as fast as the host reads instead of in real time
   --packet-ms MS        time covered by one packet (default 5)
+  --stamp-send-time     float64 samples carry their packet's send time (seconds
+                        of the monotonic clock) instead of their waveform
   --store-dir DIR       where STARTSTORE writes its files (default .)
   -v                    log received lines and events to stderr
   --log FILE            log received lines and events to FILE

@@ -16,6 +16,7 @@ struct Options {
     std::string setup = "builtin:default";
     std::optional<std::uint64_t> seed;  // none: a random seed, logged
     bool burst = false;
+    bool stampSendTime = false;  // float64 samples carry the time their packet was sent
     int packetMs = 5;
     bool verbose = false;
     std::string logFile;

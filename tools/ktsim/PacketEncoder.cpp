@@ -68,7 +68,18 @@ void PacketBuilder::finish()
 
 bool containsEndMarker(const std::uint8_t* bytes, std::size_t size)
 {
-    return std::search(bytes, bytes + size, endMarker, endMarker + 7) != bytes + size;
+    // Every packet is checked, so let memchr jump to the candidates.
+    constexpr std::size_t length = 7;
+    const std::uint8_t* const end = bytes + size;
+    for (const std::uint8_t* at = bytes; static_cast<std::size_t>(end - at) >= length; ++at) {
+        at = static_cast<const std::uint8_t*>(
+            std::memchr(at, endMarker[0], static_cast<std::size_t>(end - at) - (length - 1)));
+        if (!at)
+            return false;
+        if (std::memcmp(at, endMarker, length) == 0)
+            return true;
+    }
+    return false;
 }
 
 }  // namespace ktsim

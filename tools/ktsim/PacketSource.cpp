@@ -84,6 +84,12 @@ bool PacketSource::behind(double elapsed, const ControlValues& controls) const
 void PacketSource::appendSamples(std::vector<std::uint8_t>& out, Cursor& c, std::uint64_t count,
                                  const ControlValues& controls)
 {
+    if (stamp_ && c.channel->dataType == 7) {
+        RawSample raw = encodeRaw(*c.channel, *stamp_);
+        for (std::uint64_t i = 0; i < count; ++i)
+            out.insert(out.end(), raw.bytes.begin(), raw.bytes.begin() + raw.size);
+        return;
+    }
     if (c.period == 0) {
         for (std::uint64_t i = c.next; i < c.next + count; ++i) {
             RawSample raw = valueOf(c, i, controls);

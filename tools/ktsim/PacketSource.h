@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace ktsim {
@@ -30,6 +31,11 @@ public:
     // Returns false (appending nothing) when no channel has anything to send.
     bool append(std::vector<std::uint8_t>& out, double elapsed, double startDays,
                 const ControlValues& controls, std::size_t maxBody = 1 << 20);
+
+    // With a stamp, the samples of float64 channels that the following
+    // append() calls send all carry that value instead of their waveform
+    // (ktsim --stamp-send-time: the send time, for latency measurements).
+    void setStamp(std::optional<double> stamp) { stamp_ = stamp; }
 
     // True while samples due by `elapsed` are still unsent.
     bool behind(double elapsed, const ControlValues& controls) const;
@@ -62,6 +68,7 @@ private:
     std::shared_ptr<const SampleModel> model_;
     std::vector<Cursor> cursors_;
     std::int32_t sequence_ = 0;
+    std::optional<double> stamp_;
 };
 
 }  // namespace ktsim

@@ -1,0 +1,53 @@
+#pragma once
+
+// The library as a host uses it, through the exported functions: one network
+// instance connected to ktsim, a handle per channel, and reads that drain
+// every channel with ktconChannelReadScalarData_2.
+
+#include "Sim.h"
+#include "ktremote.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace ktsim {
+class SampleModel;
+}
+
+namespace ktremote::bench {
+
+class LibrarySession {
+public:
+    // Connects to ktsim and opens every channel of the setup. bufferSize 0
+    // keeps the library's default.
+    LibrarySession(const Sim& sim, const std::string& setup, int bufferSize);
+    ~LibrarySession();
+    LibrarySession(const LibrarySession&) = delete;
+    LibrarySession& operator=(const LibrarySession&) = delete;
+
+    void start();
+    void stop();
+    ::KTXInstance* instance() const { return app_; }
+    ::ChannelInstance* channel(size_t i) const { return channels_[i]; }
+    size_t channelCount() const { return channels_.size(); }
+
+    // Reads everything buffered on every channel; returns the number of
+    // samples read. With a model, every value is compared with the one
+    // ktsim sent (intact() turns false at the first difference).
+    uint64_t drain(const ktsim::SampleModel* model = nullptr);
+    bool intact() const { return intact_; }
+    bool overrun() const { return overrun_; }
+
+private:
+    ::KTXInstance* app_ = nullptr;
+    std::vector<::ChannelInstance*> channels_;
+    std::vector<std::string> names_;
+    std::vector<uint64_t> next_; // index of the next sample per channel
+    std::vector<double> values_;
+    std::vector<double> times_;
+    bool intact_ = true;
+    bool overrun_ = false;
+};
+
+} // namespace ktremote::bench

@@ -1,0 +1,88 @@
+#pragma once
+
+// The straightforward receive path the library's design is measured
+// against: one blocking read_until per packet into a streambuf, then every
+// sample pushed on its own into a textbook ring that publishes its index
+// once per item. It decodes the synchronous float32 blocks of the benchmark
+// setups only; this is a reference, not a receiver to use.
+
+#include <asio/io_context.hpp>
+#include <asio/ip/tcp.hpp>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include <sys/types.h>
+
+namespace ktremote::bench {
+
+// The classic single-producer/single-consumer ring: one slot per push and
+// per pop, each publishing its index; a push into a full ring fails.
+class ClassicRing {
+public:
+    explicit ClassicRing(size_t capacity)
+        : slots_(capacity + 1)
+    {
+    }
+
+    bool push(double value)
+    {
+        const size_t head = head_.load(std::memory_order_relaxed);
+        const size_t next = head + 1 == slots_.size() ? 0 : head + 1;
+        if (next == tail_.load(std::memory_order_acquire))
+            return false;
+        slots_[head] = value;
+        head_.store(next, std::memory_order_release);
+        return true;
+    }
+
+    bool pop(double& value)
+    {
+        const size_t tail = tail_.load(std::memory_order_relaxed);
+        if (tail == head_.load(std::memory_order_acquire))
+            return false;
+        value = slots_[tail];
+        tail_.store(tail + 1 == slots_.size() ? 0 : tail + 1, std::memory_order_release);
+        return true;
+    }
+
+private:
+    std::vector<double> slots_;
+    alignas(64) std::atomic<size_t> head_{0};
+    alignas(64) std::atomic<size_t> tail_{0};
+};
+
+class ReferenceReceiver {
+public:
+    // Listens on 127.0.0.1 at a free port; a ring of `capacity` per channel.
+    ReferenceReceiver(size_t channels, size_t capacity);
+    ~ReferenceReceiver();
+
+    uint16_t port() const { return port_; }
+    // Starts the receiving thread: it accepts one connection and decodes
+    // until the stream ends.
+    void start();
+    void join();
+
+    ClassicRing& ring(size_t channel) { return *rings_[channel]; }
+    size_t channels() const { return rings_.size(); }
+    uint64_t dropped() const { return dropped_.load(std::memory_order_relaxed); }
+    pid_t threadId() const { return threadId_.load(); }
+
+private:
+    void run();
+    void decode(const uint8_t* packet, size_t size);
+
+    asio::io_context io_;
+    asio::ip::tcp::acceptor acceptor_;
+    uint16_t port_ = 0;
+    std::vector<std::unique_ptr<ClassicRing>> rings_;
+    std::atomic<uint64_t> dropped_{0};
+    std::atomic<pid_t> threadId_{0};
+    std::thread thread_;
+};
+
+} // namespace ktremote::bench
