@@ -4,6 +4,7 @@
 #include "Measure.h"
 #include "Sim.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <stdexcept>
@@ -46,7 +47,10 @@ LatencyFigures measureLatency(const std::string& ktsim, const e2e::TempDir& dir,
 
     LatencyFigures figures;
     figures.values = latencies.size();
-    figures.max = latencies.empty() ? 0.0 : *std::max_element(latencies.begin(), latencies.end());
+    if (!latencies.empty()) {
+        figures.min = *std::min_element(latencies.begin(), latencies.end());
+        figures.max = *std::max_element(latencies.begin(), latencies.end());
+    }
     figures.median = quantile(latencies, 0.5);
     figures.p99 = quantile(latencies, 0.99);
     return figures;

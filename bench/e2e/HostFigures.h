@@ -12,6 +12,7 @@ namespace ktremote::bench {
 
 struct LatencyFigures {
     size_t values = 0;
+    double min = 0.0;
     double median = 0.0; // seconds from ktsim sending a packet to its value being read
     double p99 = 0.0;
     double max = 0.0;

@@ -97,7 +97,14 @@ int smoke(const Arguments& a)
     const StreamFigures figures = measureLibrary(run, 1 << 16, true);
     std::printf("smoke: %.0f samples read, %s, %s\n", figures.samples, figures.intact ? "intact" : "WRONG VALUES",
                 figures.overrun ? "OVERRUN" : "none dropped");
-    return figures.samples > 0 && figures.intact && !figures.overrun ? 0 : 1;
+    // The stamps must come from the clock the host reads: a value read
+    // cannot have been sent in the future or a minute ago.
+    ktremote::e2e::TempDir dir;
+    const LatencyFigures latency = measureLatency(a.ktsim, dir, 0.3);
+    const bool sameClock = latency.values > 0 && latency.min >= 0.0 && latency.max < 60.0;
+    std::printf("smoke: %zu stamped values, %s\n", latency.values,
+                sameClock ? "stamps from the shared clock" : "STAMPS NOT FROM THE SHARED CLOCK");
+    return figures.samples > 0 && figures.intact && !figures.overrun && sameClock ? 0 : 1;
 }
 
 std::string streamRow(const char* path, const StreamFigures& f, double raw)
@@ -122,20 +129,22 @@ std::string throughputSection(const Arguments& a, double& share)
     const StreamFigures raw = measureSocketPair(stream, a.seconds, run.warmup);
     const StreamFigures sink = measureSimToSink(run);
     const StreamFigures library = measureLibrary(run, a.buffer, false);
+    const StreamFigures libraryDefault = measureLibrary(run, 0, false);
     const StreamFigures reference = measureReference(run, static_cast<size_t>(a.buffer));
     const double limit = raw.megabytesPerSecond();
     share = library.megabytesPerSecond() / limit;
 
     std::string text = format("### Throughput\n\nktsim `--burst`, `builtin:bench64` (64 float32 channels), packets of "
-                              "5 ms = %.0f bytes; buffers of 65536 samples; %.1f s windows. MB/s counts stream bytes "
+                              "5 ms = %.0f bytes; buffers of %d samples unless noted; %.1f s windows. MB/s counts stream bytes "
                               "(%.3f bytes per sample). \"Cores\" is the CPU time of each participant over the window "
                               "divided by its length.\n\n",
                               static_cast<double>(stream.bytes.size()) / static_cast<double>(stream.packets),
-                              a.seconds, run.bytesPerSample);
+                              a.buffer, a.seconds, run.bytesPerSample);
     text += "| Path | MB/s | M samples/s | of raw loopback | Cores |\n|---|---:|---:|---:|---|\n";
     text += streamRow("raw loopback: socket pair in one process, same bytes, nothing decoded", raw, limit);
     text += streamRow("ktsim → plain receiving thread, nothing decoded", sink, limit);
     text += streamRow("**ktsim → library → host draining all channels (`ktconChannelReadScalarData_2`)**", library, limit);
+    text += streamRow("ktsim → library as above, default buffers (3000 samples)", libraryDefault, limit);
     text += streamRow("ktsim → reference receiver (read_until per packet, one atomic publish per sample) → host "
                       "popping one at a time",
                       reference, limit);
