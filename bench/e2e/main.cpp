@@ -118,7 +118,7 @@ std::string streamRow(const char* path, const StreamFigures& f, double raw)
                   100.0 * f.megabytesPerSecond() / raw, f.coresText().c_str(), note.c_str());
 }
 
-std::string throughputSection(const Arguments& a, double& share)
+std::string throughputSection(const Arguments& a)
 {
     StreamRun run;
     run.ktsim = a.ktsim;
@@ -132,7 +132,7 @@ std::string throughputSection(const Arguments& a, double& share)
     const StreamFigures libraryDefault = measureLibrary(run, 0, false);
     const StreamFigures reference = measureReference(run, static_cast<size_t>(a.buffer));
     const double limit = raw.megabytesPerSecond();
-    share = library.megabytesPerSecond() / limit;
+    const double share = library.megabytesPerSecond() / limit;
 
     std::string text = format("### Throughput\n\nktsim `--burst`, `builtin:bench64` (64 float32 channels), packets of "
                               "5 ms = %.0f bytes; buffers of %d samples unless noted; %.1f s windows. MB/s counts stream bytes "
@@ -167,6 +167,13 @@ std::string throughputSection(const Arguments& a, double& share)
                    1e3 * cpuPerMegabyte(raw), 1e3 * cpuPerMegabyte(sink), 1e3 * cpuPerMegabyte(library),
                    1e3 * cpuPerMegabyte(reference), cpus, cpus / cpuPerMegabyte(library),
                    100.0 * cpus / cpuPerMegabyte(library) / limit);
+    const auto perMegabyte = [](const StreamFigures& f, size_t i) {
+        return 1e3 * f.cores[i].second / f.megabytesPerSecond();
+    };
+    text += format("Per MB, the raw sender spends %.2f ms and the raw receiver %.2f ms; on the library path ktsim "
+                   "spends %.2f ms, the library's I/O thread %.2f ms and the host's reads %.2f ms.\n\n",
+                   perMegabyte(raw, 0), perMegabyte(raw, 1), perMegabyte(library, 0), perMegabyte(library, 1),
+                   perMegabyte(library, 2));
     return text;
 }
 
@@ -261,7 +268,6 @@ int main(int argc, char** argv)
 
         ktremote::e2e::TempDir dir;
         std::string text = "## End-to-end figures\n\nLoad average at the start: " + loadAverage() + ".\n\n";
-        double share = 0.0;
         // Sections print as they finish, for whoever watches.
         std::fputs(text.c_str(), stdout);
         const char* const names[] = {"throughput", "latency", "scaling", "memory", "commands"};
@@ -270,7 +276,7 @@ int main(int argc, char** argv)
                 continue;
             std::string part;
             switch (section) {
-            case 0: part = throughputSection(a, share); break;
+            case 0: part = throughputSection(a); break;
             case 1: part = latencySection(a, dir); break;
             case 2: part = scalingSection(a, dir); break;
             case 3: part = memorySection(a); break;
