@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 using namespace ktremote;
@@ -61,5 +62,35 @@ void BM_Read(benchmark::State& state)
 BENCHMARK_TEMPLATE(BM_Read, Read::Relative)->Name("Read/readScalarData2")->Arg(1)->Arg(100)->Arg(1000)->Arg(3000)->UseManualTime();
 BENCHMARK_TEMPLATE(BM_Read, Read::Absolute)->Name("Read/readScalarData2Abs")->Arg(1)->Arg(100)->Arg(1000)->Arg(3000)->UseManualTime();
 BENCHMARK_TEMPLATE(BM_Read, Read::Allocating)->Name("Read/readScalarData")->Arg(1)->Arg(100)->Arg(1000)->Arg(3000)->UseManualTime();
+
+// The same read of 100 values from the last of many channels: what finding
+// the channel's buffer by its id adds as the channel count grows.
+void BM_ReadAmongChannels(benchmark::State& state)
+{
+    const auto channels = static_cast<int>(state.range(0));
+    constexpr size_t kPerCall = 100;
+    asio::io_context io;
+    NETDataReceiver receiver(io);
+    for (int c = 0; c < channels; ++c)
+        receiver.addChannel(record("0,1," + std::to_string(c + 1), 5, Kind::Sync), 3000, 1000.0);
+    const std::string id = "0,1," + std::to_string(channels);
+    SampleRing& ring = receiver.decoder().buffer(static_cast<size_t>(channels - 1)).ring();
+    std::vector<double> values(kPerCall);
+    std::vector<double> times(kPerCall);
+    for (auto _ : state) {
+        ring.write(kPerCall, [](SampleRing::Slot* v, SampleRing::Slot*, size_t first, size_t n) {
+            for (size_t i = 0; i < n; ++i)
+                SampleRing::put(v[i], static_cast<double>(first + i));
+        });
+        size_t count = kPerCall;
+        const auto start = std::chrono::steady_clock::now();
+        receiver.readScalarData2(id, values.data(), times.data(), &count);
+        const auto stop = std::chrono::steady_clock::now();
+        state.SetIterationTime(std::chrono::duration<double>(stop - start).count());
+        benchmark::DoNotOptimize(values.data());
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kPerCall));
+}
+BENCHMARK(BM_ReadAmongChannels)->Name("Read/readScalarData2_100_of_last_channel")->Arg(1)->Arg(64)->Arg(1024)->UseManualTime();
 
 } // namespace

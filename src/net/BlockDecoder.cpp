@@ -85,16 +85,15 @@ void copySamples(int32_t dataType, const uint8_t* samples, size_t first, size_t 
 NETChannelBuffer& BlockDecoder::addBuffer(std::unique_ptr<NETChannelBuffer> buffer)
 {
     buffers_.push_back(std::move(buffer));
-    return *buffers_.back();
+    NETChannelBuffer& added = *buffers_.back();
+    byId_.emplace(added.id, &added); // keeps the first buffer of an id
+    return added;
 }
 
-NETChannelBuffer* BlockDecoder::findBuffer(const std::string& id)
+NETChannelBuffer* BlockDecoder::findBuffer(const std::string& id) const
 {
-    for (auto& buffer : buffers_) {
-        if (buffer->id == id)
-            return buffer.get();
-    }
-    return nullptr;
+    const auto found = byId_.find(id);
+    return found == byId_.end() ? nullptr : found->second;
 }
 
 int64_t BlockDecoder::blockLength(ChannelKind kind, int32_t sampleSize, int32_t n)

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace ktremote {
@@ -53,7 +54,10 @@ public:
     size_t bufferCount() const { return buffers_.size(); }
     NETChannelBuffer& buffer(size_t index) { return *buffers_[index]; }
     const NETChannelBuffer& buffer(size_t index) const { return *buffers_[index]; }
-    NETChannelBuffer* findBuffer(const std::string& id);
+    // The first buffer added with this id, or null. A hash lookup, so that a
+    // host reading each of a thousand channels does not compare ids a
+    // thousand times per read. Host thread, after the buffers are added.
+    NETChannelBuffer* findBuffer(const std::string& id) const;
 
     // Packet time of the first decoded block, in days; 0 before it. Stored
     // before the block's samples are published, so a host that has read a
@@ -68,6 +72,7 @@ private:
     void decodeBlock(NETChannelBuffer& buffer, const uint8_t* data, size_t n);
 
     std::vector<std::unique_ptr<NETChannelBuffer>> buffers_;
+    std::unordered_map<std::string, NETChannelBuffer*> byId_;
     bool firstBlock_ = true; // I/O thread only
     std::atomic<double> startTime_{0.0};
     std::atomic<bool> overflow_{false};

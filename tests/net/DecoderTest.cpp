@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <string>
 #include <vector>
 
 using namespace ktremote;
@@ -213,6 +214,20 @@ TEST(BlockDecoder, MalformedBodiesKeepWhatDecodedBeforeTheFault)
         EXPECT_EQ(drain(decoder.buffer(0)).values, c.a);
         EXPECT_EQ(drain(decoder.buffer(1)).values, c.b);
     }
+}
+
+TEST(BlockDecoder, FindsTheFirstBufferOfAnIdAmongMany)
+{
+    BlockDecoder decoder;
+    for (int i = 0; i < 1000; ++i)
+        add(decoder, record("0,1," + std::to_string(i), 5, Kind::Sync));
+    add(decoder, record("0,1,7", 7, Kind::Sync)); // a second channel with an id taken
+    ASSERT_EQ(decoder.bufferCount(), 1001u);
+    EXPECT_EQ(decoder.findBuffer("0,1,0"), &decoder.buffer(0));
+    EXPECT_EQ(decoder.findBuffer("0,1,999"), &decoder.buffer(999));
+    EXPECT_EQ(decoder.findBuffer("0,1,7"), &decoder.buffer(7));
+    EXPECT_EQ(decoder.findBuffer("0,1,1000"), nullptr);
+    EXPECT_EQ(decoder.findBuffer(""), nullptr);
 }
 
 TEST(BlockDecoder, SingleValueBlocks)
