@@ -6,6 +6,8 @@
 // once per item. It decodes the synchronous float32 blocks of the benchmark
 // setups only; this is a reference, not a receiver to use.
 
+#include "ClassicRing.h"
+
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
 
@@ -18,42 +20,6 @@
 #include <sys/types.h>
 
 namespace ktremote::bench {
-
-// The classic single-producer/single-consumer ring: one slot per push and
-// per pop, each publishing its index; a push into a full ring fails.
-class ClassicRing {
-public:
-    explicit ClassicRing(size_t capacity)
-        : slots_(capacity + 1)
-    {
-    }
-
-    bool push(double value)
-    {
-        const size_t head = head_.load(std::memory_order_relaxed);
-        const size_t next = head + 1 == slots_.size() ? 0 : head + 1;
-        if (next == tail_.load(std::memory_order_acquire))
-            return false;
-        slots_[head] = value;
-        head_.store(next, std::memory_order_release);
-        return true;
-    }
-
-    bool pop(double& value)
-    {
-        const size_t tail = tail_.load(std::memory_order_relaxed);
-        if (tail == head_.load(std::memory_order_acquire))
-            return false;
-        value = slots_[tail];
-        tail_.store(tail + 1 == slots_.size() ? 0 : tail + 1, std::memory_order_release);
-        return true;
-    }
-
-private:
-    std::vector<double> slots_;
-    alignas(64) std::atomic<size_t> head_{0};
-    alignas(64) std::atomic<size_t> tail_{0};
-};
 
 class ReferenceReceiver {
 public:

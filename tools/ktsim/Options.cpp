@@ -106,7 +106,7 @@ and streams the measured data of its setup to the host.
   --store-dir DIR       where STARTSTORE writes its files (default .)
   -v                    log received lines and events to stderr
   --log FILE            log received lines and events to FILE
-  --fault SPEC          inject a fault (repeatable):
+  --fault FAULT         inject a fault (repeatable):
                           split-replies[=MS]  split-packets[=MS]  no-greeting
                           close-on=CMD[#K]  silent-on=CMD[#K]  error-on=CMD[#K]
                           extra-after-reply[=TEXT]  extra-after=CMD[:TEXT]
