@@ -30,6 +30,7 @@
 #include <future>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <thread>
 
 using namespace ktremote;
@@ -57,12 +58,20 @@ bool takeReply(std::future<std::string>& future, std::string& reply)
 asio::io_context peerContext;
 asio::ip::tcp::acceptor acceptor(peerContext, {asio::ip::make_address("127.0.0.1"), 0});
 
-// A command connection with its I/O thread, and the peer's end of it.
+// A command connection with its I/O thread, and the peer's end of it. The
+// peer's end is driven with blocking calls from the fuzzing thread, where
+// libFuzzer's time-out alarm (SIGALRM, no SA_RESTART) can interrupt them;
+// an interrupted accept or write is carried on.
 struct Link {
     Link() : guard(asio::make_work_guard(io)), ioThread([this] { io.run(); }), peer(peerContext)
     {
         connection.connect({acceptor.local_endpoint()});
-        acceptor.accept(peer);
+        std::error_code error;
+        do
+            acceptor.accept(peer, error);
+        while (error == std::errc::interrupted);
+        if (error)
+            throw std::system_error(error, "accept");
     }
     ~Link()
     {
@@ -75,8 +84,10 @@ struct Link {
     {
         for (size_t at = 0; at < bytes.size();) {
             const size_t n = std::min(bytes.size() - at, chunker.size(256));
-            asio::write(peer, asio::buffer(bytes.data() + at, n));
-            at += n;
+            std::error_code error;
+            at += asio::write(peer, asio::buffer(bytes.data() + at, n), error);
+            if (error && error != std::errc::interrupted)
+                throw std::system_error(error, "write");
         }
     }
 
