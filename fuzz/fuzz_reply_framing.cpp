@@ -21,6 +21,7 @@
 #include "api/Failure.h"
 #include "net/NETCommandConnection.h"
 
+#include <asio/error.hpp>
 #include <asio/executor_work_guard.hpp>
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
@@ -69,7 +70,7 @@ struct Link {
         std::error_code error;
         do
             acceptor.accept(peer, error);
-        while (error == std::errc::interrupted);
+        while (error == asio::error::interrupted);
         if (error)
             throw std::system_error(error, "accept");
     }
@@ -86,7 +87,7 @@ struct Link {
             const size_t n = std::min(bytes.size() - at, chunker.size(256));
             std::error_code error;
             at += asio::write(peer, asio::buffer(bytes.data() + at, n), error);
-            if (error && error != std::errc::interrupted)
+            if (error && error != asio::error::interrupted)
                 throw std::system_error(error, "write");
         }
     }
