@@ -76,6 +76,11 @@ for target in "${targets[@]}"; do
   summary+=("$(printf '%-24s %12s executions %16s  %s' "$target" "${executed:-?}" "${elapsed:-}" "$result")")
 done
 
-echo "==== fuzz summary (${runs:+$runs executions}${runs:-$seconds s} per target)"
+if [ -n "$runs" ]; then
+  budget_text="$runs executions"
+else
+  budget_text="$seconds s"
+fi
+echo "==== fuzz summary ($budget_text per target)"
 printf '%s\n' "${summary[@]}"
 exit $status
