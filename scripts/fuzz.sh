@@ -56,12 +56,11 @@ for target in "${targets[@]}"; do
   fi
   options=("${budget[@]}" -print_final_stats=1 -artifact_prefix="$findings/" -timeout=10 -rss_limit_mb=2048)
   [ -f "fuzz/$name.dict" ] && options+=(-dict="fuzz/$name.dict")
-  # fuzz_reply_framing keeps its connection and I/O thread from one input to
-  # the next. libFuzzer's leak check after an input runs while that thread
-  # holds Asio's recycled operation memory, and it once reported two such
-  # blocks that a replay of the same input did not. Leaks of the connection
-  # code are checked by the ASan+UBSan test suite.
-  [ "$name" = reply_framing ] && options+=(-detect_leaks=0)
+  # fuzz/<target>.options: extra libFuzzer flags, one per line ('#' comments).
+  if [ -f "fuzz/$name.options" ]; then
+    mapfile -t extra < <(sed -e 's/#.*//' -e '/^[[:space:]]*$/d' "fuzz/$name.options")
+    options+=("${extra[@]}")
+  fi
   log=$tree/$name.log
   if "$tree/$target" "${options[@]}" "$corpus" "fuzz/corpus/$name" >"$log" 2>&1; then
     result=ok
