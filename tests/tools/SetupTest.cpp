@@ -43,6 +43,25 @@ TEST(SetupTest, BuiltinSetupsOfferEveryChannelKind)
     EXPECT_THROW(ktsim::loadSetup("builtin:nope"), ktsim::SetupError);
 }
 
+TEST(SetupTest, EachLoadOfABuiltinIsItsOwnCopy)
+{
+    // Built-ins are parsed once; a caller that changes its copy (as the
+    // simulator does with control values) must not change the next load.
+    ktsim::Setup first = ktsim::loadSetup("builtin:clean");
+    const std::string listed = ktsim::listReply(first);
+    first.name = "changed";
+    first.channels.front().scale1 = 99.0;
+    first.channels.pop_back();
+
+    ktsim::Setup second = ktsim::loadSetup("builtin:clean");
+    EXPECT_EQ(second.name, "clean");
+    EXPECT_EQ(ktsim::listReply(second), listed);
+    EXPECT_EQ(ktsim::listReply(second), ktsim::listReply(ktsim::parseSetup(ktsim::builtinSetupText("clean"))));
+    // An unknown name is not remembered as anything: it fails every time.
+    EXPECT_THROW(ktsim::loadSetup("builtin:nope"), ktsim::SetupError);
+    EXPECT_THROW(ktsim::loadSetup("builtin:nope"), ktsim::SetupError);
+}
+
 TEST(SetupTest, ExampleFilesParseAndMatchTheBuiltins)
 {
     int files = 0;

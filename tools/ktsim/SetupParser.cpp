@@ -4,6 +4,8 @@
 
 #include <charconv>
 #include <fstream>
+#include <map>
+#include <mutex>
 #include <set>
 #include <sstream>
 
@@ -292,8 +294,18 @@ Setup loadSetup(const std::string& pathOrBuiltin)
 {
     static const std::string prefix = "builtin:";
     if (pathOrBuiltin.compare(0, prefix.size(), prefix) == 0) {
-        std::string name = pathOrBuiltin.substr(prefix.size());
-        return parseSetup(builtinSetupText(name), pathOrBuiltin);
+        // A built-in setup's text never changes, so it is parsed once and
+        // each caller gets its own copy. "LOADSETUP builtin:..." costs a copy
+        // rather than a parse of several hundred channel fields.
+        static std::mutex mutex;
+        static std::map<std::string, Setup> parsed;
+        std::lock_guard<std::mutex> lock(mutex);
+        auto it = parsed.find(pathOrBuiltin);
+        if (it == parsed.end()) {
+            std::string name = pathOrBuiltin.substr(prefix.size());
+            it = parsed.emplace(pathOrBuiltin, parseSetup(builtinSetupText(name), pathOrBuiltin)).first;
+        }
+        return it->second;
     }
     std::ifstream file(pathOrBuiltin, std::ios::binary);
     if (!file)
