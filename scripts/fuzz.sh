@@ -58,7 +58,8 @@ for target in "${targets[@]}"; do
   [ -f "fuzz/$name.dict" ] && options+=(-dict="fuzz/$name.dict")
   # fuzz/<target>.options: extra libFuzzer flags, one per line ('#' comments).
   if [ -f "fuzz/$name.options" ]; then
-    mapfile -t extra < <(sed -e 's/#.*//' -e '/^[[:space:]]*$/d' "fuzz/$name.options")
+    mapfile -t extra < <(sed -e 's/#.*//' -e 's/^[[:space:]]*//' -e 's/[[:space:]]*$//' -e '/^$/d' \
+                               "fuzz/$name.options")
     options+=("${extra[@]}")
   fi
   log=$tree/$name.log
