@@ -8,6 +8,9 @@
 #include <algorithm>
 #include <filesystem>
 #include <set>
+#include <string>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -60,6 +63,25 @@ TEST(SetupTest, EachLoadOfABuiltinIsItsOwnCopy)
     // An unknown name is not remembered as anything: it fails every time.
     EXPECT_THROW(ktsim::loadSetup("builtin:nope"), ktsim::SetupError);
     EXPECT_THROW(ktsim::loadSetup("builtin:nope"), ktsim::SetupError);
+}
+
+TEST(SetupTest, BuiltinsLoadFromSeveralThreadsAtOnce)
+{
+    // Simulators in one process (the tests, the fuzz targets) load built-ins
+    // from their own threads; the first loads fill the shared cache.
+    const std::vector<std::string> names = {"clean", "default"};
+    std::vector<std::string> expected;
+    for (const std::string& name : names)
+        expected.push_back(ktsim::listReply(ktsim::parseSetup(ktsim::builtinSetupText(name))));
+
+    std::vector<std::string> got(8);
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < got.size(); ++i)
+        threads.emplace_back([&, i] { got[i] = ktsim::listReply(ktsim::loadSetup("builtin:" + names[i % names.size()])); });
+    for (std::thread& t : threads)
+        t.join();
+    for (size_t i = 0; i < got.size(); ++i)
+        EXPECT_EQ(got[i], expected[i % names.size()]) << "thread " << i;
 }
 
 TEST(SetupTest, ExampleFilesParseAndMatchTheBuiltins)
