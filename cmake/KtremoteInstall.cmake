@@ -31,6 +31,7 @@ install(TARGETS ${KTREMOTE_SHARED_TARGET} EXPORT ktremoteTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT development
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
 install(FILES ${PROJECT_SOURCE_DIR}/include/ktremote.h ${PROJECT_SOURCE_DIR}/include/ktremote.hpp
+  ${PROJECT_SOURCE_DIR}/include/ktremote_results.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
 
 # -- CMake package, in the library directory: one per word size. Its version
