@@ -15,6 +15,10 @@ here = fileparts(mfilename('fullpath'));
 if nargin < 3
     outDir = here;
 end
+% The library's directory is recorded in the gateway: make it absolute.
+includeDir = absolutePath(includeDir);
+libraryDir = absolutePath(libraryDir);
+outDir = absolutePath(outDir);
 if ~exist(outDir, 'dir')
     mkdir(outDir);
 end
@@ -41,5 +45,11 @@ if ispc
     if exist(dll, 'file')
         copyfile(dll, outDir);
     end
+end
+end
+
+function p = absolutePath(p)
+if ~(strncmp(p, '/', 1) || strncmp(p, '\\', 2) || (numel(p) >= 2 && p(2) == ':'))
+    p = fullfile(pwd, p);
 end
 end

@@ -6,7 +6,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
-scripts/setup.sh windows python packaging fuzz
+scripts/setup.sh windows python packaging fuzz matlab
 
 jobs=$(nproc)
 
@@ -25,6 +25,8 @@ build_and_test linux64 -DCMAKE_BUILD_TYPE=RelWithDebInfo
 # The installed package as users get it: examples built against it, Python
 # tests, Debian package.
 tests/packaging/run.sh install build/linux64
+# The MATLAB/Octave toolbox, built and tested under Octave against ktsim.
+matlab/tests/run.sh build/linux64
 build_and_test linux32 -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_FLAGS=-m32 -DCMAKE_CXX_FLAGS=-m32
 tests/packaging/run.sh install32 build/linux32 build/linux64
 ASAN_OPTIONS="detect_leaks=1" LSAN_OPTIONS="suppressions=$root/tests/lsan.supp" \
