@@ -102,12 +102,15 @@ static uint64_t loadStamp; /* high 32 bits of every number of this load */
 static uint32_t lastSerial;
 static int lockedForHandles;
 static int lockedForThreads;
+static int unloading; /* releaseAll runs: the lock no longer matters */
 
 static void releaseAll(void);
 static void freeReadBuffers(void);
 
 static void keepLoaded(void)
 {
+    if (unloading)
+        return;
     if (!lockedForHandles && entryCount > 0) {
         mexLock();
         lockedForHandles = 1;
@@ -200,6 +203,7 @@ static void freeInstance(Entry* instance)
 
 static void releaseAll(void)
 {
+    unloading = 1;
     for (size_t i = 0; i < entryCapacity; ++i)
         if (entries[i].number != 0 && entries[i].kind == KIND_CHANNEL)
             freeChannel(&entries[i]);
@@ -341,7 +345,7 @@ static mxArray* textArray(const char* text)
         size_t k = 1;
         for (; k <= more && i + k < length && (s[i + k] & 0xC0) == 0x80; ++k)
             c = (c << 6) | (s[i + k] & 0x3F);
-        if (k <= more)
+        if (k <= more || c > 0x10FFFF)
             c = 0xFFFD;
         i += k;
         if (c >= 0x10000) {

@@ -80,11 +80,16 @@ classdef Instance < handle
             %CHANNELS The used channels as a struct column with the fields
             %   id, name, unit, type ('sync', 'async' or 'single'),
             %   sampleRate (Hz; -1 for single values) and isControl.
-            %   Channels open on this instance stay marked for measuring.
+            %   Channels open on this instance stay marked for measuring;
+            %   the others are left unmarked.
             ids = obj.channelIds();
             list = repmat(struct('id', '', 'name', '', 'unit', '', 'type', '', ...
                                  'sampleRate', 0, 'isControl', false), numel(ids), 1);
             for k = 1:numel(ids)
+                if isempty(ids{k})
+                    list(k).type = 'unknown';   % a channel without a name has no id to open
+                    continue;
+                end
                 handle = ktremote_mex('openChannel', obj.Handle, ids{k});
                 try
                     info = ktremote_mex('channelInfo', handle);

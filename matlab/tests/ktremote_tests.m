@@ -148,7 +148,17 @@ end
 function statesSetupsAndStoring(connectText, storeDir)
 app = connected(connectText);
 check(strcmp(app.state(), 'setup'), 'setup state before measuring');
+% A setup with a nameless channel, two channels with one id and texts
+% with blanks and non-ASCII characters; channels open from the new list.
+here = fileparts(mfilename('fullpath'));
+app.loadSetup(fullfile(here, '..', '..', 'tools', 'ktsim', 'setups', 'edge-cases.kts'));
+list = app.channels();
+check(numel(list) == 7 && isempty(list(7).id) && strcmp(list(7).type, 'unknown'), 'nameless channel listed');
+long = app.channel('Long name with blanks');
+check(strcmp(long.Unit, 'm/s²') && strcmp(long.Type, 'single'), 'non-ASCII unit');
+clear long
 app.loadSetup('builtin:clean');
+expectError(@() app.channel('Long name with blanks'), 'ktremote:KX_ERR_CHANNEL_NOT_FOUND');
 expectError(@() app.loadSetup('/no/such/setup.kts'), 'ktremote:KX_ERR_SETUP_NOT_LOADED');
 expectError(@() app.startStoring('early.csv'), 'ktremote:KX_ERR_START_STORING');
 app.channel('Ticks');

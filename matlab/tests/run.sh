@@ -5,7 +5,9 @@
 #   matlab/tests/run.sh <build-tree>
 #
 # The gateway goes to <build-tree>/matlab; ktsim stores into
-# <build-tree>/matlab/store.
+# <build-tree>/matlab/store. When the tree's library is built with ASan, the
+# gateway is too, and Octave runs with the ASan runtime preloaded (leak
+# checks off: they would report Octave's own allocations).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 tree=$(cd "${1:?usage: $0 <build-tree>}" && pwd)
@@ -17,9 +19,20 @@ mkdir -p "$work/store"
 # Octave strings in --eval are single-quoted: double any quote in a path.
 quoted() { printf "'%s'" "${1//\'/\'\'}"; }
 
-echo "---- matlab: build the gateway with mkoctfile"
 # Warnings are errors here as in the rest of the tree.
-CFLAGS="-std=c99 -O2 -fPIC -Wall -Wextra -Werror -pedantic" octave-cli --no-gui --norc --no-history --eval \
+cflags="-std=c99 -O2 -fPIC -Wall -Wextra -Werror -pedantic"
+build_env=()
+octave_env=()
+if ldd "$tree/src/libktremote64.so" | grep -q libasan; then
+  sanitize="-fsanitize=address,undefined -fno-sanitize-recover=undefined"
+  cflags="$cflags -g $sanitize"
+  build_env=(LDFLAGS="$sanitize")
+  octave_env=(LD_PRELOAD="$(gcc -print-file-name=libasan.so)" ASAN_OPTIONS=detect_leaks=0
+              UBSAN_OPTIONS=print_stacktrace=1)
+fi
+
+echo "---- matlab: build the gateway with mkoctfile"
+env CFLAGS="$cflags" "${build_env[@]}" octave-cli --no-gui --norc --no-history --eval \
   "addpath($(quoted "$root/matlab")); ktremote_build($(quoted "$root/include"), $(quoted "$tree/src"), $(quoted "$work"));"
 
 echo "---- matlab: tests under Octave against ktsim"
@@ -43,6 +56,6 @@ host=${host#[}; host=${host%]}
 data_port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 
 cd "$work"
-octave-cli --no-gui --norc --no-history --eval \
+env "${octave_env[@]}" octave-cli --no-gui --norc --no-history --eval \
   "addpath($(quoted "$root/matlab"), $(quoted "$root/matlab/tests"), $(quoted "$work")); \
    exit(min(ktremote_tests($(quoted "$host $port $data_port"), $(quoted "$work/store")), 1));"
