@@ -33,6 +33,7 @@ ASAN_OPTIONS="detect_leaks=1" LSAN_OPTIONS="suppressions=$root/tests/lsan.supp" 
   UBSAN_OPTIONS="print_stacktrace=1" \
   build_and_test asan -DCMAKE_BUILD_TYPE=Debug -DKTREMOTE_SANITIZE=address,undefined
 tests/packaging/run.sh python-asan build/asan
+matlab/tests/run.sh build/asan
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   build_and_test tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKTREMOTE_SANITIZE=thread
 scripts/test-windows.sh
