@@ -127,8 +127,12 @@ static void initialise(void)
         return;
     done = 1;
     /* A different stamp per load keeps numbers handed out before the
-     * gateway was last unloaded from naming entries of this load. */
-    loadStamp = ((uint64_t)((uint32_t)time(NULL) ^ (uint32_t)clock()) | 1u) << 32;
+     * gateway was last unloaded from naming entries of this load: wall
+     * time, processor time and a heap address differ from load to load. */
+    void* probe = malloc(1);
+    uint32_t mix = (uint32_t)time(NULL) * 2654435761u ^ (uint32_t)clock() ^ (uint32_t)((uintptr_t)probe >> 4);
+    free(probe);
+    loadStamp = (uint64_t)(mix | 1u) << 32;
     mexAtExit(releaseAll);
 }
 

@@ -3,9 +3,17 @@ function failures = ktremote_tests(connectText, storeDir)
 %   listening at CONNECTTEXT ('host cmdport dataport'); ktsim stores into
 %   STOREDIR. Returns the number of failed tests. matlab/tests/run.sh starts
 %   ktsim and calls this.
-tests = {@notConnectedAndBadArguments, @listsAndOpensChannels, ...
-         @streamsPredictedValuesAndWritesControlValues, @reportsOverrun, ...
-         @statesSetupsAndStoring, @handlesAreFreedAndChecked};
+%
+%   ktremote_tests() runs the tests that need no application, in a session
+%   in which nothing has connected (a connect keeps the gateway loaded).
+if nargin == 0
+    connectText = '';
+    storeDir = '';
+    tests = {@gatewayUnloadsWhenNothingIsOpen, @notConnectedAndBadArguments};
+else
+    tests = {@listsAndOpensChannels, @streamsPredictedValuesAndWritesControlValues, ...
+             @reportsOverrun, @statesSetupsAndStoring, @handlesAreFreedAndChecked};
+end
 failures = 0;
 for k = 1:numel(tests)
     name = func2str(tests{k});
@@ -40,6 +48,23 @@ expectError(@() ktremote_mex(), 'ktremote:badArgument');
 expectError(@() ktremote_mex('noSuchCommand'), 'ktremote:badArgument');
 expectError(@() ktremote_mex('channelCount'), 'ktremote:badArgument');
 expectError(@() ktremote_mex('channelCount', 1), 'ktremote:badArgument');
+end
+
+function gatewayUnloadsWhenNothingIsOpen(~, ~)
+app = ktremote.Instance();
+check(mislocked('ktremote_mex'), 'locked while a handle is open');
+clear ktremote_mex
+check(ktremote_mex('handleCount') == 1, 'the handle survives clear mex');
+stale = app.Handle;
+clear app
+check(~mislocked('ktremote_mex'), 'unlocked once nothing is open');
+clear ktremote_mex
+% The reloaded gateway knows nothing of the old number, also once it has
+% handed out a number of its own.
+fresh = ktremote.Instance();
+check(ktremote_mex('handleCount') == 1 && fresh.Handle ~= stale, 'a new number after reloading');
+expectError(@() ktremote_mex('channelCount', stale), 'ktremote:KX_ERR_INVALID_HANDLE');
+clear fresh
 end
 
 function listsAndOpensChannels(connectText, ~)

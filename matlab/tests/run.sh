@@ -35,6 +35,11 @@ echo "---- matlab: build the gateway with mkoctfile"
 env CFLAGS="$cflags" "${build_env[@]}" octave-cli --no-gui --norc --no-history --eval \
   "addpath($(quoted "$root/matlab")); ktremote_build($(quoted "$root/include"), $(quoted "$tree/src"), $(quoted "$work"));"
 
+echo "---- matlab: tests under Octave without the application"
+(cd "$work" && env "${octave_env[@]}" octave-cli --no-gui --norc --no-history --eval \
+  "addpath($(quoted "$root/matlab"), $(quoted "$root/matlab/tests"), $(quoted "$work")); \
+   exit(min(ktremote_tests(), 1));")
+
 echo "---- matlab: tests under Octave against ktsim"
 # ktsim ends when its standard input closes, so it cannot outlive this
 # script even when the script is killed.
