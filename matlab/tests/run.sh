@@ -64,3 +64,8 @@ cd "$work"
 env "${octave_env[@]}" octave-cli --no-gui --norc --no-history --eval \
   "addpath($(quoted "$root/matlab"), $(quoted "$root/matlab/tests"), $(quoted "$work")); \
    exit(min(ktremote_tests($(quoted "$host $port $data_port"), $(quoted "$work/store")), 1));"
+
+echo "---- matlab: the stream example against ktsim (1 s)"
+env "${octave_env[@]}" octave-cli --no-gui --norc --no-history --eval \
+  "addpath($(quoted "$root/matlab"), $(quoted "$root/matlab/examples"), $(quoted "$work")); \
+   exit(ktremote_stream($(quoted "$host $port $data_port"), 1) == 0);"
