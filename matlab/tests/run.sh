@@ -43,6 +43,7 @@ echo "---- matlab: tests under Octave without the application"
 echo "---- matlab: tests under Octave against ktsim"
 # ktsim ends when its standard input closes, so it cannot outlive this
 # script even when the script is killed.
+# shellcheck disable=SC2034  # closed by the trap
 exec {ktsim_in}> >(exec "$ktsim" --port 0 --exit-on-stdin-eof --setup builtin:clean --seed 1 \
   --store-dir "$work/store" >"$work/ktsim.out" 2>"$work/ktsim.err")
 ktsim_pid=$!
