@@ -593,10 +593,14 @@ static void cmdStart(const Call* call, int nlhs, mxArray* plhs[])
 {
     Entry* instance = entryArgument(call, 1, KIND_INSTANCE);
     (void)nlhs, (void)plhs;
-    /* A start that fails part-way may leave the data port open: stopping
-     * closes it when the instance is freed. */
-    instance->measuring = 1;
-    check("ktconStartMeasurement", ktconStartMeasurement((KTXInstance*)instance->handle));
+    KX_ERROR_CODE result = ktconStartMeasurement((KTXInstance*)instance->handle);
+    /* A start that failed after the data port was opened (transfer or
+     * acquisition start) leaves it open: freeing the instance then stops,
+     * which closes it. Earlier failures leave nothing to stop, and a stop
+     * would end what another connection to the application started. */
+    if (result == KX_OK || result == KX_ERR_START_STEP5 || result == KX_ERR_START_STEP6)
+        instance->measuring = 1;
+    check("ktconStartMeasurement", result);
 }
 
 static void cmdStop(const Call* call, int nlhs, mxArray* plhs[])

@@ -1,25 +1,28 @@
-function failures = ktremote_tests(connectText, storeDir)
+function failures = ktremote_tests(connectText, storeDir, faultyText)
 %KTREMOTE_TESTS Runs the toolbox tests against ktsim (builtin:clean setup)
 %   listening at CONNECTTEXT ('host cmdport dataport'); ktsim stores into
-%   STOREDIR. Returns the number of failed tests. matlab/tests/run.sh starts
-%   ktsim and calls this.
+%   STOREDIR. FAULTYTEXT names a second ktsim that drops the command
+%   connection at STARTACQ. Returns the number of failed tests.
+%   matlab/tests/run.sh starts both and calls this.
 %
 %   ktremote_tests() runs the tests that need no application, in a session
 %   in which nothing has connected (a connect keeps the gateway loaded).
 if nargin == 0
     connectText = '';
     storeDir = '';
+    faultyText = '';
     tests = {@gatewayUnloadsWhenNothingIsOpen, @notConnectedAndBadArguments};
 else
     tests = {@listsAndOpensChannels, @streamsPredictedValuesAndWritesControlValues, ...
-             @reportsOverrun, @statesSetupsAndStoring, @handlesAreFreedAndChecked};
+             @reportsOverrun, @statesSetupsAndStoring, @handlesAreFreedAndChecked, ...
+             @aFailedStartReportsItsStep};
 end
 failures = 0;
 for k = 1:numel(tests)
     name = func2str(tests{k});
     started = tic;
     try
-        tests{k}(connectText, storeDir);
+        tests{k}(connectText, storeDir, faultyText);
         fprintf('ok     %s (%.1f s)\n', name, toc(started));
     catch err
         failures = failures + 1;
@@ -32,7 +35,7 @@ end
 fprintf('%d of %d tests failed\n', failures, numel(tests));
 end
 
-function notConnectedAndBadArguments(~, ~)
+function notConnectedAndBadArguments(~, ~, ~)
 check(strcmp(ktremote.Instance.version(), '1.1.3.26'), 'version text');
 app = ktremote.Instance();
 expectError(@() app.channelCount(), 'ktremote:KX_ERR_NOT_CONNECTED');
@@ -50,7 +53,7 @@ expectError(@() ktremote_mex('channelCount'), 'ktremote:badArgument');
 expectError(@() ktremote_mex('channelCount', 1), 'ktremote:badArgument');
 end
 
-function gatewayUnloadsWhenNothingIsOpen(~, ~)
+function gatewayUnloadsWhenNothingIsOpen(~, ~, ~)
 app = ktremote.Instance();
 check(mislocked('ktremote_mex'), 'locked while a handle is open');
 clear ktremote_mex
@@ -67,7 +70,7 @@ expectError(@() ktremote_mex('channelCount', stale), 'ktremote:KX_ERR_INVALID_HA
 clear fresh
 end
 
-function listsAndOpensChannels(connectText, ~)
+function listsAndOpensChannels(connectText, ~, ~)
 app = connected(connectText);
 list = app.channels();
 check(numel(list) == app.channelCount(), 'one entry per channel');
@@ -92,7 +95,7 @@ expectError(@() app.channel('no such channel'), 'ktremote:KX_ERR_CHANNEL_NOT_FOU
 expectError(@() app.channelById('0,9,9'), 'ktremote:KX_ERR_CHANNEL_NOT_CREATED');
 end
 
-function streamsPredictedValuesAndWritesControlValues(connectText, ~)
+function streamsPredictedValuesAndWritesControlValues(connectText, ~, ~)
 app = connected(connectText);
 voltage = app.channel('Voltage');      % sync, 1000 Hz: 5 sin(2 pi 2 t)
 position = app.channel('Position');    % sync, 100 Hz: counter 0.5 i, wrapping at 1000
@@ -152,7 +155,7 @@ expectError(@() voltage.read(1.5), 'ktremote:badArgument');
 expectError(@() voltage.read(10, 'days'), 'ktremote:badArgument');
 end
 
-function reportsOverrun(connectText, ~)
+function reportsOverrun(connectText, ~, ~)
 app = connected(connectText);
 voltage = app.channel('Voltage');
 app.setBufferSize(10);
@@ -170,7 +173,7 @@ app.stop();
 expectError(@() app.setBufferSize(0), 'ktremote:badArgument');
 end
 
-function statesSetupsAndStoring(connectText, storeDir)
+function statesSetupsAndStoring(connectText, storeDir, ~)
 app = connected(connectText);
 check(strcmp(app.state(), 'setup'), 'setup state before measuring');
 % A setup with a nameless channel, two channels with one id and texts
@@ -196,7 +199,7 @@ app.stop();
 check(strcmp(app.state(), 'setup'), 'setup state after stop');
 end
 
-function handlesAreFreedAndChecked(connectText, ~)
+function handlesAreFreedAndChecked(connectText, ~, ~)
 base = ktremote_mex('handleCount');
 app = connected(connectText);
 ch = app.channel('Voltage');
@@ -234,6 +237,18 @@ while isempty(voltage.read())
     pause(0.02);
 end
 app.stop();
+end
+
+function aFailedStartReportsItsStep(~, ~, faultyText)
+% The faulty application drops the command connection at STARTACQ, after
+% the data port was opened: the start fails at its last step, and freeing
+% the instance afterwards neither hangs nor leaves a handle behind.
+base = ktremote_mex('handleCount');
+app = connected(faultyText);
+ch = app.channel('Voltage');
+expectError(@() app.start(), 'ktremote:KX_ERR_START_STEP6');
+clear ch app
+check(ktremote_mex('handleCount') == base, 'the failed instance is freed');
 end
 
 % ---- helpers

@@ -40,33 +40,54 @@ echo "---- matlab: tests under Octave without the application"
   "addpath($(quoted "$root/matlab"), $(quoted "$root/matlab/tests"), $(quoted "$work")); \
    exit(min(ktremote_tests(), 1));")
 
+# start_ktsim NAME ARGS...: starts a ktsim with ARGS and sets address to
+# "host port" from its first line, "ktsim listening on <addr>:<port>". ktsim
+# ends when its standard input closes, so it cannot outlive this script
+# even when the script is killed.
+ktsim_pids=()
+ktsim_fds=()
+stop_all() {
+  for fd in "${ktsim_fds[@]}"; do exec {fd}>&-; done
+  for pid in "${ktsim_pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+}
+trap stop_all EXIT
+start_ktsim() {
+  local name=$1 fd tries=0 where host port; shift
+  exec {fd}> >(exec "$ktsim" --port 0 --exit-on-stdin-eof "$@" >"$work/$name.out" 2>"$work/$name.err")
+  ktsim_pids+=($!)
+  ktsim_fds+=("$fd")
+  until [ "$(wc -l <"$work/$name.out")" -ge 1 ]; do
+    if (( ++tries > 300 )); then
+      echo "$name did not start:" >&2; cat "$work/$name.err" >&2; exit 1
+    fi
+    sleep 0.1
+  done
+  where=$(head -n1 "$work/$name.out")
+  where=${where#ktsim listening on }
+  host=${where%:*} port=${where##*:}
+  host=${host#[}; host=${host%]}
+  address="$host $port"
+}
+
 echo "---- matlab: tests under Octave against ktsim"
-# ktsim ends when its standard input closes, so it cannot outlive this
-# script even when the script is killed.
-# shellcheck disable=SC2034  # closed by the trap
-exec {ktsim_in}> >(exec "$ktsim" --port 0 --exit-on-stdin-eof --setup builtin:clean --seed 1 \
-  --store-dir "$work/store" >"$work/ktsim.out" 2>"$work/ktsim.err")
-ktsim_pid=$!
-trap 'exec {ktsim_in}>&-; wait "$ktsim_pid" 2>/dev/null || true' EXIT
-tries=0
-until [ "$(wc -l <"$work/ktsim.out")" -ge 1 ]; do
-  if (( ++tries > 300 )); then
-    echo "ktsim did not start:" >&2; cat "$work/ktsim.err" >&2; exit 1
-  fi
-  sleep 0.1
-done
-where=$(head -n1 "$work/ktsim.out")
-where=${where#ktsim listening on }
-host=${where%:*} port=${where##*:}
-host=${host#[}; host=${host%]}
-data_port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+start_ktsim ktsim --setup builtin:clean --seed 1 --store-dir "$work/store"
+good=$address
+# One that drops the command connection when told to start acquiring.
+start_ktsim ktsim-faulty --setup builtin:clean --fault close-on=STARTACQ
+faulty=$address
+free_port() {
+  /usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+data_port=$(free_port)
+faulty_data_port=$(free_port)
 
 cd "$work"
 env "${octave_env[@]}" octave-cli --no-gui --norc --no-history --eval \
   "addpath($(quoted "$root/matlab"), $(quoted "$root/matlab/tests"), $(quoted "$work")); \
-   exit(min(ktremote_tests($(quoted "$host $port $data_port"), $(quoted "$work/store")), 1));"
+   exit(min(ktremote_tests($(quoted "$good $data_port"), $(quoted "$work/store"), \
+                           $(quoted "$faulty $faulty_data_port")), 1));"
 
 echo "---- matlab: the stream example against ktsim (1 s)"
 env "${octave_env[@]}" octave-cli --no-gui --norc --no-history --eval \
   "addpath($(quoted "$root/matlab"), $(quoted "$root/matlab/examples"), $(quoted "$work")); \
-   exit(ktremote_stream($(quoted "$host $port $data_port"), 1) == 0);"
+   exit(ktremote_stream($(quoted "$good $data_port"), 1) == 0);"
