@@ -102,11 +102,33 @@ def _is_number(word: str) -> bool:
         return False
 
 
+def _find_command(argv: Sequence[str]) -> Optional[Command]:
+    """The first word that is neither an option nor an option's value."""
+    takes_value = {o.name for c in COMMANDS.values() for o in c.options if o.value}
+    takes_value |= {o.name for o in COMMON_OPTIONS if o.value}
+    k = 0
+    while k < len(argv):
+        word = argv[k]
+        k += 1
+        if word == "--":
+            break
+        if word.startswith("--") and len(word) > 2:
+            if "=" not in word and word[2:] in takes_value:
+                k += 1
+            continue
+        if word.startswith("-") and len(word) > 1 and not _is_number(word):
+            continue
+        return COMMANDS.get(word)
+    return None
+
+
 def parse_arguments(argv: Sequence[str]) -> tuple[Optional[Command], Arguments]:
     """The command and its arguments; options may stand before or after the
     command. Raises UsageError."""
     arguments = Arguments()
     command: Optional[Command] = None
+    found = _find_command(argv)
+    known = {o.name: o for o in (*COMMON_OPTIONS, *(found.options if found else ()))}
     options_ended = False
     k = 0
     while k < len(argv):
@@ -129,7 +151,6 @@ def parse_arguments(argv: Sequence[str]) -> tuple[Optional[Command], Arguments]:
         if not word.startswith("--"):
             raise UsageError(f"unknown option {word}")
         name, equals, value = word[2:].partition("=")
-        known = {o.name: o for o in (*COMMON_OPTIONS, *(command.options if command else ()))}
         option = known.get(name)
         if option is None:
             raise UsageError(f"unknown option --{name}")
@@ -279,7 +300,8 @@ def run_stream(app: Instance, arguments: Arguments) -> int:
         keys = arguments.operands or ids
         for key in keys:
             channel = open_channel(app, key, ids)
-            if any(other.name == channel.name and other.id == channel.id for other in channels):
+            if key in keys[:len(channels)] or (channel.id is not None
+                                               and any(other.id == channel.id for other in channels)):
                 channel.close()
                 raise UsageError(f"channel \"{key}\" is given twice")
             channels.append(channel)

@@ -91,3 +91,6 @@ class CsvWriter:
             lines.append(",".join(cells) + "\n")
         self._out.write("".join(lines))
         self.rows += rows
+
+    def flush(self) -> None:
+        self._out.flush()

@@ -139,6 +139,8 @@ class _Reader:
             if self.csv is not None:
                 try:
                     self.csv.write_round([(block.values, block.times) for block in blocks])
+                    if total:
+                        self.csv.flush()  # a reader at the other end of a pipe sees rows as they come
                 except BrokenPipeError:
                     self.csv = None  # the reader went away: stop like at the end
                     raise
@@ -189,93 +191,113 @@ def _open_output(path: str, stdout_copy: int) -> IO[str]:
     return open(path, "w", encoding="utf-8", newline="")
 
 
+class _Measurement:
+    """One stream: the phases of run_stream() and what they found."""
+
+    def __init__(self, app: Instance, reader: _Reader, progress: _Progress):
+        self.app = app
+        self.reader = reader
+        self.progress = progress
+        self.not_started: Optional[KtError] = None
+        self.lost_application: Optional[KtError] = None
+        self.output_closed = False
+
+    def run(self, duration: float) -> None:
+        with _Stop() as stop:  # before the start: a signal from here on stops it
+            self.app.start_measurement()
+            try:
+                if self.app.is_acquiring():
+                    self._read_until(time.monotonic() + duration, stop)
+                else:
+                    self.not_started = error_for(-2, None, "the application did not start acquiring "
+                                                           "(is the data port free on this machine?)")
+            except KtError as e:
+                self.lost_application = e
+            finally:
+                try:
+                    self.app.stop_measurement()
+                except KtError as e:
+                    self.lost_application = self.lost_application or e
+            if self.lost_application is None and self.not_started is None:
+                self._drain()
+        self.progress.finish()
+
+    def _round(self) -> int:
+        try:
+            return self.reader.round()
+        except BrokenPipeError:
+            self.output_closed = True
+            return 0
+
+    def _read_until(self, end: float, stop: _Stop) -> None:
+        start = time.monotonic()
+        next_progress = start + PROGRESS_INTERVAL
+        warned = False
+        while time.monotonic() < end and not stop.requested and not self.output_closed:
+            self._round()
+            if self.reader.overrun and not warned:
+                self.progress.finish()
+                sys.stderr.write("warning: samples were dropped: the channel buffers overflowed "
+                                 "(a larger --buffer-size helps)\n")
+                warned = True
+            now = time.monotonic()
+            if now >= next_progress:
+                self.progress.update(now - start, self.reader.counts(), self.reader.overrun)
+                next_progress = now + PROGRESS_INTERVAL
+            time.sleep(READ_PAUSE)
+
+    def _drain(self) -> None:
+        # What was measured before the stop is still on its way or buffered.
+        end = time.monotonic() + DRAIN_LIMIT
+        quiet_rounds = 0
+        while quiet_rounds < QUIET_ROUNDS_AFTER_STOP and time.monotonic() < end:
+            try:
+                quiet_rounds = quiet_rounds + 1 if self._round() == 0 else 0
+            except KtError as e:
+                self.lost_application = e
+                return
+            time.sleep(READ_PAUSE)
+
+
 def run_stream(app: Instance, channels: Sequence[Channel], *, duration: float, path: str,
                quiet: bool, allow_loss: bool) -> int:
     """Measures ``channels`` (opened, so marked for transfer) for ``duration``
     seconds; the exit status."""
     names = [channel.name for channel in channels]
     units = [channel.unit for channel in channels]
-    report = sys.stderr if path == "-" else sys.stdout
-    lost_application: Optional[KtError] = None
-    not_started: Optional[KtError] = None
-    output_closed = False
     with c_stdout_to_stderr() as stdout_copy:
         out = _open_output(path, stdout_copy)
+        closed_at_end = False
         try:
             reader = _Reader(app, channels, CsvWriter(out, names, units))
-            progress = _Progress(sys.stderr, names, not quiet)
-            app.start_measurement()
-            with _Stop() as stop:
-                try:
-                    if not app.is_acquiring():
-                        not_started = error_for(-2, None, "the application did not start acquiring "
-                                                          "(is the data port free on this machine?)")
-                        duration = 0.0
-                    start = time.monotonic()
-                    next_progress = start + PROGRESS_INTERVAL
-                    warned = False
-                    while time.monotonic() < start + duration and not stop.requested:
-                        try:
-                            reader.round()
-                        except BrokenPipeError:
-                            output_closed = True
-                            break
-                        if reader.overrun and not warned:
-                            progress.finish()
-                            sys.stderr.write("warning: samples were dropped: the channel buffers overflowed "
-                                             "(a larger --buffer-size helps)\n")
-                            warned = True
-                        now = time.monotonic()
-                        if now >= next_progress:
-                            progress.update(now - start, reader.counts(), reader.overrun)
-                            next_progress = now + PROGRESS_INTERVAL
-                        time.sleep(READ_PAUSE)
-                except KtError as e:
-                    lost_application = e
-                finally:
-                    try:
-                        app.stop_measurement()
-                    except KtError as e:
-                        lost_application = lost_application or e
-                # What was measured before the stop is still on its way or
-                # buffered.
-                if lost_application is None and not_started is None:
-                    drain_end = time.monotonic() + DRAIN_LIMIT
-                    quiet_rounds = 0
-                    while quiet_rounds < QUIET_ROUNDS_AFTER_STOP and time.monotonic() < drain_end:
-                        try:
-                            quiet_rounds = quiet_rounds + 1 if reader.round() == 0 else 0
-                        except BrokenPipeError:
-                            output_closed = True
-                        except KtError as e:
-                            lost_application = e
-                            break
-                        time.sleep(READ_PAUSE)
-            progress.finish()
+            measurement = _Measurement(app, reader, _Progress(sys.stderr, names, not quiet))
+            measurement.run(duration)
         finally:
             try:
                 out.close()
             except BrokenPipeError:
-                output_closed = True
+                closed_at_end = True
+    measurement.output_closed = measurement.output_closed or closed_at_end
 
-    if not_started is not None:
-        sys.stderr.write(f"ktremote: {not_started}\n")
+    if measurement.not_started is not None:
+        sys.stderr.write(f"python -m ktremote: {measurement.not_started}\n")
         return EXIT_FAILED
-    if output_closed:
-        report = sys.stderr
+    # The summary goes where the CSV does not, and to stderr once stdout is gone.
+    report = sys.stderr if path == "-" or measurement.output_closed else sys.stdout
     print_summary(report, names, units, reader.statistics)
-    if path != "-" and not output_closed:
-        report.write(f"CSV: {reader.csv.rows if reader.csv else 0} rows in {path}\n")
-    if output_closed:
+    if measurement.output_closed:
         report.write("the output was closed; the measurement was ended\n")
+    elif path != "-":
+        report.write(f"CSV: {reader.csv.rows if reader.csv else 0} rows in {path}\n")
     if reader.overrun:
         report.write("samples were dropped during the measurement; use a larger --buffer-size\n")
     report.flush()
-    if lost_application is not None:
-        sys.stderr.write(f"ktremote: the application was lost while streaming: {lost_application}\n")
+    if measurement.lost_application is not None:
+        sys.stderr.write(f"python -m ktremote: the application was lost while streaming: "
+                         f"{measurement.lost_application}\n")
         return EXIT_FAILED
     if sum(reader.counts()) == 0:
-        sys.stderr.write("ktremote: no samples arrived\n")
+        sys.stderr.write("python -m ktremote: no samples arrived\n")
         return EXIT_FAILED
     if reader.overrun and not allow_loss:
         return EXIT_LOST_SAMPLES
