@@ -28,6 +28,7 @@ import sys
 import tempfile
 import threading
 import time
+import timeit
 from array import array
 from pathlib import Path
 
@@ -157,6 +158,31 @@ def measure(sim: Sim, read, block: int, seconds: float) -> dict:
             "sim": sim_cpu / elapsed, "host_ns": 1e9 * host / max(samples, 1), "overrun": overrun}
 
 
+def call_costs(sim: Sim) -> list[tuple[str, float]]:
+    """Microseconds per call of each read on a channel that has nothing
+    waiting: the fixed cost a host pays on every call."""
+    with ktremote.Instance() as app:
+        app.connect(f"127.0.0.1 {sim.port} {free_port()}")
+        channels = app.channels()
+        channel = channels[0]
+        values, times = numpy.empty(READ_BLOCK), numpy.empty(READ_BLOCK)
+        calls = [
+            ("read(65536) as before", 100, lambda: legacy_read(channel, 1 << 16)),
+            ("read(4096) as before", 1000, lambda: legacy_read(channel, READ_BLOCK)),
+            ("`Channel.read(65536)`", 1000, lambda: channel.read(1 << 16)),
+            ("`Channel.read(4096)`", 1000, lambda: channel.read(READ_BLOCK)),
+            ("`Channel.read_into()`", 1000, lambda: channel.read_into(values, times)),
+            ("`Instance.read_all(4096)`, per channel", 20, lambda: app.read_all(READ_BLOCK)),
+        ]
+        costs = []
+        for name, number, call in calls:
+            per = min(timeit.repeat(call, number=number, repeat=5)) / number
+            costs.append((name, 1e6 * per / (len(channels) if "per channel" in name else 1)))
+        for c in channels:
+            c.close()
+    return costs
+
+
 def c_host(harness: str, ktsim: str, seconds: float) -> float:
     """Samples per second of the C host draining all channels, from the
     harness's throughput table."""
@@ -189,6 +215,7 @@ def main() -> int:
         sim = Sim(ktsim)
         try:
             figures = [(name, measure(sim, read, block, args.seconds)) for name, block, read in make_paths()]
+            costs = call_costs(sim)
         finally:
             sim.close()
         c_rate = c_host(str(harness), ktsim, args.seconds) if harness.exists() else float("nan")
@@ -214,6 +241,9 @@ def main() -> int:
                      f"{f['host']:.2f}, {f['io']:.2f}, {f['sim']:.2f} |")
     lines.append(f"| C host of the end-to-end harness (`ktconChannelReadScalarData_2`) | {c_rate / 1e6:.1f} | "
                  f"{c_rate / legacy_rate:.1f}× | 100 % | | |")
+    lines += ["", "One call on a channel with nothing waiting (the fixed cost of every call):", "",
+              "| Call | µs | vs. read(65536) before |", "|---|---:|---:|"]
+    lines += [f"| {name} | {micro:.1f} | {costs[0][1] / micro:.0f}× |" for name, micro in costs]
     text = "\n".join(lines) + "\n"
     print(text)
     if args.doc:

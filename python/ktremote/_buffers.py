@@ -10,6 +10,7 @@ without it ``array('d')``.
 
 from __future__ import annotations
 
+import ctypes
 from array import array
 from ctypes import c_double, c_size_t
 from typing import TYPE_CHECKING, Any, Union
@@ -41,7 +42,7 @@ def _new_buffer(size: int):
 class Scratch:
     """Two reusable buffers of doubles with C views of them."""
 
-    __slots__ = ("capacity", "values", "times", "c_values", "c_times", "count")
+    __slots__ = ("capacity", "values", "times", "c_values", "c_times", "count", "count_ref")
 
     def __init__(self) -> None:
         self.capacity = 0
@@ -50,6 +51,7 @@ class Scratch:
         self.c_values: Any = None
         self.c_times: Any = None
         self.count = c_size_t(0)  # the in/out count argument of a read
+        self.count_ref = ctypes.byref(self.count)
 
     def reserve(self, size: int) -> None:
         """Makes room for at least ``size`` doubles in each buffer."""

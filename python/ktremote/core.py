@@ -9,7 +9,6 @@ import os
 import sys
 import time
 import weakref
-from array import array
 from ctypes import POINTER, byref, c_bool, c_char_p, c_double, c_int, c_size_t, c_void_p
 from typing import Any, Iterator, NamedTuple, Optional, Union
 
@@ -130,7 +129,8 @@ def _doubles(buffer: Any, what: str) -> tuple[Any, int]:
 
 
 def _check_max_count(max_count: int) -> int:
-    max_count = int(max_count)
+    if type(max_count) is not int:
+        max_count = int(max_count)
     if max_count < 0:
         raise ValueError("max_count must not be negative")
     return max_count
@@ -165,7 +165,6 @@ class Channel:
         #: the id the channel was opened with (None when opened by name)
         self.id = channel_id
         self._scratch = scratch if scratch is not None else Scratch()
-        self._read_name: Optional[str] = None  # the name read_all() keys it by
         self._finalizer = weakref.finalize(self, _free_channel, lib, handle)
 
     # -- lifetime
@@ -284,17 +283,26 @@ class Channel:
 
     def _read_scratch(self, max_count: int, absolute: bool) -> ReadResult:
         """Reads up to ``max_count`` samples into the scratch buffers."""
+        # The hot path of every convenience read: kept to plain attribute
+        # reads and one C call.
+        handle = self._handle
+        if handle is None:
+            raise InvalidHandleError(-9, None, "the channel is closed")
         scratch = self._scratch
-        scratch.reserve(max(max_count, 1))  # never a null buffer
-        scratch.count.value = max_count
+        if max_count >= scratch.capacity:
+            scratch.reserve(max_count + 1)  # never empty, so never a null buffer
+        count = scratch.count
+        count.value = max_count
         if absolute:
             function, name = self._lib.ktconChannelReadScalarData_2abs, "ktconChannelReadScalarData_2abs"
         else:
             function, name = self._lib.ktconChannelReadScalarData_2, "ktconChannelReadScalarData_2"
-        code = function(self.handle, scratch.c_values, scratch.c_times, byref(scratch.count))
+        code = function(handle, scratch.c_values, scratch.c_times, scratch.count_ref)
         if code == KX_ERR_DATA_OVERRUN:
-            return ReadResult(scratch.count.value, True, False)
-        return ReadResult(scratch.count.value, False, _check(code, name) == KX_MORE_WAITING)
+            return ReadResult(count.value, True, False)
+        if code < 0:
+            raise error_for(code, name)
+        return ReadResult(count.value, False, code == KX_MORE_WAITING)
 
     def read(self, max_count: int = 4096, *, absolute: bool = False,
              timeout: Optional[float] = None) -> Samples:
@@ -313,14 +321,14 @@ class Channel:
         (1 ms), so it returns about a millisecond after the first sample
         arrived. Without ``timeout`` it returns at once."""
         max_count = _check_max_count(max_count)
-        deadline = _deadline(timeout)
-        result = self._read_scratch(max_count, absolute)
-        overrun = result.overrun
-        while result.count == 0 and max_count > 0 and deadline is not None and _wait_until(deadline):
-            result = self._read_scratch(max_count, absolute)
-            overrun = overrun or result.overrun
-        values, times = self._scratch.take(result.count)
-        return Samples(values, times, overrun, result.more)
+        deadline = None if timeout is None else _deadline(timeout)
+        count, overrun, more = self._read_scratch(max_count, absolute)
+        if count == 0 and max_count > 0 and deadline is not None:
+            while count == 0 and _wait_until(deadline):
+                count, dropped, more = self._read_scratch(max_count, absolute)
+                overrun = overrun or dropped
+        values, times = self._scratch.take(count)
+        return Samples(values, times, overrun, more)
 
 
 def _free_channel(lib: Library, handle: Any) -> None:
@@ -358,6 +366,7 @@ class Instance:
         self._fetched = False
         self._scratch = Scratch()  # shared by the channels' reads
         self._opened: list[weakref.ref[Channel]] = []  # what read_all() reads
+        self._plan: Optional[list[tuple[str, weakref.ref[Channel]]]] = None  # read_all()'s keys
         self._finalizer = weakref.finalize(self, _release_instance, self._lib, handle, self._state)
 
     @classmethod
@@ -506,6 +515,7 @@ class Instance:
             _check(code, function)
             self._opened = [ref for ref in self._opened if _is_open(ref)]
             self._opened.append(weakref.ref(channel))
+            self._plan = None
             return channel
         _check(code, function)
         raise error_for(-2, function, "no handle was returned")
@@ -569,38 +579,46 @@ class Instance:
         time-out has passed."""
         max_count = _check_max_count(max_count)
         deadline = _deadline(timeout)
-        channels = [channel for channel in (ref() for ref in self._opened)
-                    if channel is not None and not channel.closed]
-        keys = self._read_keys(channels)
-        overruns = dict.fromkeys(keys, False)
+        plan = self._read_plan()
+        take = self._scratch.take
+        overruns = dict.fromkeys([key for key, _ in plan], False)
         while True:
             samples: dict[str, Samples] = {}
             delivered = 0
-            for key, channel in zip(keys, channels):
-                result = channel._read_scratch(max_count, absolute)
-                overruns[key] = overruns[key] or result.overrun
+            for key, channel in plan:
+                count, overrun, more = channel._read_scratch(max_count, absolute)
+                overrun = overruns[key] = overruns[key] or overrun
                 # Copied out before the next channel reuses the scratch.
-                values, times = self._scratch.take(result.count)
-                samples[key] = Samples(values, times, overruns[key], result.more)
-                delivered += result.count
-            if delivered or deadline is None or max_count == 0 or not channels or not _wait_until(deadline):
+                values, times = take(count)
+                samples[key] = Samples(values, times, overrun, more)
+                delivered += count
+            if delivered or deadline is None or max_count == 0 or not plan or not _wait_until(deadline):
                 return samples
 
-    @staticmethod
-    def _read_keys(channels: list[Channel]) -> list[str]:
-        keys: list[str] = []
+    def _read_plan(self) -> list[tuple[str, Channel]]:
+        """The open channels with their read_all() keys, worked out again
+        only when a channel was opened or closed since the last call."""
+        if self._plan is not None:
+            channels = [(key, ref()) for key, ref in self._plan]
+            if all(channel is not None and not channel.closed for _, channel in channels):
+                return channels  # type: ignore[return-value]
+        channels = [channel for channel in (ref() for ref in self._opened)
+                    if channel is not None and not channel.closed]
+        keys: set[str] = set()
+        plan: list[tuple[str, Channel]] = []
         for channel in channels:
-            if channel._read_name is None:
-                channel._read_name = channel.name
-            key = channel._read_name
-            if key in keys:
-                key = channel.id if channel.id is not None and channel.id not in keys else key
-                suffix = 2
-                while key in keys:
-                    key = f"{channel._read_name}#{suffix}"
-                    suffix += 1
-            keys.append(key)
-        return keys
+            name = channel.name
+            key = name
+            if key in keys and channel.id is not None and channel.id not in keys:
+                key = channel.id
+            suffix = 2
+            while key in keys:
+                key = f"{name}#{suffix}"
+                suffix += 1
+            keys.add(key)
+            plan.append((key, channel))
+        self._plan = [(key, weakref.ref(channel)) for key, channel in plan]
+        return plan
 
     @contextlib.contextmanager
     def measure(self) -> Iterator["Instance"]:
