@@ -1,16 +1,18 @@
 """The buffers behind the convenience reads.
 
-A read goes into a pair of scratch buffers that belong to the instance and
-are shared by its channels. They are allocated on first use and grown when a
-read asks for more than they hold, never shrunk; a read then hands out exact
-copies of the delivered samples, so the arrays returned stay valid whatever
-is read next. With numpy the buffers and the copies are float64 ndarrays,
+A read goes into a pair of scratch buffers that the channels of an
+instance share, one pair per thread that reads (so that channels read from
+different threads never share one). They are allocated on first use and
+grown when a read asks for more than they hold, never shrunk; a read then
+hands out exact copies of the delivered samples, so the arrays returned stay
+valid whatever is read next. With numpy the buffers and the copies are float64 ndarrays,
 without it ``array('d')``.
 """
 
 from __future__ import annotations
 
 import ctypes
+import threading
 from array import array
 from ctypes import c_double, c_size_t
 from typing import TYPE_CHECKING, Any, Union
@@ -73,6 +75,13 @@ class Scratch:
         if numpy is not None:
             return self.values[:count].copy(), self.times[:count].copy()
         return self.values[:count], self.times[:count]  # slicing an array copies
+
+
+class ThreadScratch(threading.local):
+    """A Scratch for each thread."""
+
+    def __init__(self) -> None:
+        self.scratch = Scratch()
 
 
 def empty_pair() -> tuple[DoubleArray, DoubleArray]:

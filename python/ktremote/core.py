@@ -13,7 +13,7 @@ from ctypes import POINTER, byref, c_bool, c_char_p, c_double, c_int, c_size_t, 
 from typing import Any, Iterator, NamedTuple, Optional, Union
 
 from . import _library
-from ._buffers import DoubleArray, Scratch
+from ._buffers import DoubleArray, Scratch, ThreadScratch
 from ._library import ChannelHandle, InstanceHandle, Library
 from .errors import InvalidHandleError, NotConnectedError, error_for
 
@@ -159,12 +159,12 @@ class Channel:
     away). Use it as a context manager to free it at the end of a block."""
 
     def __init__(self, lib: Library, handle: Any, channel_id: Optional[str] = None,
-                 scratch: Optional[Scratch] = None):
+                 scratch: Optional[ThreadScratch] = None):
         self._lib = lib
         self._handle = handle
         #: the id the channel was opened with (None when opened by name)
         self.id = channel_id
-        self._scratch = scratch if scratch is not None else Scratch()
+        self._scratch = scratch if scratch is not None else ThreadScratch()
         self._finalizer = weakref.finalize(self, _free_channel, lib, handle)
 
     # -- lifetime
@@ -281,14 +281,13 @@ class Channel:
             return ReadResult(count.value, True, False)
         return ReadResult(count.value, False, _check(code, name) == KX_MORE_WAITING)
 
-    def _read_scratch(self, max_count: int, absolute: bool) -> ReadResult:
+    def _read_scratch(self, scratch: Scratch, max_count: int, absolute: bool) -> ReadResult:
         """Reads up to ``max_count`` samples into the scratch buffers."""
         # The hot path of every convenience read: kept to plain attribute
         # reads and one C call.
         handle = self._handle
         if handle is None:
             raise InvalidHandleError(-9, None, "the channel is closed")
-        scratch = self._scratch
         if max_count >= scratch.capacity:
             scratch.reserve(max_count + 1)  # never empty, so never a null buffer
         count = scratch.count
@@ -311,8 +310,8 @@ class Channel:
         numpy is installed, else ``array('d')``.
 
         The samples are read into buffers that the channels of an instance
-        share and that grow to the largest request, so a call allocates only
-        the returned copies; :meth:`read_into` reads into buffers of your own
+        share within a thread and that grow to the largest request, so a
+        call allocates only the returned copies; :meth:`read_into` reads into buffers of your own
         without any copy.
 
         With ``timeout`` (seconds), a read that finds nothing waits until at
@@ -322,12 +321,13 @@ class Channel:
         arrived. Without ``timeout`` it returns at once."""
         max_count = _check_max_count(max_count)
         deadline = None if timeout is None else _deadline(timeout)
-        count, overrun, more = self._read_scratch(max_count, absolute)
+        scratch = self._scratch.scratch
+        count, overrun, more = self._read_scratch(scratch, max_count, absolute)
         if count == 0 and max_count > 0 and deadline is not None:
             while count == 0 and _wait_until(deadline):
-                count, dropped, more = self._read_scratch(max_count, absolute)
+                count, dropped, more = self._read_scratch(scratch, max_count, absolute)
                 overrun = overrun or dropped
-        values, times = self._scratch.take(count)
+        values, times = scratch.take(count)
         return Samples(values, times, overrun, more)
 
 
@@ -364,7 +364,7 @@ class Instance:
         # Whether a channel list was fetched since the connect: channels are
         # looked up in it, so opening one fetches it first when none was.
         self._fetched = False
-        self._scratch = Scratch()  # shared by the channels' reads
+        self._scratch = ThreadScratch()  # shared by the channels' reads in a thread
         self._opened: list[weakref.ref[Channel]] = []  # what read_all() reads
         self._plan: Optional[list[tuple[str, weakref.ref[Channel]]]] = None  # read_all()'s keys
         self._finalizer = weakref.finalize(self, _release_instance, self._lib, handle, self._state)
@@ -580,13 +580,14 @@ class Instance:
         max_count = _check_max_count(max_count)
         deadline = _deadline(timeout)
         plan = self._read_plan()
-        take = self._scratch.take
+        scratch = self._scratch.scratch
+        take = scratch.take
         overruns = dict.fromkeys([key for key, _ in plan], False)
         while True:
             samples: dict[str, Samples] = {}
             delivered = 0
             for key, channel in plan:
-                count, overrun, more = channel._read_scratch(max_count, absolute)
+                count, overrun, more = channel._read_scratch(scratch, max_count, absolute)
                 overrun = overruns[key] = overruns[key] or overrun
                 # Copied out before the next channel reuses the scratch.
                 values, times = take(count)

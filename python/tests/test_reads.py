@@ -31,21 +31,34 @@ def test_read_hands_out_exact_copies_from_reused_buffers(app, fake):
         assert kind_ok(first.values) and kind_ok(first.times)
         assert list(first.values) == [float(k) for k in range(7)]
         assert list(first.times) == [k / 10 for k in range(7)]
-        buffers = app._scratch.values
+        buffers = app._scratch.scratch.values
         fake.samples["0,3"] = [(-1.0, 9.0)] * 3
         second = torque.read(100)
         # The first result is not overwritten by the next read, and the same
         # scratch served both.
         assert list(first.values) == [float(k) for k in range(7)] and list(second.values) == [-1.0] * 3
-        assert app._scratch.values is buffers
+        assert app._scratch.scratch.values is buffers
         assert len(torque.read(100).values) == 0
         assert fake.requested == [100, 100, 100]
         # A larger request grows the buffers once; smaller ones reuse them.
         fake.samples["0,3"] = [(1.0, 1.0)] * 5000
         assert len(torque.read(5000).values) == 5000
-        grown = app._scratch.values
+        grown = app._scratch.scratch.values
         assert len(grown) >= 5000 and torque.read(10).values is not grown
-        assert app._scratch.values is grown
+        assert app._scratch.scratch.values is grown
+
+
+def test_threads_read_into_buffers_of_their_own(app, fake):
+    import threading
+    with app.channel("0,1") as speed:
+        fake.samples["0,1"] = [(1.0, 0.0)]
+        speed.read(10)
+        mine = app._scratch.scratch
+        other = []
+        thread = threading.Thread(target=lambda: (speed.read(10), other.append(app._scratch.scratch)))
+        thread.start()
+        thread.join()
+        assert other[0] is not mine and app._scratch.scratch is mine
 
 
 def test_read_of_nothing_still_reports_an_overrun_and_refuses_bad_arguments(app, fake):
