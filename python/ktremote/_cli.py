@@ -65,6 +65,7 @@ class Command(NamedTuple):
     min_operands: int
     max_operands: int
     run: Callable[[Instance, Arguments], int]
+    details: str = ""
 
 
 COMMON_OPTIONS = (
@@ -331,7 +332,21 @@ COMMANDS = {c.name: c for c in (
         Option("quiet", None, "no progress line"),
         Option("force", None, "start even though the application already acquires"),
         Option("allow-loss", None, "lost samples do not change the exit status"),
-    ), 0, sys.maxsize, run_stream),
+    ), 0, sys.maxsize, run_stream,
+        "Starts a measurement of the given channels (names or ids; all channels\n"
+        "when none is given), reads their samples for the given time, stops the\n"
+        "measurement and reads what is still buffered. SIGINT, SIGTERM, SIGHUP\n"
+        "and a closed output end it early in the same way.\n"
+        "\n"
+        "The CSV has a time column (seconds) and a value column per channel. A\n"
+        "row holds the next sample of every channel that has one; channels with\n"
+        "fewer samples leave their cells empty. A progress line goes to stderr;\n"
+        "at the end a summary per channel (count, min, max, mean) goes to\n"
+        "stdout, or to stderr when the CSV does.\n"
+        "\n"
+        "Exit status: 0 done, 1 failed (also: the application already measures\n"
+        "without --force, it was lost, or no samples arrived), 2 wrong\n"
+        "arguments, 3 samples were lost (unless --allow-loss).\n"),
     Command("stop", "", "End the application's measurement.", (), 0, 0, run_stop),
     Command("store", "start NAME | stop", "Start or stop storing data in the application.", (), 1, 2, run_store),
     Command("write", "CHANNEL VALUE", "Write a value to a control channel.", (), 2, 2, run_write),
@@ -350,6 +365,8 @@ def help_text(command: Optional[Command]) -> str:
         return "".join(lines) + "\nOptions:\n" + _options_text(COMMON_OPTIONS)
     text = f"usage: python -m ktremote {command.name}{' ' + command.usage if command.usage else ''} [options]\n\n"
     text += command.summary + "\n"
+    if command.details:
+        text += "\n" + command.details
     if command.options:
         text += "\nOptions:\n" + _options_text(command.options)
     return text + "\nConnection options:\n" + _options_text(COMMON_OPTIONS)
