@@ -35,7 +35,7 @@ else:
 HAVE_NUMPY = numpy is not None
 
 
-def _new_buffer(size: int):
+def _new_buffer(size: int) -> Any:
     if numpy is not None:
         return numpy.empty(size, dtype=numpy.float64)
     return array("d", bytes(8 * size))

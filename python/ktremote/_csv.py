@@ -63,7 +63,7 @@ class CsvWriter:
     leaves its cells empty, so each channel's columns list exactly its
     samples in order."""
 
-    def __init__(self, out: IO[str], names: Sequence[str], units: Sequence[str]):
+    def __init__(self, out: IO[str], names: Sequence[str], units: Sequence[str]) -> None:
         self._out = out
         self.rows = 0
         header = []

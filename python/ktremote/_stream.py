@@ -119,7 +119,7 @@ class _Stop:
 
 
 class _Reader:
-    def __init__(self, app: Instance, channels: Sequence[Channel], csv: Optional[CsvWriter]):
+    def __init__(self, app: Instance, channels: Sequence[Channel], csv: Optional[CsvWriter]) -> None:
         self._app = app
         self._channels = channels
         self.csv = csv
@@ -152,7 +152,7 @@ class _Reader:
 
 
 class _Progress:
-    def __init__(self, out: IO[str], names: Sequence[str], enabled: bool):
+    def __init__(self, out: IO[str], names: Sequence[str], enabled: bool) -> None:
         self._out = out
         self._names = names
         self._enabled = enabled
@@ -194,7 +194,7 @@ def _open_output(path: str, stdout_copy: int) -> IO[str]:
 class _Measurement:
     """One stream: the phases of run_stream() and what they found."""
 
-    def __init__(self, app: Instance, reader: _Reader, progress: _Progress):
+    def __init__(self, app: Instance, reader: _Reader, progress: _Progress) -> None:
         self.app = app
         self.reader = reader
         self.progress = progress

@@ -159,7 +159,7 @@ class Channel:
     away). Use it as a context manager to free it at the end of a block."""
 
     def __init__(self, lib: Library, handle: Any, channel_id: Optional[str] = None,
-                 scratch: Optional[ThreadScratch] = None):
+                 scratch: Optional[ThreadScratch] = None) -> None:
         self._lib = lib
         self._handle = handle
         #: the id the channel was opened with (None when opened by name)
@@ -355,7 +355,7 @@ class Instance:
     object itself until the process ends.
     """
 
-    def __init__(self, network: bool = True, *, library: LibraryArgument = None):
+    def __init__(self, network: bool = True, *, library: LibraryArgument = None) -> None:
         self._lib = _resolve_library(library)
         handle = InstanceHandle()
         _check(self._lib.ktconCreateInstance(byref(handle), 1 if network else 0), "ktconCreateInstance")
