@@ -181,7 +181,7 @@ def test_cli_stream_writes_csv_only_to_stdout(connect_text):
 @streaming
 def test_cli_stream_ends_cleanly_on_sigterm_and_on_a_closed_pipe(connect_text, app):
     # A signal ends the stream like the end of --duration.
-    process = run_cli(connect_text, "stream", "--duration", "600", "Voltage")
+    process = run_cli(connect_text, "stream", "--duration", "60", "Voltage")
     assert process.stdout.readline().startswith("Voltage time [s]")
     process.stdout.readline()  # samples flow
     process.send_signal(signal.SIGTERM)
@@ -191,7 +191,7 @@ def test_cli_stream_ends_cleanly_on_sigterm_and_on_a_closed_pipe(connect_text, a
     assert not app.is_acquiring()  # the measurement was stopped
 
     # So does a reader that goes away: the summary goes to stderr.
-    process = run_cli(connect_text, "stream", "--duration", "600", "--quiet", "Voltage")
+    process = run_cli(connect_text, "stream", "--duration", "60", "--quiet", "Voltage")
     assert process.stdout.readline().startswith("Voltage time [s]")
     process.stdout.close()
     err = process.stderr.read()
