@@ -64,7 +64,7 @@ class Command(NamedTuple):
     options: Sequence[Option]
     min_operands: int
     max_operands: int
-    run: Callable[[Instance, Arguments], int]
+    run: Optional[Callable[[Instance, Arguments], int]]  # None: needs no connection
     details: str = ""
 
 
@@ -350,6 +350,8 @@ COMMANDS = {c.name: c for c in (
     Command("stop", "", "End the application's measurement.", (), 0, 0, run_stop),
     Command("store", "start NAME | stop", "Start or stop storing data in the application.", (), 1, 2, run_store),
     Command("write", "CHANNEL VALUE", "Write a value to a control channel.", (), 2, 2, run_write),
+    # Kept from earlier releases of this command line.
+    Command("version", "", "Print the library's version.", (), 0, 0, None),
 )}
 
 
@@ -361,7 +363,6 @@ def help_text(command: Optional[Command]) -> str:
     if command is None:
         lines = ["usage: python -m ktremote [OPTIONS] COMMAND [ARGS] [OPTIONS]\n\nCommands:\n"]
         lines += [f"  {c.name:<12} {c.summary}\n" for c in COMMANDS.values()]
-        lines.append("  version      Print the library's version.\n")
         return "".join(lines) + "\nOptions:\n" + _options_text(COMMON_OPTIONS)
     text = f"usage: python -m ktremote {command.name}{' ' + command.usage if command.usage else ''} [options]\n\n"
     text += command.summary + "\n"
@@ -385,10 +386,8 @@ def _package_version() -> str:
 
 def main(argv: Optional[Sequence[str]] = None) -> int:
     argv = list(sys.argv[1:] if argv is None else argv)
-    # The "version" command of earlier releases stays.
-    plain_version = argv[:1] == ["version"]
     try:
-        command, arguments = (None, Arguments()) if plain_version else parse_arguments(argv)
+        command, arguments = parse_arguments(argv)
     except UsageError as e:
         sys.stderr.write(f"python -m ktremote: {e}\n(python -m ktremote --help lists the commands)\n")
         return EXIT_USAGE
@@ -397,14 +396,14 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
         return 0
     try:
         library = load_library(arguments.values["library"]) if arguments.has("library") else None
-        if plain_version:
-            sys.stdout.write(version(library) + "\n")
-            return 0
         if arguments.has("version"):
             sys.stdout.write(f"ktremote {_package_version()} (library {version(library)})\n")
             return 0
         if command is None:
             raise UsageError("no command given")
+        if command.run is None:
+            sys.stdout.write(version(library) + "\n")
+            return 0
         host = arguments.text("host", "localhost")
         port = parse_integer(arguments.text("port", "8999"), "--port")
         data_port = parse_integer(arguments.text("data-port", "8001"), "--data-port")

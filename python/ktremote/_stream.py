@@ -120,8 +120,7 @@ class _Stop:
 
 class _Reader:
     def __init__(self, app: Instance, channels: Sequence[Channel], csv: Optional[CsvWriter]) -> None:
-        self._app = app
-        self._channels = channels
+        self._app = app  # whose open channels are exactly the streamed ones, in order
         self.csv = csv
         self.statistics = [Statistics() for _ in channels]
         self.overrun = False

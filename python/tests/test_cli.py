@@ -40,6 +40,12 @@ def test_channels_in_every_format(run, fake):
                                   "sampleRate": 1000.0, "control": True}
 
 
+def test_versions(run):
+    assert run("version") == (0, "1.1.3.26\n", "")
+    code, out, _ = run("--version")
+    assert code == 0 and out.startswith("ktremote ") and out.endswith(" (library 1.1.3.26)\n")
+
+
 def test_state_write_and_stop(run, fake):
     assert run("state") == (0, "state      setup\nacquiring  no\n", "")
     code, out, _ = run("state", "--format", "json")
