@@ -41,10 +41,10 @@ class _NamedEnum(enum.IntEnum):
     def __str__(self) -> str:
         return self.name
 
-    def __format__(self, spec: str) -> str:
-        if spec and spec[-1] in "bcdoxXn":  # a number format: the C value
-            return int.__format__(int(self), spec)
-        return format(self.name, spec)
+    def __format__(self, form: str) -> str:
+        if form and form[-1] in "bcdoxXn":  # a number format: the C value
+            return int.__format__(int(self), form)
+        return format(self.name, form)
 
 
 class State(_NamedEnum):
