@@ -15,7 +15,7 @@ from typing import Any, Iterator, NamedTuple, Optional, Union
 from . import _library
 from ._buffers import DoubleArray, Scratch, ThreadScratch
 from ._library import ChannelHandle, InstanceHandle, Library
-from .errors import InvalidHandleError, NotConnectedError, error_for
+from .errors import InvalidHandleError, KtError, NotConnectedError, error_for
 
 KX_ERR_BUFFER_TOO_SMALL = -5
 KX_ERR_NOT_CONNECTED = -4
@@ -576,7 +576,11 @@ class Instance:
 
         With ``timeout`` (seconds) it waits, polling like
         :meth:`Channel.read`, until at least one channel has a sample or the
-        time-out has passed."""
+        time-out has passed.
+
+        A failed read raises its KtError; the error's ``samples`` attribute
+        holds the dict of what the channels before it delivered in this
+        call, as those samples have left the library."""
         max_count = _check_max_count(max_count)
         deadline = _deadline(timeout)
         plan = self._read_plan()
@@ -587,7 +591,11 @@ class Instance:
             samples: dict[str, Samples] = {}
             delivered = 0
             for key, channel in plan:
-                count, overrun, more = channel._read_scratch(scratch, max_count, absolute)
+                try:
+                    count, overrun, more = channel._read_scratch(scratch, max_count, absolute)
+                except KtError as e:
+                    e.samples = samples  # type: ignore[attr-defined]
+                    raise
                 overrun = overruns[key] = overruns[key] or overrun
                 # Copied out before the next channel reuses the scratch.
                 values, times = take(count)

@@ -39,6 +39,7 @@ class FakeLibrary:
         self.read_result = 0
         self.requested = []            # the count asked for by each read
         self.empty_reads = 0           # reads that find nothing before samples show
+        self.failing_reads = {}        # channel id -> result code of its reads
         self.fetched = False           # a channel list was fetched (opening needs one)
         self.acquiring = False
         self.stdout_text = b""         # written to fd 1 when a measurement starts
@@ -260,6 +261,9 @@ class FakeLibrary:
             self.empty_reads -= 1
             count[0] = 0
             return self.read_result
+        if self._record(channel)[0] in self.failing_reads:
+            count[0] = 0
+            return self.failing_reads[self._record(channel)[0]]
         samples = self.samples.get(self._record(channel)[0], [])
         n = min(count[0], len(samples))
         for k in range(n):

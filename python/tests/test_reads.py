@@ -111,6 +111,13 @@ def test_read_all_reads_every_open_channel_by_name(app, fake):
     fake.samples["0,3"] = [(7.0, 0.7)]
     result = app.read_all(10, timeout=30)
     assert sum(len(s.values) for s in result.values()) == 1
+
+    # A channel that fails does not take the samples read before it along.
+    fake.samples["0,1"] = [(3.0, 0.3)]
+    fake.failing_reads["0,3"] = -8
+    with pytest.raises(ktremote.AppCallFailedError) as failure:
+        app.read_all(10)
+    assert list(failure.value.samples["Speed"].values) == [3.0]
     for channel in (speed, torque, again):
         channel.close()
     assert app.read_all(10, timeout=0.01) == {}
