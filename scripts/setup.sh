@@ -12,7 +12,7 @@ packages=(
 for group in "$@"; do
   case "$group" in
     bench) packages+=(libbenchmark-dev python3) ;;
-    python) packages+=(python3 python3-pytest python3-numpy) ;;
+    python) packages+=(python3 python3-pytest python3-numpy python3-pip python3-venv python3-setuptools python3-wheel) ;;
     packaging) packages+=(pkgconf file dpkg-dev) ;;
     fuzz) packages+=(clang-14 libclang-rt-14-dev) ;;
     matlab) packages+=(octave liboctave-dev python3) ;;

@@ -20,6 +20,7 @@ import importlib
 import os
 import sys
 import threading
+from typing import Any
 from ctypes import (POINTER, c_bool, c_char, c_char_p, c_double, c_int, c_size_t,
                     c_ssize_t, c_void_p)
 from pathlib import Path
@@ -135,7 +136,7 @@ class Library:
     ``free`` is the C runtime's free() for the texts the library hands out.
     """
 
-    def __init__(self, path: str | os.PathLike | None = None):
+    def __init__(self, path: str | os.PathLike[str] | None = None) -> None:
         self.path = str(path) if path is not None else find_library()
         try:
             self.dll = ctypes.CDLL(self.path)
@@ -154,7 +155,7 @@ class Library:
         return f"<ktremote.Library {self.path!r}>"
 
 
-def _c_free():
+def _c_free() -> Any:
     # The library allocates what it hands out with the C runtime it is linked
     # against: the process's libc on POSIX systems, msvcrt for the Windows
     # builds.
@@ -172,7 +173,7 @@ _default: Library | None = None
 _default_lock = threading.Lock()
 
 
-def load_library(path: str | os.PathLike | None = None) -> Library:
+def load_library(path: str | os.PathLike[str] | None = None) -> Library:
     """Loads the library (from ``path`` when given) and makes it the default
     of every Instance created afterwards without a ``library`` argument."""
     global _default

@@ -7,22 +7,47 @@ import ctypes
 import enum
 import os
 import sys
+import time
 import weakref
-from array import array
 from ctypes import POINTER, byref, c_bool, c_char_p, c_double, c_int, c_size_t, c_void_p
-from typing import Iterator, NamedTuple
+from typing import Any, Iterator, NamedTuple, Optional, Union
 
 from . import _library
+from ._buffers import DoubleArray, Scratch, ThreadScratch
 from ._library import ChannelHandle, InstanceHandle, Library
-from .errors import InvalidHandleError, NotConnectedError, error_for
+from .errors import InvalidHandleError, KtError, NotConnectedError, error_for
 
 KX_ERR_BUFFER_TOO_SMALL = -5
 KX_ERR_NOT_CONNECTED = -4
 KX_ERR_DATA_OVERRUN = -21
 KX_MORE_WAITING = 2
 
+#: Seconds between two looks for new samples while a read with a time-out
+#: waits. The library offers no blocking read, so a waiting read polls: it
+#: returns within about this long (plus the scheduler's delay) after the
+#: first sample has arrived, and costs about a thousand cheap calls a
+#: second while it waits.
+POLL_INTERVAL = 0.001
 
-class State(enum.IntEnum):
+#: What ``library`` arguments accept: a loaded Library (or anything with the
+#: same functions), the path of a library file, or None for the default.
+LibraryArgument = Union[Library, str, "os.PathLike[str]", Any, None]
+
+
+class _NamedEnum(enum.IntEnum):
+    """An IntEnum that prints as its name ("SETUP", not "1"), and still
+    compares and converts like the C value."""
+
+    def __str__(self) -> str:
+        return self.name
+
+    def __format__(self, form: str) -> str:
+        if form and form[-1] in "bcdoxXn":  # a number format: the C value
+            return int.__format__(int(self), form)
+        return format(self.name, form)
+
+
+class State(_NamedEnum):
     """Application states (ktconGetState)."""
     UNKNOWN = 0
     SETUP = 1
@@ -31,7 +56,7 @@ class State(enum.IntEnum):
     ANALYSIS = 4
 
 
-class ChannelType(enum.IntEnum):
+class ChannelType(_NamedEnum):
     """Channel types (ktconGetChannelType)."""
     ASYNC = 0         # values carry their own timestamps
     SYNC = 1          # fixed sample rate
@@ -48,9 +73,10 @@ class ReadResult(NamedTuple):
 
 
 class Samples(NamedTuple):
-    """What a convenience read delivered: two new array('d')."""
-    values: array
-    times: array
+    """What a convenience read delivered: new arrays of exactly the delivered
+    length (numpy float64 arrays when numpy is installed, else array('d'))."""
+    values: DoubleArray
+    times: DoubleArray
     overrun: bool
     more: bool
 
@@ -61,7 +87,7 @@ def _check(code: int, function: str) -> int:
     return code
 
 
-def _resolve_library(library) -> Library:
+def _resolve_library(library: LibraryArgument) -> Library:
     if library is None:
         return _library.default_library()
     if isinstance(library, (str, os.PathLike)):
@@ -69,7 +95,7 @@ def _resolve_library(library) -> Library:
     return library  # a Library, or anything that offers the same functions
 
 
-def version(library=None) -> str:
+def version(library: LibraryArgument = None) -> str:
     """The library's version text, e.g. "1.1.3.26"."""
     lib = _resolve_library(library)
     text = ctypes.create_string_buffer(32)
@@ -81,7 +107,7 @@ _NATIVE_DOUBLE = ("d", "@d", "=d", "<d" if sys.byteorder == "little" else ">d")
 _NO_DOUBLES = (c_double * 1)()
 
 
-def _doubles(buffer, what: str):
+def _doubles(buffer: Any, what: str) -> tuple[Any, int]:
     """A ctypes view of a caller's writable, contiguous buffer of doubles,
     without copying: (ctypes array or None, number of doubles)."""
     try:
@@ -102,15 +128,43 @@ def _doubles(buffer, what: str):
     return (c_double * count).from_buffer(buffer), count
 
 
+def _check_max_count(max_count: int) -> int:
+    if type(max_count) is not int:
+        max_count = int(max_count)
+    if max_count < 0:
+        raise ValueError("max_count must not be negative")
+    return max_count
+
+
+def _deadline(timeout: Optional[float]) -> Optional[float]:
+    if timeout is None:
+        return None
+    if not timeout >= 0:  # also refuses NaN
+        raise ValueError("timeout must be a number of seconds, not negative")
+    return time.monotonic() + timeout
+
+
+def _wait_until(deadline: float) -> bool:
+    """Sleeps one poll interval (less near the deadline); False once the
+    deadline has passed."""
+    remaining = deadline - time.monotonic()
+    if remaining <= 0:
+        return False
+    time.sleep(min(POLL_INTERVAL, remaining))
+    return True
+
+
 class Channel:
     """An open channel handle, freed by :meth:`close` (or when the object goes
     away). Use it as a context manager to free it at the end of a block."""
 
-    def __init__(self, lib: Library, handle, channel_id: str | None = None):
+    def __init__(self, lib: Library, handle: Any, channel_id: Optional[str] = None,
+                 scratch: Optional[ThreadScratch] = None) -> None:
         self._lib = lib
         self._handle = handle
         #: the id the channel was opened with (None when opened by name)
         self.id = channel_id
+        self._scratch = scratch if scratch is not None else ThreadScratch()
         self._finalizer = weakref.finalize(self, _free_channel, lib, handle)
 
     # -- lifetime
@@ -132,7 +186,7 @@ class Channel:
         self.close()
 
     @property
-    def handle(self):
+    def handle(self) -> Any:
         """The C handle (``POINTER(ChannelInstance)``)."""
         if self._handle is None:
             raise InvalidHandleError(-9, None, "the channel is closed")
@@ -208,7 +262,7 @@ class Channel:
 
     # -- reads
 
-    def read_into(self, values, times, *, absolute: bool = False) -> ReadResult:
+    def read_into(self, values: Any, times: Any, *, absolute: bool = False) -> ReadResult:
         """Reads up to min(len(values), len(times)) samples into the caller's
         buffers without copying: any writable, contiguous buffer of doubles
         (``array('d')``, a numpy float64 array). Times are in seconds, or in
@@ -227,23 +281,66 @@ class Channel:
             return ReadResult(count.value, True, False)
         return ReadResult(count.value, False, _check(code, name) == KX_MORE_WAITING)
 
-    def read(self, max_count: int = 4096, *, absolute: bool = False) -> Samples:
-        """Reads up to ``max_count`` samples into two new ``array('d')``."""
-        if max_count < 0:
-            raise ValueError("max_count must not be negative")
-        values = array("d", bytes(8 * max_count))
-        times = array("d", bytes(8 * max_count))
-        result = self.read_into(values, times, absolute=absolute)
-        del values[result.count:]
-        del times[result.count:]
-        return Samples(values, times, result.overrun, result.more)
+    def _read_scratch(self, scratch: Scratch, max_count: int, absolute: bool) -> ReadResult:
+        """Reads up to ``max_count`` samples into the scratch buffers."""
+        # The hot path of every convenience read: kept to plain attribute
+        # reads and one C call.
+        handle = self._handle
+        if handle is None:
+            raise InvalidHandleError(-9, None, "the channel is closed")
+        if max_count >= scratch.capacity:
+            scratch.reserve(max_count + 1)  # never empty, so never a null buffer
+        count = scratch.count
+        count.value = max_count
+        if absolute:
+            function, name = self._lib.ktconChannelReadScalarData_2abs, "ktconChannelReadScalarData_2abs"
+        else:
+            function, name = self._lib.ktconChannelReadScalarData_2, "ktconChannelReadScalarData_2"
+        code = function(handle, scratch.c_values, scratch.c_times, scratch.count_ref)
+        if code == KX_ERR_DATA_OVERRUN:
+            return ReadResult(count.value, True, False)
+        if code < 0:
+            raise error_for(code, name)
+        return ReadResult(count.value, False, code == KX_MORE_WAITING)
+
+    def read(self, max_count: int = 4096, *, absolute: bool = False,
+             timeout: Optional[float] = None) -> Samples:
+        """Reads up to ``max_count`` samples and returns them as two new
+        arrays of exactly the delivered length: numpy float64 arrays when
+        numpy is installed, else ``array('d')``.
+
+        The samples are read into buffers that the channels of an instance
+        share within a thread and that grow to the largest request, so a
+        call allocates only the returned copies; :meth:`read_into` reads into buffers of your own
+        without any copy.
+
+        With ``timeout`` (seconds), a read that finds nothing waits until at
+        least one sample is there or the time-out has passed (then it
+        returns empty arrays). It looks again every :data:`POLL_INTERVAL`
+        (1 ms), so it returns about a millisecond after the first sample
+        arrived. Without ``timeout`` it returns at once."""
+        max_count = _check_max_count(max_count)
+        deadline = None if timeout is None else _deadline(timeout)
+        scratch = self._scratch.scratch
+        count, overrun, more = self._read_scratch(scratch, max_count, absolute)
+        if count == 0 and max_count > 0 and deadline is not None:
+            while count == 0 and _wait_until(deadline):
+                count, dropped, more = self._read_scratch(scratch, max_count, absolute)
+                overrun = overrun or dropped
+        values, times = scratch.take(count)
+        return Samples(values, times, overrun, more)
 
 
-def _free_channel(lib: Library, handle) -> None:
+def _free_channel(lib: Library, handle: Any) -> None:
     lib.ktconFreeChannelInstance(handle)
 
 
-def _release_instance(lib: Library, handle, state: dict) -> None:
+def _is_open(ref: "weakref.ref[Channel]") -> bool:
+    channel = ref()
+    return channel is not None and not channel.closed
+
+
+def _release_instance(lib: Library, handle: Any, state: dict) -> None:
     if state["connected"]:
         lib.ktconDisconnect(handle)
     lib.ktconDestroyInstance(handle)
@@ -258,20 +355,26 @@ class Instance:
     object itself until the process ends.
     """
 
-    def __init__(self, network: bool = True, *, library=None):
+    def __init__(self, network: bool = True, *, library: LibraryArgument = None) -> None:
         self._lib = _resolve_library(library)
         handle = InstanceHandle()
         _check(self._lib.ktconCreateInstance(byref(handle), 1 if network else 0), "ktconCreateInstance")
         self._handle = handle
         self._state = {"connected": False}
+        # Whether a channel list was fetched since the connect: channels are
+        # looked up in it, so opening one fetches it first when none was.
+        self._fetched = False
+        self._scratch = ThreadScratch()  # shared by the channels' reads in a thread
+        self._opened: list[weakref.ref[Channel]] = []  # what read_all() reads
+        self._plan: Optional[list[tuple[str, weakref.ref[Channel]]]] = None  # read_all()'s keys
         self._finalizer = weakref.finalize(self, _release_instance, self._lib, handle, self._state)
 
     @classmethod
-    def network(cls, *, library=None) -> "Instance":
+    def network(cls, *, library: LibraryArgument = None) -> "Instance":
         return cls(True, library=library)
 
     @classmethod
-    def automation(cls, *, library=None) -> "Instance":
+    def automation(cls, *, library: LibraryArgument = None) -> "Instance":
         return cls(False, library=library)
 
     @property
@@ -279,7 +382,7 @@ class Instance:
         return self._lib
 
     @property
-    def handle(self):
+    def handle(self) -> Any:
         """The C handle (``POINTER(KTXInstance)``)."""
         if self._handle is None:
             raise InvalidHandleError(-9, None, "the instance is closed")
@@ -287,7 +390,7 @@ class Instance:
 
     # -- lifetime
 
-    def connect(self, connection: str | None = None, *, host: str = "localhost",
+    def connect(self, connection: Optional[str] = None, *, host: str = "localhost",
                 command_port: int = 8999, data_port: int = 8001) -> "Instance":
         """Connects, with a connect text ``"host commandPort dataPort"`` or the
         keyword arguments. A network connect takes at least 2 seconds; one
@@ -295,6 +398,7 @@ class Instance:
         20 (both it and NotConnectedError are ConnectionErrors)."""
         if connection is None:
             connection = f"{host} {command_port} {data_port}"
+        self._fetched = False
         _check(self._lib.ktconConnect(self.handle, connection.encode()), "ktconConnect")
         # An instance that is not connected also says so in the next call's
         # connected check. Asking for the next id size sends nothing and
@@ -330,6 +434,7 @@ class Instance:
     def channel_count(self) -> int:
         count = c_size_t(0)
         _check(self._lib.ktconGetChannelCount(self.handle, byref(count)), "ktconGetChannelCount")
+        self._fetched = True
         return count.value
 
     def channel_ids(self) -> list[str]:
@@ -339,6 +444,7 @@ class Instance:
         count = c_size_t(0)
         _check(self._lib.ktconEnumerateChannels(self.handle, byref(ids), byref(count)),
                "ktconEnumerateChannels")
+        self._fetched = True
         if not ids:
             return []
         result = []
@@ -362,6 +468,7 @@ class Instance:
         use :meth:`channel_ids` for a repeatable list."""
         handle = self.handle
         _check(self._lib.ktconInitChannelIdEnum(handle), "ktconInitChannelIdEnum")
+        self._fetched = True
         while True:
             size = c_int(0)
             _check(self._lib.ktconGetNextChannelIdSize(handle, byref(size)), "ktconGetNextChannelIdSize")
@@ -378,9 +485,11 @@ class Instance:
         Raises ChannelNotCreatedError for an unknown id.
 
         Channels are looked up in the list that the last channel_count(),
-        channel_ids(), channels() or ids() fetched from the application. Each
+        channel_ids(), channels() or ids() fetched from the application;
+        when none was fetched since the connect, this fetches it first. Each
         fetch clears the transfer marks, so open the channels to measure
         after the last fetch."""
+        self._fetch_once()
         handle = ChannelHandle()
         code = self._lib.ktconCreateChannelInstance(self.handle, channel_id.encode(), byref(handle))
         return self._adopt(code, handle, "ktconCreateChannelInstance", channel_id)
@@ -388,15 +497,25 @@ class Instance:
     def channel_by_name(self, name: str) -> Channel:
         """Opens the first channel with the given name and marks it for
         transfer. Raises ChannelNotFoundError for an unknown name. Looks in
-        the fetched channel list, like :meth:`channel`."""
+        the fetched channel list (fetching it first when none was), like
+        :meth:`channel`."""
+        self._fetch_once()
         handle = ChannelHandle()
         code = self._lib.ktconCreateChannelInstanceByNameUtf8(self.handle, name.encode(), byref(handle))
         return self._adopt(code, handle, "ktconCreateChannelInstanceByNameUtf8", None)
 
-    def _adopt(self, code: int, handle, function: str, channel_id: str | None) -> Channel:
+    def _fetch_once(self) -> None:
+        if not self._fetched:
+            self.channel_count()
+
+    def _adopt(self, code: int, handle: Any, function: str, channel_id: Optional[str]) -> Channel:
         if handle:
-            channel = Channel(self._lib, handle, channel_id)  # owns the handle from here on
+            # The channel owns the handle from here on.
+            channel = Channel(self._lib, handle, channel_id, self._scratch)
             _check(code, function)
+            self._opened = [ref for ref in self._opened if _is_open(ref)]
+            self._opened.append(weakref.ref(channel))
+            self._plan = None
             return channel
         _check(code, function)
         raise error_for(-2, function, "no handle was returned")
@@ -447,8 +566,71 @@ class Instance:
     def stop_measurement(self) -> None:
         _check(self._lib.ktconStopMeasurement(self.handle), "ktconStopMeasurement")
 
+    def read_all(self, max_count: int = 4096, *, absolute: bool = False,
+                 timeout: Optional[float] = None) -> dict[str, Samples]:
+        """Reads up to ``max_count`` samples of every open channel of this
+        instance, in the order they were opened: a dict from channel name to
+        :class:`Samples`, like :meth:`Channel.read` returns them. A channel
+        whose name an earlier one already has is keyed by its id (or by
+        "name#2", "name#3" ... when it was opened by name).
+
+        With ``timeout`` (seconds) it waits, polling like
+        :meth:`Channel.read`, until at least one channel has a sample or the
+        time-out has passed.
+
+        A failed read raises its KtError; the error's ``samples`` attribute
+        holds the dict of what the channels before it delivered in this
+        call, as those samples have left the library."""
+        max_count = _check_max_count(max_count)
+        deadline = _deadline(timeout)
+        plan = self._read_plan()
+        scratch = self._scratch.scratch
+        take = scratch.take
+        overruns = dict.fromkeys([key for key, _ in plan], False)
+        while True:
+            samples: dict[str, Samples] = {}
+            delivered = 0
+            for key, channel in plan:
+                try:
+                    count, overrun, more = channel._read_scratch(scratch, max_count, absolute)
+                except KtError as e:
+                    e.samples = samples  # type: ignore[attr-defined]
+                    raise
+                overrun = overruns[key] = overruns[key] or overrun
+                # Copied out before the next channel reuses the scratch.
+                values, times = take(count)
+                samples[key] = Samples(values, times, overrun, more)
+                delivered += count
+            if delivered or deadline is None or max_count == 0 or not plan or not _wait_until(deadline):
+                return samples
+
+    def _read_plan(self) -> list[tuple[str, Channel]]:
+        """The open channels with their read_all() keys, worked out again
+        only when a channel was opened or closed since the last call."""
+        if self._plan is not None:
+            channels = [(key, ref()) for key, ref in self._plan]
+            if all(channel is not None and not channel.closed for _, channel in channels):
+                return channels  # type: ignore[return-value]
+        channels = [channel for channel in (ref() for ref in self._opened)
+                    if channel is not None and not channel.closed]
+        keys: set[str] = set()
+        plan: list[tuple[str, Channel]] = []
+        for channel in channels:
+            name = channel.name
+            key = name
+            if key in keys and channel.id is not None and channel.id not in keys:
+                key = channel.id
+            suffix = 2
+            while key in keys:
+                key = f"{name}#{suffix}"
+                suffix += 1
+            keys.add(key)
+            plan.append((key, channel))
+        self._plan = [(key, weakref.ref(channel)) for key, channel in plan]
+        return plan
+
     @contextlib.contextmanager
-    def measure(self):
+    def measure(self) -> Iterator["Instance"]:
         """Starts a measurement for the duration of a ``with`` block."""
         self.start_measurement()
         try:

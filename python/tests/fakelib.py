@@ -5,6 +5,7 @@ do, and it records what the package must balance: channel handles opened
 and freed, texts handed out and freed, connects and disconnects."""
 
 import ctypes
+import os
 from ctypes import CFUNCTYPE, POINTER, c_char_p, c_size_t, c_void_p
 
 from ktremote._library import SIGNATURES, RESULT_TYPE, ChannelHandle, InstanceHandle
@@ -36,6 +37,12 @@ class FakeLibrary:
         self.arrays = set()
         self.samples = {}              # channel id -> list of (value, time)
         self.read_result = 0
+        self.requested = []            # the count asked for by each read
+        self.empty_reads = 0           # reads that find nothing before samples show
+        self.failing_reads = {}        # channel id -> result code of its reads
+        self.fetched = False           # a channel list was fetched (opening needs one)
+        self.acquiring = False
+        self.stdout_text = b""         # written to fd 1 when a measurement starts
         self.results = {}              # function name -> forced result
         self.cursor = 0
         self._keep = []
@@ -114,6 +121,7 @@ class FakeLibrary:
         return 0
 
     def _ktconInitChannelIdEnum(self, instance):
+        self.fetched = self.fetched or self.connected
         return 0 if self.connected else -4
 
     def _ktconGetNextChannelId(self, instance, buffer):
@@ -127,12 +135,14 @@ class FakeLibrary:
     def _ktconGetChannelCount(self, instance, count):
         if not self.connected:
             return -4
+        self.fetched = True
         count[0] = len(self.channels)
         return 0
 
     def _ktconEnumerateChannels(self, instance, ids, count):
         if not self.connected:
             return -4
+        self.fetched = True
         array = libc.malloc(ctypes.sizeof(c_void_p) * max(1, len(self.channels)))
         entries = ctypes.cast(array, POINTER(c_void_p))
         next_entry = 0
@@ -171,7 +181,7 @@ class FakeLibrary:
     def _ktconCreateChannelInstance(self, instance, channel_id, out):
         if not self.connected:
             return -4
-        for record in self.channels:
+        for record in self.channels if self.fetched else ():
             if record[0].encode() == channel_id:
                 return self._open(record, out)
         out[0] = ChannelHandle()
@@ -181,7 +191,7 @@ class FakeLibrary:
         if not self.connected:
             return -4
         out[0] = ChannelHandle()
-        for record in self.channels:
+        for record in self.channels if self.fetched else ():
             if record[1] and record[1].encode() == name:
                 return self._open(record, out)
         return -1
@@ -213,7 +223,47 @@ class FakeLibrary:
         kind[0] = 1
         return 0
 
+    def _ktconIsChannelControl(self, channel, control):
+        control[0] = self._record(channel)[1] == "Torque"
+        return 0
+
+    def _ktconGetSampleRate(self, channel, rate):
+        self._record(channel)
+        rate[0] = 1000.0
+        return 0
+
+    def _ktconStartMeasurement(self, instance):
+        os.write(1, self.stdout_text)  # as the library announces its data connection
+        self.acquiring = True
+        return 0
+
+    def _ktconStopMeasurement(self, instance):
+        self.acquiring = False
+        return 0
+
+    def _ktconIsInAqusition(self, instance, running):
+        running[0] = self.acquiring
+        return 0
+
+    def _ktconGetState(self, instance, state):
+        state[0] = 2 if self.acquiring else 1
+        return 0
+
+    def _ktconControlChannelWriteData(self, channel, value):
+        self.written = (self._record(channel)[1], value)
+        return 0
+
     def _read(self, channel, values, times, count):
+        if not values or not times:
+            raise AssertionError("a read with a null buffer")
+        self.requested.append(count[0])
+        if self.empty_reads > 0:
+            self.empty_reads -= 1
+            count[0] = 0
+            return self.read_result
+        if self._record(channel)[0] in self.failing_reads:
+            count[0] = 0
+            return self.failing_reads[self._record(channel)[0]]
         samples = self.samples.get(self._record(channel)[0], [])
         n = min(count[0], len(samples))
         for k in range(n):

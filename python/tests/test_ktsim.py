@@ -4,8 +4,10 @@ command hands over a ktsim (KTREMOTE_KTSIM)."""
 
 import math
 import os
+import signal
 import socket
 import subprocess
+import sys
 import threading
 import time
 from array import array
@@ -135,3 +137,64 @@ def test_numpy_buffers_are_filled_in_place(app):
     assert delivered > 0
     assert numpy.isfinite(values[:delivered]).all() and numpy.isnan(values[delivered:]).all()
     channel.close()
+
+
+@streaming
+def test_waiting_reads_and_read_all_deliver_increasing_times(app):
+    ids = app.channel_ids()
+    channels = [app.channel(channel_id) for channel_id in ids[:3]]
+    names = [channel.name for channel in channels]
+    last = {}
+    with app.measure():
+        first = channels[0].read(4096, timeout=20)
+        assert len(first.values) > 0, "no sample within the time-out"
+        deadline = time.monotonic() + 20
+        while len(last) < len(channels) and time.monotonic() < deadline:
+            for name, samples in app.read_all(4096, timeout=1).items():
+                if len(samples.times):
+                    times = list(samples.times)
+                    assert times == sorted(times) and times[0] >= last.get(name, -math.inf)
+                    last[name] = times[-1]
+    assert sorted(last) == sorted(names)
+    for channel in channels:
+        channel.close()
+
+
+def run_cli(connect_text, *argv, **popen):
+    host, port, data_port = connect_text.split()
+    return subprocess.Popen([sys.executable, "-m", "ktremote", "--host", host, "--port", port,
+                             "--data-port", data_port, *argv],
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, **popen)
+
+
+@streaming
+def test_cli_stream_writes_csv_only_to_stdout(connect_text):
+    process = run_cli(connect_text, "stream", "--duration", "0.5", "--quiet", "Voltage", "Speed")
+    out, err = process.communicate(timeout=60)
+    assert process.returncode == 0, err
+    lines = out.splitlines()
+    assert lines[0] == "Voltage time [s],Voltage [V],Speed time [s],Speed [rpm]"
+    assert len(lines) > 10 and all(line.count(",") == 3 for line in lines)
+    assert "Connection from: " in err and "Voltage" in err  # the summary goes with the library's line
+
+
+@streaming
+def test_cli_stream_ends_cleanly_on_sigterm_and_on_a_closed_pipe(connect_text, app):
+    # A signal ends the stream like the end of --duration.
+    process = run_cli(connect_text, "stream", "--duration", "60", "Voltage")
+    assert process.stdout.readline().startswith("Voltage time [s]")
+    process.stdout.readline()  # samples flow
+    process.send_signal(signal.SIGTERM)
+    out, err = process.communicate(timeout=60)
+    assert process.returncode == 0, err
+    assert "count" in err and out.endswith("\n")
+    assert not app.is_acquiring()  # the measurement was stopped
+
+    # So does a reader that goes away: the summary goes to stderr.
+    process = run_cli(connect_text, "stream", "--duration", "60", "--quiet", "Voltage")
+    assert process.stdout.readline().startswith("Voltage time [s]")
+    process.stdout.close()
+    err = process.stderr.read()
+    assert process.wait(60) == 0, err
+    assert "count" in err and "output was closed" in err
+    assert not app.is_acquiring()

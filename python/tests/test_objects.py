@@ -131,14 +131,30 @@ def test_read_into_refuses_what_is_not_a_writable_double_buffer(fake, bad):
     assert "ktconChannelReadScalarData_2" not in fake.calls
 
 
-def test_convenience_read_returns_arrays_of_the_delivered_size(fake):
+def test_opening_fetches_the_channel_list_once_when_none_was_fetched(fake):
     app = connected(fake)
-    with app.channel("0,3") as torque:
-        fake.samples["0,3"] = [(float(k), float(k)) for k in range(7)]
-        samples = torque.read(100)
-        assert isinstance(samples.values, array) and samples.values.typecode == "d"
-        assert len(samples.values) == len(samples.times) == 7
-        assert torque.read(10).values == array("d")
+    with app.channel_by_name("Torque") as torque:  # no channel_count() first
+        assert torque.name == "Torque"
+    with app.channel("0,1"):
+        pass
+    assert fake.calls.count("ktconGetChannelCount") == 1  # a fetch clears transfer marks: once only
+    app.channel_ids()
+    with app.channel("0,3"):
+        pass
+    assert fake.calls.count("ktconGetChannelCount") == 1
+    fake.fetched = False
+    app.connect("localhost 8999 8001")  # a new connection has a new list
+    with app.channel_by_name("Speed"):
+        pass
+    assert fake.calls.count("ktconGetChannelCount") == 2
+
+
+def test_enums_print_by_name_and_stay_numbers(fake):
+    state = ktremote.State.SETUP
+    assert (str(state), f"{state}", f"{state:>7}", f"{state:d}") == ("SETUP", "SETUP", "  SETUP", "1")
+    assert state == 1 and int(ktremote.ChannelType.SYNC) == 1
+    assert str(ktremote.ChannelType.SINGLE_VALUE) == "SINGLE_VALUE"
+    assert str(connected(fake).state) == "SETUP"
 
 
 def test_measurement_block_stops_even_on_error(fake):

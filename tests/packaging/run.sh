@@ -7,8 +7,11 @@
 #       tree; runs the Python tests with the system Python against the
 #       installed Python package; builds the Debian package and checks that
 #       it unpacks into a working tree (and, as root in CI, that it installs
-#       and removes cleanly). Against ktsim (see ktsim_level): the Python
-#       tests and the three stream examples.
+#       and removes cleanly); builds the Python wheel of the tree
+#       (scripts/python-wheel.sh), installs it with pip into a fresh venv
+#       and runs the Python tests there, with numpy and as without it.
+#       Against ktsim (see ktsim_level): the Python tests and the three
+#       stream examples.
 #   tests/packaging/run.sh install32 <32-bit-build-tree> <64-bit-build-tree>
 #       installs the 32-bit tree into the 64-bit tree's staging prefix and
 #       checks that 32-bit and 64-bit consumers each get their library.
@@ -104,6 +107,20 @@ install)
   (cd "$work" && PYTHONPATH="$stage/lib/python3/dist-packages" KTREMOTE_INSTALLED_PREFIX="$stage" \
     KTREMOTE_KTSIM="$(ktsim_for "$stage/bin/ktsim")" KTREMOTE_KTSIM_STREAM="$(streaming)" \
     "$python" -m pytest -q -p no:cacheprovider "$root/python/tests")
+
+  step "Python wheel in a fresh venv"
+  wheel=$(scripts/python-wheel.sh "$tree" "$work/wheel")
+  # Debian's numpy and pytest are visible through the system site packages;
+  # the package itself comes from the wheel only.
+  "$python" -m venv --system-site-packages "$work/venv"
+  "$work/venv/bin/pip" install --quiet --no-index "$wheel"
+  (cd "$work" && env -u PYTHONPATH -u KTREMOTE_LIBRARY KTREMOTE_FROM_WHEEL=1 \
+    KTREMOTE_KTSIM="$(ktsim_for "$stage/bin/ktsim")" KTREMOTE_KTSIM_STREAM="$(streaming)" \
+    "$work/venv/bin/python" -m pytest -q -p no:cacheprovider "$root/python/tests")
+  step "Python wheel without numpy"
+  (cd "$work" && env -u PYTHONPATH -u KTREMOTE_LIBRARY KTREMOTE_FROM_WHEEL=1 KTREMOTE_TEST_NO_NUMPY=1 \
+    KTREMOTE_KTSIM="$(ktsim_for "$stage/bin/ktsim")" KTREMOTE_KTSIM_STREAM="$(streaming)" \
+    "$work/venv/bin/python" -m pytest -q -p no:cacheprovider -k "not cli_stream" "$root/python/tests")
 
   step "Debian package"
   (cd "$tree" && cpack -G DEB -B "$work/deb" >"$work/cpack.log" 2>&1) || { cat "$work/cpack.log"; exit 1; }

@@ -1,0 +1,289 @@
+#!/usr/bin/python3
+"""The Python read path against the C host, in one run.
+
+A Python host drains 64 float32 channels that ktsim streams in burst mode
+(builtin:bench64), through the package, for a few seconds per read path:
+the read() the package had before its scratch buffers (two new arrays of
+the full request per call), Channel.read() and Instance.read_all() (numpy
+copies of what was delivered) and read_into() into the host's own numpy
+arrays. Beside them, the end-to-end harness's C host
+(ktremote_e2e_bench --section throughput) measures the same stream in the
+same run.
+
+    bench/python_read.py [--tree build/bench] [--seconds 3] [--doc docs/performance.md]
+
+The tree needs the library, ktsim and, for the C figure, the end-to-end
+harness (scripts/bench.sh builds all three in build/bench). With --doc the
+table replaces the one between the "python-figures" markers.
+"""
+
+from __future__ import annotations
+
+import argparse
+import os
+import re
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import timeit
+from array import array
+from pathlib import Path
+
+root = Path(__file__).resolve().parents[1]
+sys.path.insert(0, str(root / "python"))
+
+import numpy  # noqa: E402  (the bench measures the numpy reads)
+
+import ktremote  # noqa: E402
+
+BUFFER = 1 << 16  # samples buffered per channel, as in the C host's run
+READ_BLOCK = 4096  # samples per read call of the C host
+WARMUP = 0.5
+
+
+def free_port() -> int:
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def process_cpu(pid: int) -> float:
+    text = Path(f"/proc/{pid}/stat").read_text()
+    fields = text[text.rindex(")") + 2:].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+class Sim:
+    def __init__(self, ktsim: str, burst: bool = True):
+        self.process = subprocess.Popen(
+            [ktsim, "--port", "0", "--exit-on-stdin-eof", "--seed", "1", "--setup", "builtin:bench64",
+             "--packet-ms", "5"] + (["--burst"] if burst else []),
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        line = self.process.stdout.readline()
+        if not line.startswith("ktsim listening on "):
+            raise RuntimeError(f"ktsim did not start: {line!r}")
+        self.port = int(line.rsplit(":", 1)[1])
+        threading.Thread(target=self.process.stdout.read, daemon=True).start()
+
+    def close(self) -> None:
+        self.process.stdin.close()
+        self.process.wait(30)
+
+
+def legacy_read(channel: ktremote.Channel, max_count: int) -> int:
+    """The package's read() before this round: two new arrays of the full
+    request on every call, cut to what was delivered."""
+    values = array("d", bytes(8 * max_count))
+    times = array("d", bytes(8 * max_count))
+    result = channel.read_into(values, times)
+    del values[result.count:]
+    del times[result.count:]
+    return result.count
+
+
+def drain(channels, read_one, block: int) -> int:
+    """Empties every channel, block by block, as the C host does."""
+    total = 0
+    for channel in channels:
+        while True:
+            count = read_one(channel, block)
+            total += count
+            if count < block:
+                break
+    return total
+
+
+def make_paths():
+    own = {}
+
+    def into(channel, block):
+        if len(own.get("values", ())) < block:
+            own["values"], own["times"] = numpy.empty(block), numpy.empty(block)
+        return channel.read_into(own["values"], own["times"]).count
+
+    def read_all(app, channels, block):
+        total = 0
+        while True:
+            counts = [len(samples.values) for samples in app.read_all(block).values()]
+            total += sum(counts)
+            if max(counts, default=0) < block:
+                return total
+
+    paths = []
+    for block in (READ_BLOCK, 1 << 16):
+        paths += [
+            (f"read({block}) as before: two new arrays of the full request per call", block,
+             lambda app, channels, block: drain(channels, legacy_read, block)),
+            (f"`Channel.read({block})`: numpy copies of what was delivered", block,
+             lambda app, channels, block: drain(channels, lambda c, n: len(c.read(n).values), block)),
+        ]
+    paths += [
+        (f"`Instance.read_all({READ_BLOCK})`: numpy copies", READ_BLOCK, read_all),
+        ("`Instance.read_all(65536)`: numpy copies", 1 << 16, read_all),
+        (f"`Channel.read_into()` of {READ_BLOCK} into the host's numpy arrays (no copy)", READ_BLOCK,
+         lambda app, channels, block: drain(channels, into, block)),
+    ]
+    return paths
+
+
+def measure(sim: Sim, read, block: int, seconds: float, pause: float = 0.0) -> dict:
+    with ktremote.Instance() as app:
+        app.connect(f"127.0.0.1 {sim.port} {free_port()}")
+        channels = app.channels()
+        app.set_buffer_size(BUFFER)
+        overrun = False
+        with app.measure():
+            end = time.monotonic() + WARMUP
+            while time.monotonic() < end:
+                read(app, channels, block)
+            samples = 0
+            start, host0, process0 = time.monotonic(), time.thread_time(), time.process_time()
+            sim0 = process_cpu(sim.process.pid)
+            end = start + seconds
+            while True:
+                samples += read(app, channels, block)
+                if pause:
+                    time.sleep(pause)
+                now = time.monotonic()
+                if now >= end:
+                    break
+            elapsed = now - start
+            host = time.thread_time() - host0
+            process = time.process_time() - process0
+            sim_cpu = process_cpu(sim.process.pid) - sim0
+            overrun = any(channel.read_into(numpy.empty(0), numpy.empty(0)).overrun for channel in channels)
+        for channel in channels:
+            channel.close()
+    return {"rate": samples / elapsed, "host": host / elapsed, "io": (process - host) / elapsed,
+            "sim": sim_cpu / elapsed, "host_ns": 1e9 * host / max(samples, 1), "overrun": overrun}
+
+
+# A real-time host: reads every channel, then sleeps this long.
+REAL_TIME_PAUSE = 0.01
+
+
+def real_time_paths():
+    return [
+        ("read(65536) as before", lambda app, channels, block: drain(channels, legacy_read, block)),
+        ("`Channel.read(65536)`", lambda app, channels, block: drain(channels, lambda c, n: len(c.read(n).values), block)),
+        ("`Instance.read_all(65536)`",
+         lambda app, channels, block: sum(len(s.values) for s in app.read_all(block).values())),
+    ]
+
+
+def call_costs(sim: Sim) -> list[tuple[str, float]]:
+    """Microseconds per call of each read on a channel that has nothing
+    waiting: the fixed cost a host pays on every call."""
+    with ktremote.Instance() as app:
+        app.connect(f"127.0.0.1 {sim.port} {free_port()}")
+        channels = app.channels()
+        channel = channels[0]
+        values, times = numpy.empty(READ_BLOCK), numpy.empty(READ_BLOCK)
+        calls = [
+            ("read(65536) as before", 100, lambda: legacy_read(channel, 1 << 16)),
+            ("read(4096) as before", 1000, lambda: legacy_read(channel, READ_BLOCK)),
+            ("`Channel.read(65536)`", 1000, lambda: channel.read(1 << 16)),
+            ("`Channel.read(4096)`", 1000, lambda: channel.read(READ_BLOCK)),
+            ("`Channel.read_into()`", 1000, lambda: channel.read_into(values, times)),
+            ("`Instance.read_all(4096)`, per channel", 20, lambda: app.read_all(READ_BLOCK)),
+        ]
+        costs = []
+        for name, number, call in calls:
+            per = min(timeit.repeat(call, number=number, repeat=5)) / number
+            costs.append((name, 1e6 * per / (len(channels) if "per channel" in name else 1)))
+        for c in channels:
+            c.close()
+    return costs
+
+
+def c_host(harness: str, ktsim: str, seconds: float) -> float:
+    """Samples per second of the C host draining all channels, from the
+    harness's throughput table."""
+    with tempfile.TemporaryDirectory() as directory:
+        table = Path(directory) / "throughput.md"
+        subprocess.run([harness, "--section", "throughput", "--seconds", str(seconds), "--ktsim", ktsim,
+                        "--markdown", str(table)], check=True, stdout=subprocess.DEVNULL)
+        for line in table.read_text().splitlines():
+            if line.startswith("| **ktsim → library → host draining all channels"):
+                return float(line.split("|")[3]) * 1e6
+    raise RuntimeError("the harness printed no row for the C host")
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--tree", default=str(root / "build" / "bench"), help="build tree (default build/bench)")
+    parser.add_argument("--seconds", type=float, default=3.0, help="measuring window per path (default 3)")
+    parser.add_argument("--doc", help="write the table into this Markdown file")
+    args = parser.parse_args()
+    tree = Path(args.tree)
+    ktsim = str(tree / "tools" / "ktsim" / "ktsim")
+    harness = tree / "bench" / "e2e" / "ktremote_e2e_bench"
+    ktremote.load_library(tree / "src" / "libktremote64.so.1")
+
+    load_before = Path("/proc/loadavg").read_text().split()[:3]
+    # The library announces each data connection on fd 1; keep the table clean.
+    saved = os.dup(1)
+    os.dup2(2, 1)
+    try:
+        sim = Sim(ktsim)
+        try:
+            figures = [(name, measure(sim, read, block, args.seconds)) for name, block, read in make_paths()]
+            costs = call_costs(sim)
+        finally:
+            sim.close()
+        sim = Sim(ktsim, burst=False)
+        try:
+            real_time = [(name, measure(sim, read, 1 << 16, args.seconds, REAL_TIME_PAUSE))
+                         for name, read in real_time_paths()]
+        finally:
+            sim.close()
+        c_rate = c_host(str(harness), ktsim, args.seconds) if harness.exists() else float("nan")
+    finally:
+        sys.stdout.flush()
+        os.dup2(saved, 1)
+    load_after = Path("/proc/loadavg").read_text().split()[:3]
+
+    legacy_rate = figures[0][1]["rate"]
+    lines = [
+        f"ktsim `--burst`, `builtin:bench64` (64 float32 channels), buffers of {BUFFER} samples; every host "
+        f"empties each channel in turn, block by block, as the C host does with blocks of {READ_BLOCK}. "
+        f"{args.seconds:g} s per path, {os.cpu_count()} CPUs, load average {', '.join(load_before)} before and "
+        f"{', '.join(load_after)} after. Cores: CPU time over the window divided by its length, for the "
+        "Python host's reading thread, the library's I/O thread (the rest of the process) and ktsim.",
+        "",
+        "| Python host path | M samples/s | vs. read() before | vs. C host | host ns/sample | Cores (host, I/O, ktsim) |",
+        "|---|---:|---:|---:|---:|---|",
+    ]
+    for name, f in figures:
+        lines.append(f"| {name}{' (overrun)' if f['overrun'] else ''} | {f['rate'] / 1e6:.1f} | "
+                     f"{f['rate'] / legacy_rate:.1f}× | {100 * f['rate'] / c_rate:.0f} % | {f['host_ns']:.1f} | "
+                     f"{f['host']:.2f}, {f['io']:.2f}, {f['sim']:.2f} |")
+    lines.append(f"| C host of the end-to-end harness (`ktconChannelReadScalarData_2`) | {c_rate / 1e6:.1f} | "
+                 f"{c_rate / legacy_rate:.1f}× | 100 % | | |")
+    lines += ["", f"Following bench64 in real time (64 × 10 kHz = 640 k samples/s): the host reads every channel "
+              f"with a request of 65536, then sleeps {1e3 * REAL_TIME_PAUSE:g} ms. Cores: its reading thread's "
+              "CPU time over the window.", "",
+              "| Python host path | k samples/s | host cores | vs. read() before |", "|---|---:|---:|---:|"]
+    lines += [f"| {name}{' (overrun)' if f['overrun'] else ''} | {f['rate'] / 1e3:.0f} | {f['host']:.3f} | "
+              f"{real_time[0][1]['host'] / f['host']:.0f}× less CPU |" for name, f in real_time]
+    lines += ["", "One call on a channel with nothing waiting (the fixed cost of every call):", "",
+              "| Call | µs | vs. read(65536) before |", "|---|---:|---:|"]
+    lines += [f"| {name} | {micro:.1f} | {costs[0][1] / micro:.0f}× |" for name, micro in costs]
+    text = "\n".join(lines) + "\n"
+    print(text)
+    if args.doc:
+        path = Path(args.doc)
+        doc = path.read_text()
+        pattern = re.compile(r"(<!-- python-figures:begin -->\n).*?(<!-- python-figures:end -->)", re.S)
+        if not pattern.search(doc):
+            raise SystemExit(f"{path} has no python-figures markers")
+        path.write_text(pattern.sub(lambda m: m.group(1) + text + m.group(2), doc))
+        print(f"figures written to {path}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
