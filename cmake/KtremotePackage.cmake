@@ -50,26 +50,31 @@ if(TARGET ktcli OR TARGET ktsim)
   list(APPEND CPACK_COMPONENTS_ALL tools)
 endif()
 
+# Descriptions: a summary line, then the text as it is shown (lines of at
+# most 80 characters).
 set(_ktremote_common_description
-    "Host programs load libktremote to drive a running Kaltrop data-acquisition \
-application over TCP (commands, channel discovery, measuring and storing) and \
-to read the samples it streams.")
+"Host programs load libktremote to drive a running Kaltrop data-acquisition
+application over TCP (commands, channel discovery, measuring and storing)
+and to read the samples it streams.")
 
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME ${_ktremote_runtime_package})
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SHLIBDEPS ON)
 set(CPACK_COMPONENT_RUNTIME_DESCRIPTION
-    "client library for remote control of the Kaltrop application
-${_ktremote_common_description} This package holds the shared library.")
+"client library for remote control of the Kaltrop application
+${_ktremote_common_description}
+.
+This package holds the shared library.")
 
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libktremote-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
 set(CPACK_COMPONENT_DEVELOPMENT_DEPENDS runtime)
 set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION
-    "client library for the Kaltrop application (development files)
-${_ktremote_common_description} This package holds the C header, the C++17 \
-wrapper, the CMake package, the pkg-config file, the reference documentation \
-and the examples.")
+"client library for the Kaltrop application (development files)
+${_ktremote_common_description}
+.
+This package holds the C header, the C++17 wrapper, the CMake package, the
+pkg-config file, the reference documentation and the examples.")
 
 set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME ktremote-tools)
 # The tools need the library of the runtime package, which is not installed
@@ -81,10 +86,11 @@ set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SHLIBDEPS ON)
 set(CPACK_COMPONENT_TOOLS_DEPENDS runtime)
 set(CPACK_COMPONENT_TOOLS_DESCRIPTION
-    "command-line host and simulator for the Kaltrop application
-${_ktremote_common_description} This package holds ktcli, which controls the \
-application and records its data as CSV or HDF5, and ktsim, which simulates \
-the application for development and tests.")
+"command-line host and simulator for the Kaltrop application
+${_ktremote_common_description}
+.
+This package holds ktcli, which controls the application and records its
+data, and ktsim, which simulates the application for development and tests.")
 
 set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-ktremote)
 set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
@@ -92,9 +98,10 @@ set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS python3)
 set(CPACK_DEBIAN_PYTHON_PACKAGE_SUGGESTS python3-numpy)
 set(CPACK_COMPONENT_PYTHON_DEPENDS runtime)
 set(CPACK_COMPONENT_PYTHON_DESCRIPTION
-    "Python interface to the Kaltrop application client library
-${_ktremote_common_description} This package holds the Python 3 package \
-ktremote.")
+"Python interface to the client library for the Kaltrop application
+${_ktremote_common_description}
+.
+This package holds the Python 3 package ktremote.")
 
 # Each package replaces the single package ktremote of earlier versions,
 # which held all of their files.

@@ -13,7 +13,7 @@ for group in "$@"; do
   case "$group" in
     bench) packages+=(libbenchmark-dev python3) ;;
     python) packages+=(python3 python3-pytest python3-numpy) ;;
-    packaging) packages+=(pkgconf file dpkg-dev) ;;
+    packaging) packages+=(pkgconf file dpkg-dev man-db groff-base) ;;
     fuzz) packages+=(clang-14 libclang-rt-14-dev) ;;
     windows) packages+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 wine32:i386) ;;
     *) echo "setup.sh: unknown group '$group'" >&2; exit 2 ;;

@@ -78,11 +78,12 @@ free_port() {
 }
 
 # build_examples <source> <build> <prefix>: examples/ as a project of its
-# own against the ktremote installed under <prefix>.
+# own against the ktremote installed under <prefix>, without a warning.
 build_examples() {
   cmake -S "$1" -B "$2" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_PREFIX_PATH="$3" \
     -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF >"$2.log" 2>&1 \
     && cmake --build "$2" >>"$2.log" 2>&1 || { cat "$2.log"; exit 1; }
+  if grep -q "CMake Warning" "$2.log"; then cat "$2.log"; exit 1; fi
 }
 
 # unpack <root> <deb>...: a scratch root holding exactly these packages.
