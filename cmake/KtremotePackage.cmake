@@ -24,8 +24,14 @@ set(CPACK_PACKAGE_NAME ktremote)
 set(CPACK_PACKAGE_VENDOR "ktremote developers")
 set(CPACK_PACKAGE_CONTACT "ktremote developers <ktremote@localhost>")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-# The Debian revision; cmake/debian/changelog names the same full version.
-set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
+# The Debian revision comes from the newest entry of cmake/debian/changelog,
+# "ktremote (<version>-<revision>) ..."; its version should be this one
+# (tests/packaging/run.sh checks that).
+file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/debian/changelog _ktremote_changelog_top LIMIT_COUNT 1)
+if(NOT _ktremote_changelog_top MATCHES "^ktremote \\([^)]+-([^)-]+)\\) ")
+  message(FATAL_ERROR "cmake/debian/changelog does not start with \"ktremote (<version>-<revision>) ...\"")
+endif()
+set(CPACK_DEBIAN_PACKAGE_RELEASE ${CMAKE_MATCH_1})
 # No CPACK_PACKAGE_DESCRIPTION_SUMMARY: it would become the first line of
 # every package's description; each component's description below starts
 # with its own summary line instead.

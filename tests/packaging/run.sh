@@ -16,7 +16,8 @@
 #       the Python tests and the three stream examples.
 #   tests/packaging/run.sh install32 <32-bit-build-tree> <64-bit-build-tree>
 #       installs the 32-bit tree into the 64-bit tree's staging prefix and
-#       checks that 32-bit and 64-bit consumers each get their library.
+#       checks that 32-bit and 64-bit consumers each get their library;
+#       builds and checks the 32-bit (i386) Debian packages.
 #   tests/packaging/run.sh python-asan <asan-build-tree>
 #       runs the Python tests against the library built with ASan+UBSan.
 set -euo pipefail
@@ -304,6 +305,12 @@ install32)
   done
   libs=$(PKG_CONFIG_PATH="$dir32/pkgconfig" pkg-config --libs-only-l ktremote)
   [ "$(echo $libs)" = "-lktremote" ] || { echo "32-bit pkg-config file gives '$libs'" >&2; exit 1; }
+
+  step "32-bit Debian packages"
+  (cd "$tree" && cpack -G DEB -B "$work/deb" >"$work/cpack.log" 2>&1) || { cat "$work/cpack.log"; exit 1; }
+  check_debian_packages "$work/deb"
+  [ "$runtime_package" = libktremote1 ] && [ "$(dpkg-deb -f "$runtime_deb" Architecture)" = i386 ] \
+    || { echo "the 32-bit runtime package is $runtime_package ($(dpkg-deb -f "$runtime_deb" Architecture))" >&2; exit 1; }
   ;;
 python-asan)
   step "Python tests against the ASan+UBSan library"
