@@ -109,11 +109,12 @@ ${_ktremote_common_description}
 .
 This package holds the Python 3 package ktremote.")
 
-# Each package replaces the single package ktremote of earlier versions,
-# which held all of their files.
+# The four packages take the place of the single package ktremote of earlier
+# versions, which held all of their files: Conflicts with Replaces makes
+# dpkg remove it when they are installed (dpkg -i as well as apt).
 foreach(_component IN LISTS CPACK_COMPONENTS_ALL)
   string(TOUPPER ${_component} _upper)
-  set(CPACK_DEBIAN_${_upper}_PACKAGE_BREAKS "ktremote (<< ${PROJECT_VERSION}-${CPACK_DEBIAN_PACKAGE_RELEASE})")
+  set(CPACK_DEBIAN_${_upper}_PACKAGE_CONFLICTS "ktremote (<< ${PROJECT_VERSION}-${CPACK_DEBIAN_PACKAGE_RELEASE})")
   set(CPACK_DEBIAN_${_upper}_PACKAGE_REPLACES "ktremote (<< ${PROJECT_VERSION}-${CPACK_DEBIAN_PACKAGE_RELEASE})")
 endforeach()
 

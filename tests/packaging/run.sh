@@ -99,8 +99,8 @@ unpack() {
 # package, no file in two packages. Sets runtime_deb, dev_deb, tools_deb,
 # python_deb, runtime_package, all_debs and all_packages.
 check_debian_packages() {
-  local deb name version= field
-  runtime_deb= dev_deb= tools_deb= python_deb= all_debs= all_packages=
+  local deb name version field
+  runtime_deb='' dev_deb='' tools_deb='' python_deb='' all_debs='' all_packages=''
   for deb in "$1"/*.deb; do
     name=$(dpkg-deb -f "$deb" Package)
     case "$name" in
@@ -111,7 +111,7 @@ check_debian_packages() {
       *) echo "unexpected package $name" >&2; exit 1 ;;
     esac
     all_debs+=" $deb" all_packages+=" $name"
-    echo "$(dpkg-deb -f "$deb" Package Version Architecture Depends | tr '\n' ' ')"
+    dpkg-deb -f "$deb" Package Version Architecture Depends | tr '\n' ' ' && echo
   done
   [ -n "$runtime_deb" ] && [ -n "$dev_deb" ] && [ -n "$tools_deb" ] && [ -n "$python_deb" ] \
     || { echo "missing packages; got:$all_packages" >&2; exit 1; }
@@ -257,10 +257,31 @@ install)
     dpkg -i $all_debs >/dev/null
     ok=true
     (cd / && "$python" -m ktremote version) || ok=false
+    # shellcheck disable=SC2046
     cc -o "$work/hello_system" examples/hello.c $(pkg-config --cflags --libs ktremote) && "$work/hello_system" >/dev/null || ok=false
     ktcli --help >/dev/null && man -w ktcli >/dev/null && man -w ktsim >/dev/null || ok=false
     # shellcheck disable=SC2086
     dpkg -P $all_packages >/dev/null
+    ! installed_any || { echo "packages are left after dpkg -P" >&2; ok=false; }
+    $ok
+
+    step "dpkg -i over the single package ktremote of earlier versions, then purge"
+    old="$work/old-ktremote"
+    mkdir -p "$old/DEBIAN"
+    for deb in $all_debs; do dpkg-deb --fsys-tarfile "$deb" | tar -x -C "$old" --exclude='./usr/share/doc/*'; done
+    version=$(dpkg-deb -f "$runtime_deb" Version)
+    printf 'Package: ktremote\nVersion: %s\nArchitecture: %s\nMaintainer: %s\nDescription: %s\n' \
+      "${version%-*}" "$(dpkg-deb -f "$runtime_deb" Architecture)" "$(dpkg-deb -f "$runtime_deb" Maintainer)" \
+      "stand-in for the single package of earlier versions" >"$old/DEBIAN/control"
+    dpkg-deb --root-owner-group --build "$old" "$work/old-ktremote.deb" >/dev/null
+    dpkg -i "$work/old-ktremote.deb" >/dev/null
+    # shellcheck disable=SC2086
+    dpkg -i $all_debs >/dev/null || ok=false
+    ! dpkg-query -W -f='${Status}\n' ktremote 2>/dev/null | grep -q "ok installed" \
+      || { echo "ktremote is still installed" >&2; ok=false; }
+    [ -x /usr/bin/ktcli ] && [ -e "$(find /usr/lib -maxdepth 2 -name 'libktremote*.so.1' | head -n1)" ] || ok=false
+    # shellcheck disable=SC2086
+    dpkg -P $all_packages ktremote >/dev/null 2>&1
     ! installed_any || { echo "packages are left after dpkg -P" >&2; ok=false; }
     $ok
   fi
