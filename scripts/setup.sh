@@ -8,13 +8,14 @@ packages=(
   googletest libgtest-dev libasio-dev
 )
 # Extra package groups, chosen by arguments: "bench", "python", "packaging",
-# "fuzz", "windows".
+# "fuzz", "windows", "matlab" (Octave for the MATLAB/Octave toolbox tests).
 for group in "$@"; do
   case "$group" in
     bench) packages+=(libbenchmark-dev python3) ;;
     python) packages+=(python3 python3-pytest python3-numpy) ;;
     packaging) packages+=(pkgconf file dpkg-dev man-db groff-base) ;;
     fuzz) packages+=(clang-14 libclang-rt-14-dev) ;;
+    matlab) packages+=(octave liboctave-dev python3) ;;
     windows) packages+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 wine32:i386) ;;
     *) echo "setup.sh: unknown group '$group'" >&2; exit 2 ;;
   esac

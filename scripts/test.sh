@@ -6,7 +6,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
-scripts/setup.sh windows python packaging fuzz
+scripts/setup.sh windows python packaging fuzz matlab
 
 jobs=$(nproc)
 
@@ -25,12 +25,15 @@ build_and_test linux64 -DCMAKE_BUILD_TYPE=RelWithDebInfo
 # The installed package as users get it: examples built against it, Python
 # tests, Debian package.
 tests/packaging/run.sh install build/linux64
+# The MATLAB/Octave toolbox, built and tested under Octave against ktsim.
+matlab/tests/run.sh build/linux64
 build_and_test linux32 -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_FLAGS=-m32 -DCMAKE_CXX_FLAGS=-m32
 tests/packaging/run.sh install32 build/linux32 build/linux64
 ASAN_OPTIONS="detect_leaks=1" LSAN_OPTIONS="suppressions=$root/tests/lsan.supp" \
   UBSAN_OPTIONS="print_stacktrace=1" \
   build_and_test asan -DCMAKE_BUILD_TYPE=Debug -DKTREMOTE_SANITIZE=address,undefined
 tests/packaging/run.sh python-asan build/asan
+matlab/tests/run.sh build/asan
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   build_and_test tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKTREMOTE_SANITIZE=thread
 scripts/test-windows.sh
