@@ -244,7 +244,10 @@ install)
   done
   # Every command that ktcli lists, and each command's options.
   page_text=$(gzip -dc "$work/tools/usr/share/man/man1/ktcli.1.gz" | sed 's/\\-/-/g')
-  for command in $(sed -n 's/^  \([a-z][a-z-]*\)\( .*\)\?$/\1/p' "$work/ktcli.help" | sort -u); do
+  commands=$(sed -n 's/^  \([a-z][a-z-]*\)\( .*\)\?$/\1/p' "$work/ktcli.help" | sort -u)
+  grep -qx channels <<<"$commands" && grep -qx stream <<<"$commands" \
+    || { echo "cannot read the commands from ktcli --help:" >&2; cat "$work/ktcli.help" >&2; exit 1; }
+  for command in $commands; do
     grep -Eq "^\.B[IR]? \"?$command( |\"|$)" <<<"$page_text" \
       || { echo "ktcli(1) does not describe the command $command" >&2; exit 1; }
     "$bin/ktcli" "$command" --help >"$work/ktcli-$command.help"
