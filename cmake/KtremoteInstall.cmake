@@ -1,7 +1,10 @@
 # Install rules: `cmake --install` puts the headers, the shared library of
-# this build, the tools, the Python package, a CMake package and a pkg-config
-# file under the prefix. Everything refers to everything else by relative
-# paths, so an installed tree can be moved (a staging prefix, a .deb).
+# this build, the tools and their manual pages, the Python package, a CMake
+# package and a pkg-config file under the prefix. Each file belongs to one
+# component: runtime (the library), development, tools or python; the Debian
+# packages are made of these (KtremotePackage.cmake). Everything refers to
+# everything else by relative paths, so an installed tree can be moved (a
+# staging prefix, a .deb).
 #
 # Consumers:
 #   find_package(ktremote 1.1 REQUIRED)
@@ -55,16 +58,17 @@ configure_file(${CMAKE_CURRENT_LIST_DIR}/ktremote.pc.in ${PROJECT_BINARY_DIR}/kt
 install(FILES ${PROJECT_BINARY_DIR}/ktremote.pc
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
 
-# -- tools, when this tree builds them. They find the library relative to
-# their own place.
+# -- tools, when this tree builds them, with their manual pages. They find
+# the library relative to their own place.
 file(RELATIVE_PATH _ktremote_bin_to_lib
   ${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR} ${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR})
 foreach(_tool ktsim ktcli)
   if(TARGET ${_tool})
     set_target_properties(${_tool} PROPERTIES INSTALL_RPATH "$ORIGIN/${_ktremote_bin_to_lib}")
-    install(TARGETS ${_tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
+    install(TARGETS ${_tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
   endif()
 endforeach()
+include(${CMAKE_CURRENT_LIST_DIR}/KtremoteManPages.cmake)
 
 # -- Python package, with the relative way from it to the library.
 file(RELATIVE_PATH KTREMOTE_PYTHON_TO_LIB
@@ -77,10 +81,12 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/python/ktremote
 install(FILES ${PROJECT_BINARY_DIR}/python/_installed${_ktremote_bits}.py
   DESTINATION ${KTREMOTE_INSTALL_PYTHONDIR}/ktremote COMPONENT python)
 
-# -- documentation and example sources
+# -- documentation and example sources; the examples' CMakeLists.txt builds
+# them against the installed package.
 install(FILES ${PROJECT_SOURCE_DIR}/docs/api.md ${PROJECT_SOURCE_DIR}/README.md
   DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT development)
 install(FILES
+  ${PROJECT_SOURCE_DIR}/examples/CMakeLists.txt
   ${PROJECT_SOURCE_DIR}/examples/stream.c
   ${PROJECT_SOURCE_DIR}/examples/stream.cpp
   ${PROJECT_SOURCE_DIR}/examples/stream.py
