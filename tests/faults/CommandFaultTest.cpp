@@ -7,6 +7,8 @@
 #include "Ktsim.h"
 #include "SetupParser.h"
 #include "Streams.h"
+#include "api/ExportGuards.h"
+#include "net/KTXNETInstance.h"
 
 #include <gtest/gtest.h>
 
@@ -114,6 +116,9 @@ TEST(CommandFault, DisconnectWhileAReplyIsPendingReleasesTheWaitingCall)
     // connection can release the waiting call.
     Ktsim sim({"--fault", "silent-on=GETSTATUS", "--fault", "silent-on=EXIT"});
     ::KTXInstance* app = connectFast(sim.connectText(freePort()));
+    // Disconnect waits this long for an answer once it has released the
+    // waiting call; the application gives none.
+    static_cast<KTXNETInstance*>(instanceOf(app))->setReplyTimeLimit(std::chrono::milliseconds(500));
     auto waiting = std::async(std::launch::async, [app] { return getState(app); });
 
     // Once ktsim has logged the command, the call waits for its reply.
@@ -131,6 +136,10 @@ TEST(CommandFault, DisconnectWhileAReplyIsPendingReleasesTheWaitingCall)
     ASSERT_EQ(waiting.wait_for(std::chrono::seconds(30)), std::future_status::ready);
     EXPECT_EQ(waiting.get(), KX_ERR_FAILED);
     EXPECT_EQ(getState(app), KX_ERR_FAILED);
+    // ktsim logs "EXIT" only if it went out after the waiting call's command.
+    const std::vector<std::string> lines = sim.receivedLines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), "EXIT");
 }
 
 } // namespace
