@@ -12,7 +12,10 @@
 
 #include <gtest/gtest.h>
 
+#include <asio/ip/tcp.hpp>
+
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <future>
 #include <thread>
@@ -140,6 +143,33 @@ TEST(CommandFault, DisconnectWhileAReplyIsPendingReleasesTheWaitingCall)
     const std::vector<std::string> lines = sim.receivedLines();
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.back(), "EXIT");
+}
+
+// A peer that accepts the command connection and never greets, with the
+// library's own timing (the 2 s connect poll, then the 20 s greeting limit):
+// Connect returns -6 in about 22 s, and the instance is not connected.
+TEST(CommandFault, APeerThatNeverGreetsEndsTheConnectAfterTwentySeconds)
+{
+    asio::io_context context;
+    asio::ip::tcp::acceptor silent(context, {asio::ip::make_address("127.0.0.1"), 0});
+    ::KTXInstance* app = nullptr;
+    ASSERT_EQ(ktconCreateInstance(&app, 1), KX_OK);
+    const std::string text = "127.0.0.1 " + std::to_string(silent.local_endpoint().port()) + " " +
+                             std::to_string(freePort());
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(ktconConnect(app, text.c_str()), KX_ERR_NO_COMMAND_CONNECTION);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("silent peer: Connect -6 after %.1f s\n", seconds);
+    EXPECT_GE(seconds, 20.0);
+    EXPECT_LT(seconds, 2.0 + 20.0 + 5.0);
+    EXPECT_EQ(getState(app), KX_ERR_NOT_CONNECTED);
+    // The library closed its end: the accepted connection reads end of stream.
+    asio::ip::tcp::socket accepted(context);
+    silent.accept(accepted);
+    char byte = 0;
+    std::error_code error;
+    accepted.read_some(asio::buffer(&byte, 1), error);
+    EXPECT_EQ(error, asio::error::eof);
 }
 
 } // namespace
