@@ -44,6 +44,8 @@ NETCommandConnection::NETCommandConnection(asio::io_context& context)
 void NETCommandConnection::connect(std::vector<asio::ip::tcp::endpoint> candidates)
 {
     asio::post(ioContext, [this, candidates = std::move(candidates)]() mutable {
+        if (state == State::Closed)
+            return;
         endpoints = std::move(candidates);
         // Each endpoint gets a socket of its own address family; a refused
         // attempt closes it and goes on with the next endpoint.
@@ -53,8 +55,13 @@ void NETCommandConnection::connect(std::vector<asio::ip::tcp::endpoint> candidat
                                     shutDown(closedFailure());
                                     return;
                                 }
-                                if (state == State::Connecting)
-                                    state = State::Open;
+                                // Closed while the connect completed.
+                                if (state == State::Closed) {
+                                    std::error_code ignored;
+                                    socket.close(ignored);
+                                    return;
+                                }
+                                state = State::Open;
                                 enableDeadLinkDetection(socket);
                                 socketConnected.store(true);
                                 // Work that came before the connection did
@@ -72,7 +79,7 @@ std::future<std::string> NETCommandConnection::exchange(std::string line, ReplyE
     std::promise<std::string> reply;
     std::future<std::string> future = reply.get_future();
     asio::post(ioContext, [this, line = std::move(line), reply = std::move(reply), end = std::move(end)]() mutable {
-        if (state == State::Closed || state == State::Finishing) {
+        if (state == State::Closed || finishing) {
             reply.set_exception(closedFailure());
             return;
         }
@@ -92,7 +99,7 @@ void NETCommandConnection::send(std::string bytes)
 {
     asio::post(ioContext, [this, bytes = std::move(bytes)]() mutable {
         // Once the connection is closed nothing goes out any more.
-        if (state == State::Closed || state == State::Finishing)
+        if (state == State::Closed || finishing)
             return;
         enqueue(std::move(bytes));
     });
@@ -103,7 +110,7 @@ std::future<std::string> NETCommandConnection::awaitReply(ReplyEnd end, Limit li
     std::promise<std::string> reply;
     std::future<std::string> future = reply.get_future();
     asio::post(ioContext, [this, reply = std::move(reply), end = std::move(end), limit]() mutable {
-        if (state == State::Closed || state == State::Finishing || pendingReply) {
+        if (state == State::Closed || finishing || pendingReply) {
             reply.set_exception(closedFailure());
             return;
         }
@@ -119,7 +126,7 @@ std::future<std::string> NETCommandConnection::finish(std::string line, ReplyEnd
     std::future<std::string> future = reply.get_future();
     asio::post(ioContext, [this, line = std::move(line), reply = std::move(reply), end = std::move(end),
                            limitAfterRelease]() mutable {
-        if (state == State::Closed || state == State::Finishing) {
+        if (state == State::Closed || finishing) {
             reply.set_exception(closedFailure());
             return;
         }
@@ -129,7 +136,7 @@ std::future<std::string> NETCommandConnection::finish(std::string line, ReplyEnd
             pendingReply->set_exception(releasedFailure());
             pendingReply.reset();
         }
-        state = state == State::Connecting ? State::Connecting : State::Finishing;
+        finishing = true;
         enqueue(std::move(line));
         // A read for the released call may still be in progress: its reply
         // now ends this wait, which therefore needs a bound. Without a
@@ -198,7 +205,7 @@ void NETCommandConnection::readReply()
                                    pendingReply.reset();
                                    done.set_value(std::move(text));
                                }
-                               if (state == State::Finishing)
+                               if (finishing)
                                    shutDown(closedFailure());
                            });
 }

@@ -90,7 +90,7 @@ public:
     std::atomic<bool> socketConnected{false};
 
 private:
-    enum class State { Connecting, Open, Finishing, Closed };
+    enum class State { Connecting, Open, Closed };
 
     void enqueue(std::string bytes);
     void startWait(std::promise<std::string> reply, ReplyEnd end, Limit limit);
@@ -107,6 +107,7 @@ private:
     std::optional<std::promise<std::string>> pendingReply;
     std::optional<ReplyEnd> replyEnd;
     bool reading = false;                            // a read for a reply is in progress
+    bool finishing = false;                          // finish() ran: close after its reply
     uint64_t waitNumber = 0;                         // tells a time limit which wait it belongs to
     std::deque<std::string> writeQueue;              // front: being written
 };
