@@ -2,6 +2,7 @@
 target_sources(ktremote_core PRIVATE
   net/ChannelList.cpp
   net/ConnectionText.cpp
+  net/DeadLinkDetection.cpp
   net/KTXNETInstance.cpp
   net/KTXNETInstanceChannels.cpp
   net/NETChannelInstance.cpp
