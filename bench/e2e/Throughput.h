@@ -42,6 +42,9 @@ struct StreamRun {
     double bytesPerSample = 4.0;
     double seconds = 2.0;
     double warmup = 0.3;
+    // Seconds from the start of one round of reads to the next, as a host
+    // that reads on a timer does; 0 reads again at once.
+    double readPeriod = 0.0;
 };
 
 StreamFigures measureSocketPair(const StreamBytes& stream, double seconds, double warmup);
