@@ -114,7 +114,9 @@ std::string KTXNETInstance::exchange(const std::string& command, const ReplyEnd&
     // posted before the wait, so the reply is never read before the command
     // is queued.
     commandConnection->send(command + lineEnd);
-    return takeReply(commandConnection->awaitReply(end));
+    std::future<std::string> reply = commandConnection->awaitReply(end);
+    commandConnection->replyWait.wait(reply);
+    return takeReply(std::move(reply));
 }
 
 bool KTXNETInstance::commandSocketConnected() const

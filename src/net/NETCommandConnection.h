@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AdaptiveSpin.h"
 #include "ReplyEnd.h"
 
 #include <asio/io_context.hpp>
@@ -56,6 +57,10 @@ public:
 
     // True once the connection to the application is up.
     std::atomic<bool> socketConnected{false};
+
+    // How callers wait for the replies to their commands; it learns this
+    // connection's round trip.
+    AdaptiveSpin replyWait;
 
 private:
     enum class State { Connecting, Open, Closed };
