@@ -27,8 +27,11 @@ class AdaptiveSpin {
 public:
     using Clock = std::chrono::steady_clock;
 
-    static constexpr std::chrono::microseconds spinLimit{100};
-    static constexpr uint32_t exploreEvery = 16;
+    // A reply from an application on the same machine comes within tens of
+    // microseconds; retrying the other way costs at most one spin limit in
+    // every `exploreEvery` waits.
+    static constexpr std::chrono::microseconds spinLimit{50};
+    static constexpr uint32_t exploreEvery = 64;
 
     // Returns once the future is ready.
     template <class Future>

@@ -110,11 +110,8 @@ std::string KTXNETInstance::exchange(const std::string& command, const ReplyEnd&
     if (!commandConnection)
         raise(KX_ERR_NO_COMMAND_CONNECTION, "there is no command connection");
     // The command goes out unchanged; a text with line breaks of its own
-    // makes several lines, and still only one reply is awaited. The send is
-    // posted before the wait, so the reply is never read before the command
-    // is queued.
-    commandConnection->send(command + lineEnd);
-    std::future<std::string> reply = commandConnection->awaitReply(end);
+    // makes several lines, and still only one reply is awaited.
+    std::future<std::string> reply = commandConnection->exchange(command + lineEnd, end);
     commandConnection->replyWait.wait(reply);
     return takeReply(std::move(reply));
 }

@@ -13,6 +13,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
+constexpr int every = AdaptiveSpin::exploreEvery;
+
 // Feeds `count` waits in which spinning took `spun` and blocking `blocked`,
 // whichever way each one chose; returns how many spun.
 int run(AdaptiveSpin& policy, int count, AdaptiveSpin::Clock::duration spun, AdaptiveSpin::Clock::duration blocked)
@@ -34,14 +36,13 @@ TEST(AdaptiveSpin, TriesBothWaysThenKeepsTheFasterAndRetriesTheOther)
     EXPECT_TRUE(policy.chooseSpin());
     policy.record(true, 10us);
 
-    // Spinning is faster: it is used except for every sixteenth wait.
-    const int spins = run(policy, 160, 10us, 40us);
-    EXPECT_EQ(spins, 150);
+    // Spinning is faster: it is used except for the retries of blocking.
+    EXPECT_EQ(run(policy, 10 * every, 10us, 40us), 10 * every - 10);
 
     // The machine gets busy and spinning slows every exchange down: the
-    // retries of blocking find that out and the choice turns.
-    run(policy, 320, 80us, 20us);
-    EXPECT_EQ(run(policy, 160, 80us, 20us), 10);
+    // retries find that out and the choice turns.
+    run(policy, 20 * every, 80us, 20us);
+    EXPECT_EQ(run(policy, 10 * every, 80us, 20us), 10);
 }
 
 TEST(AdaptiveSpin, BlocksWhenBothWaysTakeAsLong)
@@ -49,17 +50,17 @@ TEST(AdaptiveSpin, BlocksWhenBothWaysTakeAsLong)
     // A peer across a network answers later than any spin lasts; spinning
     // would only burn a core.
     AdaptiveSpin policy;
-    run(policy, 32, 5ms, 5ms);
-    EXPECT_EQ(run(policy, 160, 5ms, 5ms), 10);
+    run(policy, 2 * every, 5ms, 5ms);
+    EXPECT_EQ(run(policy, 10 * every, 5ms, 5ms), 10);
 }
 
 TEST(AdaptiveSpin, OneSlowCommandDoesNotTurnTheChoice)
 {
     AdaptiveSpin policy;
-    run(policy, 64, 10us, 50us);
+    run(policy, every, 10us, 50us);
     ASSERT_TRUE(policy.chooseSpin());
     policy.record(true, 2s); // a setup that takes two seconds to load
-    EXPECT_EQ(run(policy, 14, 10us, 50us), 14); // up to the next retry of blocking
+    EXPECT_EQ(run(policy, every - 2, 10us, 50us), every - 2); // up to the next retry of blocking
 }
 
 TEST(AdaptiveSpin, WaitReturnsOnceTheReplyIsThereEitherWay)
