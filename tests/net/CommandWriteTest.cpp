@@ -24,7 +24,7 @@ namespace {
 std::string largeCommand()
 {
     std::string text;
-    for (int i = 0; i < 1000000; ++i)
+    for (int i = 0; i < 500000; ++i)
         text += "LINE " + std::to_string(1000000 + i) + "\r\n";
     return text + "END";
 }
@@ -32,7 +32,7 @@ std::string largeCommand()
 TEST(CommandWrite, ALineLargerThanTheSocketTakesGoesOutWholeBeforeTheNextCommand)
 {
     const std::string large = largeCommand();
-    ASSERT_GT(large.size(), 8u << 20);
+    ASSERT_GT(large.size(), 6u << 20); // more than Linux lets a socket buffer by default
     // The lines of the large command get no answer of their own; its last
     // one is answered.
     ScriptedPeer peer(application([](const std::string& line) {
