@@ -15,4 +15,22 @@ std::vector<std::string> splitWords(std::string_view text)
     return words;
 }
 
+std::optional<uint16_t> parseTcpPort(std::string_view word)
+{
+    if (word.empty())
+        return std::nullopt;
+    uint32_t value = 0;
+    for (const char c : word) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        value = value * 10 + static_cast<uint32_t>(c - '0');
+        // Checked at every digit, so that no length of digits can overflow.
+        if (value > 65535)
+            return std::nullopt;
+    }
+    if (value == 0)
+        return std::nullopt;
+    return static_cast<uint16_t>(value);
+}
+
 } // namespace ktremote

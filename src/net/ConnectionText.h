@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -10,5 +12,10 @@ namespace ktremote {
 // of white space (" \t\n\v\f\r") separate, and white space before the first
 // and after the last word is ignored.
 std::vector<std::string> splitWords(std::string_view text);
+
+// The TCP port that a port word names: decimal digits only, leading zeros
+// allowed, with a value from 1 to 65535. Anything else (a sign, blanks,
+// letters, 0, a larger value) gives no port.
+std::optional<uint16_t> parseTcpPort(std::string_view word);
 
 } // namespace ktremote

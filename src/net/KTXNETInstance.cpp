@@ -42,6 +42,12 @@ int KTXNETInstance::Connect(const char* connection)
     std::vector<std::string> words = splitWords(connection);
     if (words.size() != 3)
         return KX_ERR_BAD_ADDRESS;
+    // The data port must be one the listener can open and the application
+    // can connect to; a word such as "99999" would otherwise be listened on
+    // by its low 16 bits while the application refuses it, and the start
+    // would report success for a measurement that can deliver nothing.
+    if (!parseTcpPort(words[2]))
+        return KX_ERR_BAD_ADDRESS;
 
     // A connection made by an earlier Connect is closed and its thread ended
     // before a new one is made.
@@ -68,13 +74,27 @@ int KTXNETInstance::Connect(const char* connection)
         std::this_thread::sleep_for(connectPollInterval);
         up = commandConnection->socketConnected.load();
     }
-    if (!up)
+    // A failed attempt leaves nothing behind: no socket that might still
+    // connect, no thread.
+    if (!up) {
+        shutDownIo();
         return KX_ERR_NO_COMMAND_CONNECTION;
+    }
 
     // The application greets a new connection with one line; it is not the
-    // reply to anything.
-    takeReply(commandConnection->awaitReply(ReplyEnd::line()));
-    Transact("SETMODE 1");
+    // reply to anything. A peer that accepts but never greets is not the
+    // application (a wrong port, another service): the wait ends after
+    // replyTimeLimit.
+    try {
+        takeReply(commandConnection->awaitReply(ReplyEnd::line(), replyTimeLimit));
+        Transact("SETMODE 1");
+    } catch (const ReplyTimedOut&) {
+        shutDownIo();
+        return KX_ERR_NO_COMMAND_CONNECTION;
+    } catch (...) {
+        shutDownIo();
+        throw;
+    }
     connected = true;
     mode = 1;
     return KX_OK;
@@ -82,18 +102,29 @@ int KTXNETInstance::Connect(const char* connection)
 
 int KTXNETInstance::Disconnect()
 {
-    // The connection closes whatever becomes of "EXIT": when it fails (the
-    // connection broke, or another call still waits for its reply), closing
-    // is what releases that call instead of leaving it to the application.
+    if (!commandConnection)
+        raise(KX_ERR_NO_COMMAND_CONNECTION, "there is no command connection");
+    // Whatever becomes of "EXIT", the connection closes, and so do the data
+    // listener and the data connections: the port is free for the next
+    // instance, and the values already received stay readable. A call that
+    // another thread is still waiting in is released before "EXIT" goes out
+    // (see NETCommandConnection::finish).
     try {
-        Transact("EXIT");
+        takeReply(commandConnection->finish(std::string("EXIT") + lineEnd, ReplyEnd::line(), replyTimeLimit));
     } catch (...) {
-        if (commandConnection)
-            commandConnection->close();
+        closeConnections();
         throw;
     }
-    commandConnection->close();
+    closeConnections();
     return KX_OK;
+}
+
+void KTXNETInstance::closeConnections() noexcept
+{
+    if (commandConnection)
+        commandConnection->close();
+    if (dataReceiver)
+        dataReceiver->shutdown();
 }
 
 void KTXNETInstance::SendCommand(const std::string& command, std::string& reply) { reply = Transact(command); }

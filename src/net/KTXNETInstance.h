@@ -76,6 +76,12 @@ public:
     // change it, to keep connecting fast.
     void setConnectPollInterval(std::chrono::milliseconds interval) { connectPollInterval = interval; }
 
+    // How long Connect waits for the application's greeting, and Disconnect
+    // for an answer after releasing a call that another thread was waiting
+    // in (20 s unless changed; only tests change it).
+    static constexpr std::chrono::milliseconds kReplyTimeLimit{20000};
+    void setReplyTimeLimit(std::chrono::milliseconds limit) { replyTimeLimit = limit; }
+
 protected:
     // Sends one command line (the text followed by "\r\n") and returns the
     // reply, which ends with "\r\n" (bytes that came behind it included).
@@ -110,11 +116,16 @@ protected:
 private:
     std::string exchange(const std::string& command, const ReplyEnd& end);
 
+    // Closes the command connection, the data listener and the data
+    // connections; buffered values stay readable.
+    void closeConnections() noexcept;
+
     // Stops the I/O thread of an earlier Connect and releases everything that
     // ran on it. Objects with work on the I/O context go before the context.
     void shutDownIo();
 
     std::chrono::milliseconds connectPollInterval{2000};
+    std::chrono::milliseconds replyTimeLimit = kReplyTimeLimit;
     std::unique_ptr<NETIoThread> io;
     std::unique_ptr<NETCommandConnection> commandConnection;
     // The receiver of the latest start of a measurement; null before it.

@@ -5,6 +5,7 @@
 
 #include "KTXNETInstance.h"
 
+#include "ConnectionText.h"
 #include "NETChannelInstance.h"
 #include "NETDataReceiver.h"
 #include "NumberText.h"
@@ -164,24 +165,35 @@ void KTXNETInstance::SetUpDataReceiver()
         dataReceiver->addChannel(copy, bufferSize, rate);
     }
 
-    const std::optional<int32_t> port = parseInt32(dataPort);
+    // Connect has checked the port word.
+    const std::optional<uint16_t> port = parseTcpPort(dataPort);
     if (!port)
-        raise(KX_ERR_START_STEP4, "the data port is not a decimal integer");
-    dataReceiver->listen(static_cast<uint16_t>(static_cast<uint32_t>(*port) & 0xFFFFu));
+        raise(KX_ERR_START_STEP4, "the data port is not a TCP port");
+    dataReceiver->listen(*port);
 }
 
 int KTXNETInstance::StopMeasurement()
 {
     if (!commandSocketConnected())
         return KX_ERR_NO_COMMAND_CONNECTION;
-    Transact("STOPTRANSFER");
-    Transact("STOP");
-    // Only the listener closes: the application closes its data connection
-    // after sending what it measured, and buffered values stay readable
-    // until the next start.
-    if (dataReceiver && dataReceiver->running())
-        dataReceiver->stop();
-    Transact("ENTERSETUP");
+    try {
+        Transact("STOPTRANSFER");
+        Transact("STOP");
+        // Only the listener closes: the application closes its data
+        // connection after sending what it measured, and buffered values
+        // stay readable until the next start.
+        if (dataReceiver && dataReceiver->running())
+            dataReceiver->stop();
+        Transact("ENTERSETUP");
+    } catch (...) {
+        // An application that no longer answers will not close its data
+        // connection either, and a listener left open would keep the data
+        // port from the next start, in this instance or another. The
+        // failure is still reported.
+        if (dataReceiver)
+            dataReceiver->shutdown();
+        throw;
+    }
     return KX_OK;
 }
 

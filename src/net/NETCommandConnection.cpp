@@ -1,6 +1,6 @@
 #include "NETCommandConnection.h"
 
-#include "api/Failure.h"
+#include "DeadLinkDetection.h"
 #include "ktremote.h"
 
 #include <asio/connect.hpp>
@@ -22,6 +22,16 @@ namespace {
 std::exception_ptr closedFailure()
 {
     return std::make_exception_ptr(Failure(KX_ERR_NO_COMMAND_CONNECTION, "the command connection is closed"));
+}
+
+std::exception_ptr busyFailure()
+{
+    return std::make_exception_ptr(Failure(KX_ERR_FAILED, "another call waits for a reply"));
+}
+
+std::exception_ptr releasedFailure()
+{
+    return std::make_exception_ptr(Failure(KX_ERR_NO_COMMAND_CONNECTION, "the command connection is being closed"));
 }
 
 // Callers write their lines themselves where the socket can be written
@@ -52,7 +62,15 @@ size_t writeWithoutWaiting(Handle, const std::string&)
 
 } // namespace
 
-NETCommandConnection::NETCommandConnection(asio::io_context& context) : ioContext(context), socket(context) {}
+ReplyTimedOut::ReplyTimedOut() noexcept
+    : Failure(KX_ERR_NO_COMMAND_CONNECTION, "no reply from the application within the time limit")
+{
+}
+
+NETCommandConnection::NETCommandConnection(asio::io_context& context)
+    : ioContext(context), socket(context), replyTimer(context)
+{
+}
 
 void NETCommandConnection::connect(std::vector<asio::ip::tcp::endpoint> candidates)
 {
@@ -63,20 +81,22 @@ void NETCommandConnection::connect(std::vector<asio::ip::tcp::endpoint> candidat
         asio::async_connect(socket, endpoints,
                             [this](const std::error_code& error, const asio::ip::tcp::endpoint&) {
                                 if (error) {
-                                    shutDown();
+                                    shutDown(closedFailure());
                                     return;
                                 }
-                                state = State::Open;
+                                if (state == State::Connecting)
+                                    state = State::Open;
+                                enableDeadLinkDetection(socket);
                                 {
                                     std::lock_guard<std::mutex> lock(writeLock);
-                                    callerMayWrite = callerWrites;
+                                    callerMayWrite = callerWrites && state == State::Open;
                                     callerHandle = socket.native_handle();
                                 }
                                 socketConnected.store(true);
                                 // Work that came before the connection did
                                 // starts now.
                                 writeFront();
-                                if (pendingReply)
+                                if (pendingReply && !reading)
                                     readReply();
                             });
     });
@@ -84,40 +104,118 @@ void NETCommandConnection::connect(std::vector<asio::ip::tcp::endpoint> candidat
 
 std::future<std::string> NETCommandConnection::exchange(std::string line, ReplyEnd end)
 {
-    bool written = false;
-    {
-        std::lock_guard<std::mutex> lock(writeLock);
-        if (callerMayWrite && !replyAwaited && writeQueue.empty()) {
-            replyAwaited = true;
-            const size_t taken = writeWithoutWaiting(callerHandle, line);
-            if (taken < line.size())
-                writeQueue.push_back(line.substr(taken));
-            written = true;
-        }
-    }
-    if (!written) {
-        send(std::move(line));
-        return awaitReply(std::move(end));
-    }
     std::promise<std::string> reply;
     std::future<std::string> future = reply.get_future();
-    asio::post(ioContext, [this, reply = std::move(reply), end = std::move(end)]() mutable {
-        // What the caller could not write goes out before anything queued
-        // later.
-        writeFront();
-        startWait(std::move(reply), std::move(end));
+    if (writeFromCaller(line)) {
+        asio::post(ioContext, [this, reply = std::move(reply), end = std::move(end)]() mutable {
+            // A Disconnect that came first released this exchange, or the
+            // connection broke; either way the flag now belongs to them.
+            if (state != State::Open) {
+                reply.set_exception(state == State::Finishing ? releasedFailure() : closedFailure());
+                return;
+            }
+            // What the caller could not write goes out before anything
+            // queued later.
+            writeFront();
+            startWait(std::move(reply), std::move(end), std::nullopt);
+        });
+        return future;
+    }
+    asio::post(ioContext, [this, line = std::move(line), reply = std::move(reply), end = std::move(end)]() mutable {
+        if (state == State::Closed || state == State::Finishing) {
+            reply.set_exception(closedFailure());
+            return;
+        }
+        // The line of a command whose reply nobody could take stays unsent:
+        // its answer would become the reply of the command before it.
+        if (awaiting()) {
+            reply.set_exception(busyFailure());
+            return;
+        }
+        enqueue(std::move(line));
+        startWait(std::move(reply), std::move(end), std::nullopt);
     });
     return future;
+}
+
+// On the calling thread: writes the line when the connection is open, no
+// reply is awaited and nothing is queued, and marks a reply as awaited.
+// What the socket did not take is queued for the I/O thread.
+bool NETCommandConnection::writeFromCaller(const std::string& line)
+{
+    std::lock_guard<std::mutex> lock(writeLock);
+    if (!callerMayWrite || replyAwaited || !writeQueue.empty())
+        return false;
+    replyAwaited = true;
+    const size_t taken = writeWithoutWaiting(callerHandle, line);
+    if (taken < line.size())
+        writeQueue.push_back(line.substr(taken));
+    return true;
 }
 
 void NETCommandConnection::send(std::string bytes)
 {
     asio::post(ioContext, [this, bytes = std::move(bytes)]() mutable {
         // Once the connection is closed nothing goes out any more.
-        if (state == State::Closed)
+        if (state == State::Closed || state == State::Finishing)
             return;
         enqueue(std::move(bytes));
     });
+}
+
+std::future<std::string> NETCommandConnection::awaitReply(ReplyEnd end, Limit limit)
+{
+    std::promise<std::string> reply;
+    std::future<std::string> future = reply.get_future();
+    asio::post(ioContext, [this, reply = std::move(reply), end = std::move(end), limit]() mutable {
+        if (state == State::Closed || state == State::Finishing || awaiting()) {
+            reply.set_exception(closedFailure());
+            return;
+        }
+        startWait(std::move(reply), std::move(end), limit);
+    });
+    return future;
+}
+
+std::future<std::string> NETCommandConnection::finish(std::string line, ReplyEnd end,
+                                                      std::chrono::milliseconds limitAfterRelease)
+{
+    std::promise<std::string> reply;
+    std::future<std::string> future = reply.get_future();
+    asio::post(ioContext, [this, line = std::move(line), reply = std::move(reply), end = std::move(end),
+                           limitAfterRelease]() mutable {
+        if (state == State::Closed || state == State::Finishing) {
+            reply.set_exception(closedFailure());
+            return;
+        }
+        // From here on callers no longer write. An exchange whose line the
+        // caller already wrote counts as waiting: its reply may come first.
+        bool released = false;
+        {
+            std::lock_guard<std::mutex> lock(writeLock);
+            callerMayWrite = false;
+            released = replyAwaited;
+            replyAwaited = false;
+        }
+        // The waiting call is told first, before the line goes out.
+        if (pendingReply) {
+            pendingReply->set_exception(releasedFailure());
+            pendingReply.reset();
+        }
+        state = state == State::Connecting ? State::Connecting : State::Finishing;
+        enqueue(std::move(line));
+        // A read for the released call may still be in progress: its reply
+        // now ends this wait, which therefore needs a bound. Without a
+        // released call the reply is this line's own and may take its time.
+        startWait(std::move(reply), std::move(end), released ? Limit(limitAfterRelease) : std::nullopt);
+    });
+    return future;
+}
+
+bool NETCommandConnection::awaiting()
+{
+    std::lock_guard<std::mutex> lock(writeLock);
+    return replyAwaited;
 }
 
 void NETCommandConnection::enqueue(std::string bytes)
@@ -129,11 +227,35 @@ void NETCommandConnection::enqueue(std::string bytes)
     writeFront();
 }
 
+void NETCommandConnection::startWait(std::promise<std::string> reply, ReplyEnd end, Limit limit)
+{
+    {
+        std::lock_guard<std::mutex> lock(writeLock);
+        replyAwaited = true;
+    }
+    pendingReply = std::move(reply);
+    replyEnd = std::move(end);
+    const uint64_t number = ++waitNumber;
+    replyTimer.cancel();
+    if (limit) {
+        replyTimer.expires_after(*limit);
+        replyTimer.async_wait([this, number](const std::error_code& error) {
+            // A limit of an earlier wait that ended while this handler was
+            // already queued must not end a later one.
+            if (error || number != waitNumber || !pendingReply)
+                return;
+            shutDown(std::make_exception_ptr(ReplyTimedOut()));
+        });
+    }
+    if (state != State::Connecting && !reading)
+        readReply();
+}
+
 // Starts writing the queue's front unless a write is in progress, the queue
-// is empty or the connection is not open.
+// is empty, or the connection is not up or closed.
 void NETCommandConnection::writeFront()
 {
-    if (writing || state != State::Open)
+    if (writing || state == State::Connecting || state == State::Closed)
         return;
     const std::string* front = nullptr;
     {
@@ -147,7 +269,7 @@ void NETCommandConnection::writeFront()
     asio::async_write(socket, asio::buffer(*front), [this](const std::error_code& error, size_t) {
         writing = false;
         if (error) {
-            shutDown();
+            shutDown(closedFailure());
             return;
         }
         {
@@ -158,84 +280,58 @@ void NETCommandConnection::writeFront()
     });
 }
 
-std::future<std::string> NETCommandConnection::awaitReply(ReplyEnd end)
-{
-    std::promise<std::string> reply;
-    std::future<std::string> future = reply.get_future();
-    asio::post(ioContext, [this, reply = std::move(reply), end = std::move(end)]() mutable {
-        {
-            std::lock_guard<std::mutex> lock(writeLock);
-            if (state == State::Closed || replyAwaited) {
-                reply.set_exception(closedFailure());
-                return;
-            }
-            replyAwaited = true;
-        }
-        startWait(std::move(reply), std::move(end));
-    });
-    return future;
-}
-
-// Makes `reply` the awaited one; `replyAwaited` is already set for it.
-void NETCommandConnection::startWait(std::promise<std::string> reply, ReplyEnd end)
-{
-    if (state == State::Closed) {
-        takePendingReply();
-        reply.set_exception(closedFailure());
-        return;
-    }
-    pendingReply = std::move(reply);
-    replyEnd = std::move(end);
-    if (state == State::Open)
-        readReply();
-}
-
 void NETCommandConnection::readReply()
 {
+    reading = true;
     asio::async_read_until(socket, asio::dynamic_buffer(receiveBuffer), *replyEnd,
                            [this](const std::error_code& error, size_t) {
+                               reading = false;
                                if (error) {
-                                   shutDown();
+                                   shutDown(closedFailure());
                                    return;
                                }
-                               std::promise<std::string> done = takePendingReply();
+                               replyTimer.cancel();
                                std::string text;
                                text.swap(receiveBuffer);
-                               done.set_value(std::move(text));
+                               if (pendingReply) {
+                                   std::promise<std::string> done = std::move(*pendingReply);
+                                   pendingReply.reset();
+                                   // The next exchange may begin before this
+                                   // one's caller has its reply.
+                                   {
+                                       std::lock_guard<std::mutex> lock(writeLock);
+                                       replyAwaited = false;
+                                   }
+                                   done.set_value(std::move(text));
+                               }
+                               if (state == State::Finishing)
+                                   shutDown(closedFailure());
                            });
-}
-
-std::promise<std::string> NETCommandConnection::takePendingReply()
-{
-    std::promise<std::string> reply;
-    if (pendingReply) {
-        reply = std::move(*pendingReply);
-        pendingReply.reset();
-    }
-    std::lock_guard<std::mutex> lock(writeLock);
-    replyAwaited = false;
-    return reply;
 }
 
 void NETCommandConnection::close()
 {
-    asio::post(ioContext, [this] { shutDown(); });
+    asio::post(ioContext, [this] { shutDown(closedFailure()); });
 }
 
 // Ends the connection for good: a write in progress fails, nothing more is
 // sent, and a caller waiting for a reply is told so.
-void NETCommandConnection::shutDown()
+void NETCommandConnection::shutDown(std::exception_ptr failure)
 {
     state = State::Closed;
     {
-        // No caller is writing to the handle while it closes.
+        // No caller writes to the handle while it closes.
         std::lock_guard<std::mutex> lock(writeLock);
         callerMayWrite = false;
+        replyAwaited = false;
         std::error_code ignored;
         socket.close(ignored);
     }
-    if (pendingReply)
-        takePendingReply().set_exception(closedFailure());
+    replyTimer.cancel();
+    if (pendingReply) {
+        pendingReply->set_exception(std::move(failure));
+        pendingReply.reset();
+    }
 }
 
 } // namespace ktremote

@@ -2,11 +2,15 @@
 
 #include "AdaptiveSpin.h"
 #include "ReplyEnd.h"
+#include "api/Failure.h"
 
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
+#include <asio/steady_timer.hpp>
 
 #include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <deque>
 #include <future>
 #include <mutex>
@@ -15,6 +19,13 @@
 #include <vector>
 
 namespace ktremote {
+
+// The failure of a reply that did not come within its time limit. The
+// connection is closed by then.
+class ReplyTimedOut : public Failure {
+public:
+    ReplyTimedOut() noexcept;
+};
 
 // The command connection of a network instance: a TCP connection to the
 // application that carries command lines out and replies back.
@@ -33,12 +44,16 @@ namespace ktremote {
 // bytes that arrived behind the terminator in the same reads included.
 // When the connection fails, is closed by the peer or by close(), the socket
 // is closed and a waiting reply fails with a Failure instead of never
-// coming; every later reply fails at once.
+// coming; every later reply fails at once. The socket probes an idle peer
+// and gives up on unacknowledged data (DeadLinkDetection.h), so a link that
+// dies silently fails the same way.
 //
 // Handlers refer to the connection, so it may be destroyed only once its
 // I/O context no longer runs.
 class NETCommandConnection {
 public:
+    using Limit = std::optional<std::chrono::milliseconds>;
+
     explicit NETCommandConnection(asio::io_context& ioContext);
 
     NETCommandConnection(const NETCommandConnection&) = delete;
@@ -48,23 +63,35 @@ public:
     // becomes true when one did.
     void connect(std::vector<asio::ip::tcp::endpoint> endpoints);
 
-    // Sends a command line and waits for its reply, which ends where `end`
-    // says. When the connection is open, nothing is queued and no reply is
-    // awaited, the calling thread writes the line itself without waiting
-    // (what does not fit into the socket's buffer is queued); otherwise the
-    // line is queued as send() does and the reply awaited as awaitReply()
-    // does. The future is as for awaitReply().
+    // One command and its reply: sends `line` and waits for the reply that
+    // ends where `end` says, as one step, so that no other command can come
+    // between the two. When the connection is open, nothing is queued and no
+    // reply is awaited, the calling thread writes the line itself without
+    // waiting (what the socket does not take at once is queued); otherwise
+    // the I/O thread queues it. The future holds the reply text, or a Failure
+    // when the connection did not come up, broke or is closing. One reply may
+    // be awaited at a time; an exchange while another still waits fails at
+    // once, and its line is not sent.
     std::future<std::string> exchange(std::string line, ReplyEnd end);
 
     // Queues bytes for sending. Bytes go out in the order they were queued,
     // once the connection is up.
     void send(std::string bytes);
 
-    // Waits for the next reply, which ends where `end` says, reading once
-    // the connection is up. The future holds the reply text, or a Failure
-    // when the connection did not come up or broke first. One reply may be
-    // awaited at a time.
-    std::future<std::string> awaitReply(ReplyEnd end);
+    // Waits for the next reply without sending anything, reading once the
+    // connection is up. With a limit, a reply that is not complete within it
+    // closes the connection and fails with ReplyTimedOut.
+    std::future<std::string> awaitReply(ReplyEnd end, Limit limit = std::nullopt);
+
+    // The last exchange, for a host that is done with the connection and may
+    // call this while another of its threads still waits for a reply. That
+    // wait is released first, with a Failure, so the answer to `line` can
+    // never become its reply. Then `line` goes out and its reply is awaited;
+    // from here on every other exchange fails at once. When a released wait
+    // was still reading, the next reply may be the late answer to it instead:
+    // either ends the wait, and `limitAfterRelease` bounds it. The
+    // connection closes once the wait is over.
+    std::future<std::string> finish(std::string line, ReplyEnd end, std::chrono::milliseconds limitAfterRelease);
 
     // Closes the socket.
     void close();
@@ -77,31 +104,36 @@ public:
     AdaptiveSpin replyWait;
 
 private:
-    enum class State { Connecting, Open, Closed };
+    enum class State { Connecting, Open, Finishing, Closed };
 
+    bool writeFromCaller(const std::string& line);
     void enqueue(std::string bytes);
+    void startWait(std::promise<std::string> reply, ReplyEnd end, Limit limit);
     void writeFront();
-    void startWait(std::promise<std::string> reply, ReplyEnd end);
     void readReply();
-    void shutDown();
-    // Takes the awaited reply's promise and lets the next exchange begin.
-    std::promise<std::string> takePendingReply();
+    void shutDown(std::exception_ptr failure);
+    // Whether a reply is awaited, or an exchange that wrote its line is
+    // about to await one.
+    bool awaiting();
 
     State state = State::Connecting;
     asio::io_context& ioContext;
     asio::ip::tcp::socket socket;
+    asio::steady_timer replyTimer;
     std::vector<asio::ip::tcp::endpoint> endpoints;
     std::string receiveBuffer;                       // bytes not yet handed out
     std::optional<std::promise<std::string>> pendingReply;
     std::optional<ReplyEnd> replyEnd;
+    bool reading = false;                            // a read for a reply is in progress
+    uint64_t waitNumber = 0;                         // tells a time limit which wait it belongs to
     bool writing = false;                            // a write of the queue's front is in progress
 
     // Guards the members below it.
     std::mutex writeLock;
     std::deque<std::string> writeQueue;              // front: being written
-    bool callerMayWrite = false;                     // the socket is open, `callerHandle` is its handle
+    bool callerMayWrite = false;                     // open for exchanges; `callerHandle` is the socket's
     asio::ip::tcp::socket::native_handle_type callerHandle{};
-    bool replyAwaited = false;                       // a reply is awaited, or an exchange is about to await one
+    bool replyAwaited = false;                       // see awaiting()
 };
 
 } // namespace ktremote

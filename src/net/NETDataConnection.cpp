@@ -5,10 +5,11 @@
 namespace ktremote {
 
 NETDataConnection::NETDataConnection(asio::io_context& io, std::shared_ptr<BlockDecoder> decoder,
-                                     std::weak_ptr<NETDataListener> listener)
+                                     std::shared_ptr<PacketBudget> budget, std::weak_ptr<NETDataListener> listener)
     : socket_(io)
     , decoder_(std::move(decoder))
-    , framer_(*decoder_)
+    , budget_(std::move(budget))
+    , framer_(*decoder_, PacketFramer::kInitialCapacity, budget_.get())
     , listener_(std::move(listener))
 {
 }

@@ -20,8 +20,9 @@ class NETDataConnection : public std::enable_shared_from_this<NETDataConnection>
 public:
     static constexpr size_t kReadChunk = size_t{128} << 10;
 
+    // The budget is shared by all connections of one listener.
     NETDataConnection(asio::io_context& io, std::shared_ptr<BlockDecoder> decoder,
-                      std::weak_ptr<NETDataListener> listener);
+                      std::shared_ptr<PacketBudget> budget, std::weak_ptr<NETDataListener> listener);
 
     asio::ip::tcp::socket& socket() { return socket_; }
     void start();
@@ -32,6 +33,7 @@ private:
 
     asio::ip::tcp::socket socket_;
     std::shared_ptr<BlockDecoder> decoder_;
+    std::shared_ptr<PacketBudget> budget_; // outlives framer_
     PacketFramer framer_;
     std::weak_ptr<NETDataListener> listener_;
 };

@@ -2,7 +2,10 @@
 
 #include "api/Failure.h"
 #include "ktremote.h"
+#include "net/DeadLinkDetection.h"
 #include "net/NETDataConnection.h"
+#include "net/PacketBudget.h"
+#include "net/PacketFramer.h"
 
 #include <algorithm>
 #include <chrono>
@@ -13,6 +16,7 @@ namespace ktremote {
 NETDataListener::NETDataListener(asio::io_context& io, std::shared_ptr<BlockDecoder> decoder)
     : io_(io)
     , decoder_(std::move(decoder))
+    , budget_(std::make_shared<PacketBudget>(PacketFramer::kMaxPacketBytes))
     , acceptor_(io)
     , retryTimer_(io)
 {
@@ -44,7 +48,7 @@ void NETDataListener::open(uint16_t port)
 
 void NETDataListener::acceptNext()
 {
-    auto connection = std::make_shared<NETDataConnection>(io_, decoder_, weak_from_this());
+    auto connection = std::make_shared<NETDataConnection>(io_, decoder_, budget_, weak_from_this());
     acceptor_.async_accept(connection->socket(),
                            [self = shared_from_this(), connection](const asio::error_code& error) {
                                self->onAccept(connection, error);
@@ -71,6 +75,9 @@ void NETDataListener::onAccept(const std::shared_ptr<NETDataConnection>& connect
         connection->close(); // the peer is already gone
     } else {
         std::printf("Connection from: %s\n", peer.address().to_string().c_str());
+        // A data connection whose link dies silently ends like one the
+        // application closed, instead of waiting for bytes for ever.
+        enableDeadLinkDetection(connection->socket());
         connections_.push_back(connection);
         connection->start();
     }

@@ -12,10 +12,12 @@ namespace ktremote {
 
 class BlockDecoder;
 class NETDataConnection;
+class PacketBudget;
 
 // The data listener: accepts the application's data connections on IPv4
 // 0.0.0.0, writes "Connection from: <address>" for each, and keeps the list
-// of open connections so that a shutdown can close them.
+// of open connections so that a shutdown can close them. Its connections
+// share one budget for unfinished packets (PacketBudget).
 //
 // open() runs on the host thread before the I/O thread knows the listener;
 // everything else runs on the I/O thread. Pending handlers hold the listener.
@@ -44,6 +46,7 @@ private:
 
     asio::io_context& io_;
     std::shared_ptr<BlockDecoder> decoder_;
+    std::shared_ptr<PacketBudget> budget_;
     asio::ip::tcp::acceptor acceptor_;
     asio::steady_timer retryTimer_; // backs off after accept errors such as running out of descriptors
     bool accepting_ = false;

@@ -45,11 +45,19 @@ size_t findStartMarker(const uint8_t* data, size_t size)
 
 } // namespace
 
-PacketFramer::PacketFramer(BlockDecoder& decoder, size_t initialCapacity)
+PacketFramer::PacketFramer(BlockDecoder& decoder, size_t initialCapacity, PacketBudget* budget)
     : decoder_(decoder)
-    , data_(new uint8_t[std::max<size_t>(initialCapacity, 64)])
-    , capacity_(std::max<size_t>(initialCapacity, 64))
+    , budget_(budget)
+    , initialCapacity_(std::max<size_t>(initialCapacity, 64))
+    , data_(new uint8_t[initialCapacity_])
+    , capacity_(initialCapacity_)
 {
+}
+
+PacketFramer::~PacketFramer()
+{
+    if (budget_)
+        budget_->recharge(charge_, 0);
 }
 
 void PacketFramer::append(const uint8_t* data, size_t size)
@@ -134,13 +142,39 @@ void PacketFramer::walkBlocks(const uint8_t* body, size_t available)
 
 bool PacketFramer::dropIfOversized()
 {
-    if (end_ - begin_ <= kMaxPacketBytes)
+    const size_t held = end_ - begin_;
+    if (held <= kMaxPacketBytes && fitsBudget(held))
         return false;
     ++stats_.oversized;
-    stats_.discardedBytes += end_ - begin_;
-    begin_ = end_;
+    stats_.discardedBytes += held;
+    begin_ = end_ = 0;
     inPacket_ = false;
+    // The memory the packet grew the buffer to goes back at once, instead of
+    // staying resident for a connection that may never send such a packet
+    // again.
+    if (capacity_ > initialCapacity_) {
+        data_.reset(new uint8_t[initialCapacity_]);
+        capacity_ = initialCapacity_;
+    }
+    settleBudget();
     return true;
+}
+
+bool PacketFramer::fitsBudget(size_t held)
+{
+    return !budget_ || budget_->recharge(charge_, held > kUnbudgetedBytes ? held - kUnbudgetedBytes : 0);
+}
+
+// Brings the charge in line with the bytes held. It only shrinks here: every
+// growth of an unfinished packet has passed fitsBudget().
+void PacketFramer::settleBudget()
+{
+    if (!budget_)
+        return;
+    const size_t held = end_ - begin_;
+    const size_t wanted = held > kUnbudgetedBytes ? held - kUnbudgetedBytes : 0;
+    if (wanted < charge_)
+        budget_->recharge(charge_, wanted);
 }
 
 void PacketFramer::frame()
@@ -167,6 +201,7 @@ void PacketFramer::frame()
     }
     if (begin_ == end_)
         begin_ = end_ = 0;
+    settleBudget();
 }
 
 size_t PacketFramer::findPacketEnd(const uint8_t* body, size_t available)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "net/BlockDecoder.h"
+#include "net/PacketBudget.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -31,7 +32,10 @@ namespace ktremote {
 // Bytes before a start marker are discarded at once. A packet that grows past
 // kMaxPacketBytes (64 MiB, markers included) without an end marker, or whose
 // blocks add up to more than that, is dropped: a broken or hostile peer
-// cannot make the library buffer without bound.
+// cannot make the library buffer without bound. With a PacketBudget, the
+// unfinished packet is also dropped when its bytes beyond kUnbudgetedBytes
+// do not fit in what the budget has left. A dropped packet gives its grown
+// buffer back.
 //
 // One framer per connection; it runs on the I/O thread (or any one thread).
 // After warm-up the buffer no longer grows and nothing is allocated.
@@ -39,6 +43,8 @@ class PacketFramer {
 public:
     static constexpr size_t kMaxPacketBytes = size_t{64} << 20;
     static constexpr size_t kInitialCapacity = size_t{256} << 10;
+    // Bytes of an unfinished packet that are not charged to a budget.
+    static constexpr size_t kUnbudgetedBytes = kInitialCapacity;
 
     struct Stats {
         uint64_t packets = 0;        // packets handed to the decoder
@@ -47,7 +53,10 @@ public:
         uint64_t discardedBytes = 0; // bytes outside packets, and dropped packets
     };
 
-    explicit PacketFramer(BlockDecoder& decoder, size_t initialCapacity = kInitialCapacity);
+    // The budget, when given, must outlive the framer.
+    explicit PacketFramer(BlockDecoder& decoder, size_t initialCapacity = kInitialCapacity,
+                          PacketBudget* budget = nullptr);
+    ~PacketFramer();
     PacketFramer(const PacketFramer&) = delete;
     PacketFramer& operator=(const PacketFramer&) = delete;
 
@@ -71,8 +80,13 @@ private:
     size_t checkedEnd(const uint8_t* body, size_t end) const;
     void walkBlocks(const uint8_t* body, size_t available);
     bool dropIfOversized();
+    bool fitsBudget(size_t held);
+    void settleBudget();
 
     BlockDecoder& decoder_;
+    PacketBudget* budget_;
+    size_t charge_ = 0; // what this framer holds of the budget
+    size_t initialCapacity_;
     std::unique_ptr<uint8_t[]> data_;
     size_t capacity_ = 0;
     size_t begin_ = 0; // first byte not yet framed

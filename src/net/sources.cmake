@@ -3,6 +3,7 @@ target_sources(ktremote_core PRIVATE
   net/AdaptiveSpin.cpp
   net/ChannelList.cpp
   net/ConnectionText.cpp
+  net/DeadLinkDetection.cpp
   net/KTXNETInstance.cpp
   net/KTXNETInstanceChannels.cpp
   net/NETChannelInstance.cpp

@@ -8,6 +8,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include <signal.h>
+
 namespace ktremote::e2e {
 
 Ktsim::Ktsim(const std::vector<std::string>& options)
@@ -22,6 +24,12 @@ Ktsim::Ktsim(const std::vector<std::string>& options)
     if (line.compare(0, prefix.size(), prefix) != 0 || colon == std::string::npos)
         throw std::runtime_error("ktsim did not start: \"" + line + "\" " + readFile(dir_.file("ktsim.err")));
     port_ = static_cast<uint16_t>(std::stoi(line.substr(colon + 1)));
+}
+
+void Ktsim::kill()
+{
+    ::kill(process_->pid(), SIGKILL);
+    process_->wait(std::chrono::seconds(30));
 }
 
 std::string Ktsim::connectText(uint16_t dataPort) const

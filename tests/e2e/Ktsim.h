@@ -35,6 +35,9 @@ public:
     std::vector<std::string> receivedLines() const;
     std::string log() const { return readFile(dir_.file("ktsim.log")); }
 
+    // Ends ktsim with SIGKILL, as a crash would, and waits until it is gone.
+    void kill();
+
 private:
     TempDir dir_;
     std::unique_ptr<ChildProcess> process_;

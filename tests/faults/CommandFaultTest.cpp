@@ -7,10 +7,15 @@
 #include "Ktsim.h"
 #include "SetupParser.h"
 #include "Streams.h"
+#include "api/ExportGuards.h"
+#include "net/KTXNETInstance.h"
 
 #include <gtest/gtest.h>
 
+#include <asio/ip/tcp.hpp>
+
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <future>
 #include <thread>
@@ -114,6 +119,9 @@ TEST(CommandFault, DisconnectWhileAReplyIsPendingReleasesTheWaitingCall)
     // connection can release the waiting call.
     Ktsim sim({"--fault", "silent-on=GETSTATUS", "--fault", "silent-on=EXIT"});
     ::KTXInstance* app = connectFast(sim.connectText(freePort()));
+    // Disconnect waits this long for an answer once it has released the
+    // waiting call; the application gives none.
+    static_cast<KTXNETInstance*>(instanceOf(app))->setReplyTimeLimit(std::chrono::milliseconds(500));
     auto waiting = std::async(std::launch::async, [app] { return getState(app); });
 
     // Once ktsim has logged the command, the call waits for its reply.
@@ -131,6 +139,37 @@ TEST(CommandFault, DisconnectWhileAReplyIsPendingReleasesTheWaitingCall)
     ASSERT_EQ(waiting.wait_for(std::chrono::seconds(30)), std::future_status::ready);
     EXPECT_EQ(waiting.get(), KX_ERR_FAILED);
     EXPECT_EQ(getState(app), KX_ERR_FAILED);
+    // ktsim logs "EXIT" only if it went out after the waiting call's command.
+    const std::vector<std::string> lines = sim.receivedLines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), "EXIT");
+}
+
+// A peer that accepts the command connection and never greets, with the
+// library's own timing (the 2 s connect poll, then the 20 s greeting limit):
+// Connect returns -6 in about 22 s, and the instance is not connected.
+TEST(CommandFault, APeerThatNeverGreetsEndsTheConnectAfterTwentySeconds)
+{
+    asio::io_context context;
+    asio::ip::tcp::acceptor silent(context, {asio::ip::make_address("127.0.0.1"), 0});
+    ::KTXInstance* app = nullptr;
+    ASSERT_EQ(ktconCreateInstance(&app, 1), KX_OK);
+    const std::string text = "127.0.0.1 " + std::to_string(silent.local_endpoint().port()) + " " +
+                             std::to_string(freePort());
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(ktconConnect(app, text.c_str()), KX_ERR_NO_COMMAND_CONNECTION);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("silent peer: Connect -6 after %.1f s\n", seconds);
+    EXPECT_GE(seconds, 20.0);
+    EXPECT_LT(seconds, 2.0 + 20.0 + 5.0);
+    EXPECT_EQ(getState(app), KX_ERR_NOT_CONNECTED);
+    // The library closed its end: the accepted connection reads end of stream.
+    asio::ip::tcp::socket accepted(context);
+    silent.accept(accepted);
+    char byte = 0;
+    std::error_code error;
+    accepted.read_some(asio::buffer(&byte, 1), error);
+    EXPECT_EQ(error, asio::error::eof);
 }
 
 } // namespace

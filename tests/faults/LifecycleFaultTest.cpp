@@ -112,5 +112,102 @@ TEST(LifecycleFault, ApplicationEndsMidMeasurementAndTheHostReconnects)
     ktconDisconnect(app);
 }
 
+// One measurement on a connected instance, from the channel list to the
+// last sample: every value read equals ktsim's model.
+void measureExactly(::KTXInstance* app, Ktsim& sim)
+{
+    size_t count = 0;
+    ASSERT_EQ(ktconGetChannelCount(app, &count), KX_OK);
+    std::vector<Reading> readings = openReadings(app, defaultModel(), {"Voltage", "Events"});
+    ASSERT_EQ(ktconSetBufferSize(app, 100000), KX_OK);
+    ASSERT_EQ(ktconStartMeasurement(app), KX_OK);
+    ASSERT_TRUE(readUntil(readings, [&] { return enough(readings); }));
+    ASSERT_EQ(ktconStopMeasurement(app), KX_OK);
+    readRest(readings, sim, 1);
+    for (const Reading& reading : readings) {
+        EXPECT_EQ(reading.lastResult, KX_OK);
+        expectExactDelivery(defaultModel(), reading, reading.times.empty() ? 0.0 : readings.front().times.at(0));
+    }
+}
+
+// The application crashes mid-measurement and is restarted on the same
+// command port; the host keeps its data port. The lost instance's stop
+// fails but frees the data port, so a new instance measures on it; after
+// Disconnect the lost instance itself connects again and measures too.
+TEST(LifecycleFault, ApplicationKilledAndRestartedOnTheSamePorts)
+{
+    const uint16_t dataPort = freePort();
+    auto sim = std::make_unique<Ktsim>();
+    const uint16_t commandPort = sim->port();
+    const std::string text = sim->connectText(dataPort);
+    ::KTXInstance* lost = connectFast(text);
+    size_t count = 0;
+    ASSERT_EQ(ktconGetChannelCount(lost, &count), KX_OK);
+    std::vector<Reading> before = openReadings(lost, defaultModel(), {"Voltage", "Events"});
+    ASSERT_EQ(ktconSetBufferSize(lost, 100000), KX_OK);
+    ASSERT_EQ(ktconStartMeasurement(lost), KX_OK);
+    ASSERT_TRUE(readUntil(before, [&] { return enough(before); }));
+
+    sim->kill();
+    sim.reset();
+    EXPECT_EQ(ktconStopMeasurement(lost), KX_ERR_FAILED);
+    for (Reading& reading : before)
+        reading.readAll();
+    for (const Reading& reading : before)
+        expectExactDelivery(defaultModel(), reading, before.front().times.at(0));
+
+    Ktsim restarted({"--port", std::to_string(commandPort)});
+    ASSERT_EQ(restarted.port(), commandPort);
+    {
+        SCOPED_TRACE("a new instance");
+        ::KTXInstance* fresh = connectFast(text);
+        measureExactly(fresh, restarted);
+        EXPECT_EQ(ktconDisconnect(fresh), KX_OK);
+    }
+    {
+        SCOPED_TRACE("the same instance");
+        EXPECT_EQ(ktconDisconnect(lost), KX_OK);
+        ASSERT_EQ(ktconConnect(lost, text.c_str()), KX_OK);
+        measureExactly(lost, restarted);
+        EXPECT_EQ(ktconDisconnect(lost), KX_OK);
+    }
+}
+
+// The host that only disconnects after the crash, without a stop: the data
+// port is free for a new instance all the same.
+TEST(LifecycleFault, DisconnectAloneFreesTheDataPortOfALostMeasurement)
+{
+    const uint16_t dataPort = freePort();
+    auto sim = std::make_unique<Ktsim>();
+    const uint16_t commandPort = sim->port();
+    const std::string text = sim->connectText(dataPort);
+    ::KTXInstance* lost = connectFast(text);
+    size_t count = 0;
+    ASSERT_EQ(ktconGetChannelCount(lost, &count), KX_OK);
+    std::vector<Reading> before = openReadings(lost, defaultModel(), {"Voltage"});
+    ASSERT_EQ(ktconStartMeasurement(lost), KX_OK);
+    ASSERT_TRUE(readUntil(before, [&] { return enough(before); }));
+    sim->kill();
+    sim.reset();
+    EXPECT_EQ(ktconDisconnect(lost), KX_OK);
+
+    Ktsim restarted({"--port", std::to_string(commandPort)});
+    ::KTXInstance* fresh = connectFast(text);
+    measureExactly(fresh, restarted);
+    EXPECT_EQ(ktconDisconnect(fresh), KX_OK);
+}
+
+// A data port word of many leading zeros names the same port: the start
+// goes through and the values arrive.
+TEST(LifecycleFault, ADataPortWithLeadingZerosWorks)
+{
+    Ktsim sim;
+    const std::string text = "127.0.0.1 " + std::to_string(sim.port()) + " " + std::string(10000, '0') +
+                             std::to_string(freePort());
+    ::KTXInstance* app = connectFast(text);
+    measureExactly(app, sim);
+    EXPECT_EQ(ktconDisconnect(app), KX_OK);
+}
+
 } // namespace
 } // namespace ktremote::e2e

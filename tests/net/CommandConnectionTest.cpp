@@ -12,8 +12,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <future>
 #include <memory>
 #include <thread>
 
@@ -82,6 +84,39 @@ TEST(Connect, RefusesATextWithoutExactlyThreeWordsAndKeepsTheDefaults)
         EXPECT_FALSE(instance.connected);
         EXPECT_EQ(instance.mode, 0);
     }
+}
+
+TEST(ConnectionText, APortWordIsDecimalDigitsNamingAPortFrom1To65535)
+{
+    EXPECT_EQ(parseTcpPort("1"), 1);
+    EXPECT_EQ(parseTcpPort("8001"), 8001);
+    EXPECT_EQ(parseTcpPort("65535"), 65535);
+    EXPECT_EQ(parseTcpPort(std::string(10000, '0') + "8001"), 8001);
+    for (const char* word : {"", "0", "00000", "65536", "99999", "4294975297", "-1", "+8001", "8001x", "x8001",
+                             " 8001", "80 01", "0x1F41", "８００１"})
+        EXPECT_EQ(parseTcpPort(word), std::nullopt) << word;
+}
+
+// A data port that is no TCP port is refused before anything is opened or
+// stored: no connection reaches the peer.
+TEST(Connect, RefusesADataPortThatIsNoTcpPort)
+{
+    asio::io_context context;
+    asio::ip::tcp::acceptor peer(context, {asio::ip::make_address("127.0.0.1"), 0});
+    for (const char* port : {"0", "65536", "99999", "-1", "8001x"}) {
+        TestNetInstance instance;
+        const std::string text = "127.0.0.1 " + std::to_string(peer.local_endpoint().port()) + " " + port;
+        EXPECT_EQ(ktconConnect(handleOf(&instance), text.c_str()), KX_ERR_BAD_ADDRESS) << port;
+        EXPECT_EQ(instance.commandPort, "8999");
+        EXPECT_EQ(instance.dataPort, "8001");
+        EXPECT_FALSE(instance.connected);
+        EXPECT_FALSE(instance.commandSocketConnected());
+    }
+    asio::ip::tcp::socket none(context);
+    std::error_code error;
+    peer.non_blocking(true);
+    peer.accept(none, error);
+    EXPECT_EQ(error, asio::error::would_block) << "a connection was opened";
 }
 
 TEST(Connect, StoresTheWordsGreetsAndSetsTheMode)
@@ -166,7 +201,6 @@ TEST(Connect, AgainClosesTheEarlierConnectionAndItsThread)
         3);
     RefusingPort refusing;
     TestNetInstance instance;
-    // A connect that failed leaves its thread behind until the next one.
     ASSERT_EQ(instance.Connect(refusing.connectText().c_str()), KX_ERR_NO_COMMAND_CONNECTION);
     ASSERT_EQ(instance.Connect(peer.connectText().c_str()), KX_OK);
 #ifdef __linux__
@@ -181,6 +215,90 @@ TEST(Connect, AgainClosesTheEarlierConnectionAndItsThread)
     ASSERT_EQ(instance.Disconnect(), KX_OK);
     peer.finish();
     EXPECT_EQ(closedByLibrary, 2); // the third one got "EXIT" first
+}
+
+// A peer that accepts but never greets (a wrong port, another service):
+// Connect gives up after its time limit with -6, closes the connection and
+// ends its thread, and the instance stays unconnected.
+TEST(Connect, APeerThatNeverGreetsEndsTheConnectWithNoCommandConnection)
+{
+    std::string leftOver = "not closed";
+    std::promise<void> counted;
+    ScriptedPeer peer([&, released = counted.get_future().share()](Session& s) {
+        leftOver = s.readToClose();
+        released.wait(); // the peer's thread stays for the count
+    });
+#ifdef __linux__
+    const size_t threads = threadCount();
+#endif
+    TestNetInstance instance;
+    instance.setReplyTimeLimit(300ms);
+    EXPECT_EQ(ktconConnect(handleOf(&instance), peer.connectText().c_str()), KX_ERR_NO_COMMAND_CONNECTION);
+    EXPECT_FALSE(instance.connected);
+    EXPECT_EQ(instance.mode, 0);
+    EXPECT_FALSE(instance.commandSocketConnected());
+    int state = -1;
+    EXPECT_EQ(ktconGetState(handleOf(&instance), &state), KX_ERR_NOT_CONNECTED);
+#ifdef __linux__
+    EXPECT_EQ(threadCount(), threads);
+#endif
+    counted.set_value();
+    peer.finish();
+    EXPECT_EQ(leftOver, "") << "nothing was sent, and the library closed the connection";
+}
+
+// A host's watchdog thread disconnects while another thread waits for a
+// reply, and the application answers "EXIT" at once (in half the rounds it
+// answers the pending command at the same moment). The waiting call is
+// released before "EXIT" goes out, so that answer never becomes its reply:
+// it never returns 0. In every other round Disconnect comes before the
+// command may have been sent at all.
+TEST(Disconnect, FromAnotherThreadNeverHandsExitsAnswerToTheWaitingCall)
+{
+    constexpr int rounds = 60;
+    std::atomic<int> round{0};
+    std::promise<void> commandSeen;
+    std::mutex seenLock;
+    ScriptedPeer peer(
+        [&](Session& s) {
+            const int k = round.fetch_add(1);
+            greet(s);
+            bool pending = false;
+            for (;;) {
+                const std::string line = s.readLine();
+                if (line == "GETSTATUS\r\n") {
+                    pending = true;
+                    std::lock_guard<std::mutex> lock(seenLock);
+                    commandSeen.set_value();
+                } else if (line == "EXIT\r\n") {
+                    s.send(pending && k % 4 == 0 ? "+OK Acquiring\r\n+OK bye\r\n" : "+OK bye\r\n");
+                    s.readToClose();
+                    return;
+                } else {
+                    return;
+                }
+            }
+        },
+        rounds);
+    for (int k = 0; k < rounds; ++k) {
+        {
+            std::lock_guard<std::mutex> lock(seenLock);
+            commandSeen = std::promise<void>();
+        }
+        std::future<void> seen = commandSeen.get_future();
+        TestNetInstance instance;
+        ASSERT_EQ(instance.Connect(peer.connectText().c_str()), KX_OK);
+        ::KTXInstance* handle = handleOf(&instance);
+        int state = -1;
+        auto waiting = std::async(std::launch::async, [&] { return ktconGetState(handle, &state); });
+        if (k % 2 == 0)
+            seen.wait();
+        EXPECT_EQ(ktconDisconnect(handle), KX_OK);
+        ASSERT_EQ(waiting.wait_for(30s), std::future_status::ready);
+        EXPECT_EQ(waiting.get(), KX_ERR_FAILED) << "round " << k << ", state " << state;
+        EXPECT_EQ(ktconGetState(handle, &state), KX_ERR_FAILED);
+    }
+    peer.finish();
 }
 
 TEST(CommandConnection, TriesTheEndpointsInOrderUntilOneAccepts)

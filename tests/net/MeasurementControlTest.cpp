@@ -58,10 +58,10 @@ ScriptedPeer::Script application(std::vector<Line> lines, std::map<std::string, 
 }
 
 // A network instance connected to a scripted application, listening for
-// data on a port the system picks ("0").
+// data on a free port.
 struct App {
-    explicit App(ScriptedPeer::Script script, const std::string& dataPort = "0")
-        : peer(std::move(script)), instance(std::make_unique<TestNetInstance>())
+    explicit App(ScriptedPeer::Script script, std::string port = freeDataPort())
+        : dataPort(std::move(port)), peer(std::move(script)), instance(std::make_unique<TestNetInstance>())
     {
         const std::string text = "127.0.0.1 " + std::to_string(peer.port()) + " " + dataPort;
         EXPECT_EQ(instance->Connect(text.c_str()), KX_OK);
@@ -86,6 +86,7 @@ struct App {
         return all;
     }
 
+    std::string dataPort;
     ScriptedPeer peer;
     std::unique_ptr<TestNetInstance> instance;
 };
@@ -190,7 +191,7 @@ TEST(MeasurementControl, StartSendsTheTransferredChannelsInListOrder)
                           "/STX PREPARETRANSFER\r\nCH 3\r\nCH 17\r\n/ETX\r\n"
                           "SETTIMEOUT 0\r\n"
                           "GETSAMPLERATE\r\n"
-                          "STARTTRANSFER 0\r\n"
+                          "STARTTRANSFER " + app.dataPort + "\r\n" +
                           "STARTACQ\r\n");
 }
 
@@ -205,7 +206,7 @@ TEST(MeasurementControl, StartWithoutChannelsStillStartsTheTransfer)
                           "GETTIMING\r\n"
                           "/STX PREPARETRANSFER\r\n/ETX\r\n"
                           "SETTIMEOUT 0\r\n"
-                          "STARTTRANSFER 0\r\n"
+                          "STARTTRANSFER " + app.dataPort + "\r\n" +
                           "STARTACQ\r\n");
 }
 
@@ -283,8 +284,7 @@ TEST(MeasurementControl, AReceiverThatCannotBeSetUpStopsTheStartBeforeTheTransfe
         std::string rateReply;
     } cases[] = {
         {"data port in use", takenPort, "+OK 1000\r\n"},
-        {"data port not a number", "http", "+OK 1000\r\n"},
-        {"no sample rate", "0", "-ERR no rate\r\n"},
+        {"no sample rate", freeDataPort(), "-ERR no rate\r\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -315,6 +315,37 @@ TEST(MeasurementControl, StopSendsItsCommandsAndNeedsTheCommandConnection)
     EXPECT_EQ(sent.substr(sent.size() - 2 * stop.size()), stop + stop);
 }
 
+// An application that goes instead of answering the stop: the stop fails, and
+// still closes the listener and the data connection, so that the data port
+// is free for the next start. The same holds for Disconnect.
+TEST(MeasurementControl, StopAndDisconnectFreeTheDataPortWhenTheApplicationIsGone)
+{
+    for (const bool stop : {true, false}) {
+        SCOPED_TRACE(stop ? "stop" : "disconnect");
+        App app(application(threeChannels(), {}, stop ? "STOPTRANSFER" : "EXIT"));
+        app.refresh();
+        app.markAll();
+        ASSERT_EQ(app.instance->StartMeasurement(), KX_OK);
+        asio::io_context context;
+        asio::ip::tcp::socket data(context);
+        data.connect({asio::ip::make_address("127.0.0.1"), static_cast<uint16_t>(std::stoi(app.dataPort))});
+
+        if (stop)
+            EXPECT_EQ(ktconStopMeasurement(handleOf(app.instance.get())), KX_ERR_FAILED);
+        else
+            EXPECT_EQ(ktconDisconnect(handleOf(app.instance.get())), KX_OK);
+        char byte = 0;
+        std::error_code error;
+        data.read_some(asio::buffer(&byte, 1), error);
+        EXPECT_EQ(error, asio::error::eof) << "the library closed the data connection";
+        asio::ip::tcp::acceptor again(context);
+        again.open(asio::ip::tcp::v4());
+        again.set_option(asio::ip::tcp::acceptor::reuse_address(true));
+        again.bind({asio::ip::tcp::v4(), static_cast<uint16_t>(std::stoi(app.dataPort))}, error);
+        EXPECT_FALSE(error) << "the data port is still taken: " << error.message();
+    }
+}
+
 TEST(MeasurementControl, ReadsBeforeAnyStartDeliverNothing)
 {
     App app(application(threeChannels(), {}));
@@ -343,7 +374,7 @@ TEST(MeasurementControl, ConnectingAgainReleasesTheReceiver)
     app.refresh();
     app.markAll();
     ASSERT_EQ(app.instance->StartMeasurement(), KX_OK);
-    const std::string text = "127.0.0.1 " + std::to_string(second.port()) + " 0";
+    const std::string text = "127.0.0.1 " + std::to_string(second.port()) + " " + freeDataPort();
     EXPECT_EQ(app.instance->Connect(text.c_str()), KX_OK);
     double value = 0;
     double time = 0;

@@ -18,6 +18,15 @@
 
 namespace ktremote::test {
 
+// A TCP port on which nothing listens right now, as a data port word: the
+// one the system picks for a socket bound to port 0.
+inline std::string freeDataPort()
+{
+    asio::io_context context;
+    asio::ip::tcp::acceptor probe(context, asio::ip::tcp::endpoint(asio::ip::tcp::v4(), 0));
+    return std::to_string(probe.local_endpoint().port());
+}
+
 // A network instance that connects quickly and lets tests reach the command
 // exchange directly.
 class TestNetInstance : public KTXNETInstance {
