@@ -83,10 +83,12 @@ LatencyFigures measurePlainLatency(const std::string& ktsim, const e2e::TempDir&
     asio::ip::tcp::socket socket(io);
     acceptor.accept(socket);
 
-    // Each packet is 56 bytes: start marker, 28-byte header, the block's
-    // count and its one float64, end marker. The stamp is at byte 40.
-    constexpr size_t packetSize = 56;
-    constexpr size_t stampOffset = 40;
+    // A packet: start marker, 28-byte header, the block's count n and its n
+    // float64 stamps, end marker. ktsim sends what became due, so n is
+    // usually 1 and sometimes 0 or 2.
+    constexpr size_t countOffset = 36;
+    constexpr size_t headSize = countOffset + 4;
+    constexpr size_t endMarkerSize = 8;
     std::vector<uint8_t> buffer(64 * 1024);
     size_t filled = 0;
     std::vector<double> latencies;
@@ -96,13 +98,22 @@ LatencyFigures measurePlainLatency(const std::string& ktsim, const e2e::TempDir&
         filled += socket.read_some(asio::buffer(buffer.data() + filled, buffer.size() - filled));
         const double now = monotonicSeconds();
         size_t used = 0;
-        for (; filled - used >= packetSize; used += packetSize) {
-            if (buffer[used] != 0x00 || buffer[used + 1] != 0x01 || buffer[used + packetSize - 2] != 0x01)
+        while (filled - used >= headSize) {
+            const uint8_t* packet = buffer.data() + used;
+            int32_t n = 0;
+            std::memcpy(&n, packet + countOffset, sizeof n);
+            if (packet[0] != 0x00 || packet[7] != 0x07 || n < 0 || n > 1000)
                 throw std::runtime_error("unexpected bytes in the latency stream");
-            double stamp = 0.0;
-            std::memcpy(&stamp, buffer.data() + used + stampOffset, sizeof stamp);
-            if (secondsSince(start) >= 0.2) // as for the library: start-up is not part of it
-                latencies.push_back(now - stamp);
+            const size_t size = headSize + 8 * static_cast<size_t>(n) + endMarkerSize;
+            if (filled - used < size)
+                break;
+            for (int32_t i = 0; i < n; ++i) {
+                double stamp = 0.0;
+                std::memcpy(&stamp, packet + headSize + 8 * static_cast<size_t>(i), sizeof stamp);
+                if (secondsSince(start) >= 0.2) // as for the library: start-up is not part of it
+                    latencies.push_back(now - stamp);
+            }
+            used += size;
         }
         std::memmove(buffer.data(), buffer.data() + used, filled - used);
         filled -= used;
