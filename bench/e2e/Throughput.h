@@ -29,6 +29,9 @@ struct StreamFigures {
     bool intact = true;        // every value compared was the one sent
     bool overrun = false;      // some samples were dropped before the host read them
     uint64_t dropped = 0;
+    // The longest time between the starts of two rounds of reads by the
+    // host, from the first data on (library paths only).
+    double longestGap = 0.0;
 
     double megabytesPerSecond() const { return bytes / seconds / 1e6; }
     double samplesPerSecond() const { return samples / seconds; }

@@ -215,13 +215,16 @@ std::string cpuPerMillion(const StreamFigures& f, const char* who)
 std::string trialsText(const LossFreeFigures& f)
 {
     std::string text;
-    // ✗ with the share of the samples due that arrived, and "-21" when a
-    // read reported an overrun.
+    // ✗ with the share of the samples due that arrived, "-21" when a read
+    // reported an overrun, and the longest time between two rounds of reads.
     for (const RateTrial& trial : f.trials) {
         const double share = trial.figures.samplesPerSecond() / (static_cast<double>(trial.rate) * f.channels);
         text += format("%s%d %s", text.empty() ? "" : ", ", trial.rate / 1000, trial.keptUp ? "✓" : "✗");
         if (!trial.keptUp)
-            text += format(" (%.0f %%%s)", 100.0 * share, trial.figures.overrun ? ", -21" : "");
+            text += format(" (%.0f %%%s%s)", 100.0 * share, trial.figures.overrun ? ", -21" : "",
+                           trial.figures.longestGap > 0
+                               ? format(", gap %.0f ms", trial.figures.longestGap * 1e3).c_str()
+                               : "");
     }
     return text;
 }
@@ -240,7 +243,9 @@ std::string lossFreeSection(const Arguments& a, const ktremote::e2e::TempDir& di
         "window and no read returned -21 (`KX_ERR_DATA_OVERRUN`) since the start. The paced host reads every "
         "channel with `ktconChannelReadScalarData_2` every %.0f ms, with buffers (`ktconSetBufferSize`) that hold "
         "%.0f ms at the rate tried; the spinning host has the same buffers and reads again at once. CPU is per "
-        "million samples delivered at the highest loss-free rate.\n\n",
+        "million samples delivered at the highest loss-free rate. A rate not kept up with shows the share of the "
+        "samples due that arrived, -21 when a read reported an overrun, and the longest time between the starts "
+        "of two rounds of reads.\n\n",
         kLossFreeChannels, seconds, kReadPeriod * 1e3, kBufferSeconds * 1e3);
     text += "| Receiver | Loss-free rate per channel | M samples/s | MB/s | of plain receiver | Receiving thread CPU "
             "per M samples | Host CPU per M samples | Cores | Rates tried (kHz) |\n"
@@ -295,9 +300,9 @@ std::string latencySection(const Arguments& a, const ktremote::e2e::TempDir& dir
                    plain.values, plain.median * 1e6, plain.p99 * 1e6, plain.max * 1e6);
     headline.add("Latency from send to read, 1 kHz packets: median", format("%.0f µs", f.median * 1e6),
                  format("plain blocking thread %.0f µs", plain.median * 1e6),
-                 format("%.1f×", f.median / plain.median), "< 50 µs");
+                 format("%.2f×", f.median / plain.median), "< 50 µs");
     headline.add("Latency from send to read, 1 kHz packets: 99th percentile", format("%.0f µs", f.p99 * 1e6),
-                 format("plain blocking thread %.0f µs", plain.p99 * 1e6), format("%.1f×", f.p99 / plain.p99),
+                 format("plain blocking thread %.0f µs", plain.p99 * 1e6), format("%.2f×", f.p99 / plain.p99),
                  "< 200 µs");
     return text;
 }

@@ -144,10 +144,10 @@ std::future<std::string> NETCommandConnection::exchange(std::string line, ReplyE
 bool NETCommandConnection::writeFromCaller(const std::string& line)
 {
     std::lock_guard<std::mutex> lock(writeLock);
-    if (!callerMayWrite || replyAwaited || !writeQueue.empty())
+    if (!callerMayWrite || !callerHandle || replyAwaited || !writeQueue.empty())
         return false;
     replyAwaited = true;
-    const size_t taken = writeWithoutWaiting(callerHandle, line);
+    const size_t taken = writeWithoutWaiting(*callerHandle, line);
     if (taken < line.size())
         writeQueue.push_back(line.substr(taken));
     return true;

@@ -132,7 +132,7 @@ private:
     std::mutex writeLock;
     std::deque<std::string> writeQueue;              // front: being written
     bool callerMayWrite = false;                     // open for exchanges; `callerHandle` is the socket's
-    asio::ip::tcp::socket::native_handle_type callerHandle{};
+    std::optional<asio::ip::tcp::socket::native_handle_type> callerHandle;
     bool replyAwaited = false;                       // see awaiting()
 };
 
