@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build g++ g++-multilib
   googletest libgtest-dev libasio-dev
+  # The dead-link tests cut links in a network namespace of their own.
+  util-linux iproute2
 )
 # Extra package groups, chosen by arguments: "bench", "python", "packaging",
 # "fuzz", "windows".

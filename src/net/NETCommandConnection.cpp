@@ -75,6 +75,8 @@ NETCommandConnection::NETCommandConnection(asio::io_context& context)
 void NETCommandConnection::connect(std::vector<asio::ip::tcp::endpoint> candidates)
 {
     asio::post(ioContext, [this, candidates = std::move(candidates)]() mutable {
+        if (state == State::Closed)
+            return;
         endpoints = std::move(candidates);
         // Each endpoint gets a socket of its own address family; a refused
         // attempt closes it and goes on with the next endpoint.
@@ -84,12 +86,17 @@ void NETCommandConnection::connect(std::vector<asio::ip::tcp::endpoint> candidat
                                     shutDown(closedFailure());
                                     return;
                                 }
-                                if (state == State::Connecting)
-                                    state = State::Open;
+                                // Closed while the connect completed.
+                                if (state == State::Closed) {
+                                    std::error_code ignored;
+                                    socket.close(ignored);
+                                    return;
+                                }
+                                state = State::Open;
                                 enableDeadLinkDetection(socket);
                                 {
                                     std::lock_guard<std::mutex> lock(writeLock);
-                                    callerMayWrite = callerWrites && state == State::Open;
+                                    callerMayWrite = callerWrites && !finishing;
                                     callerHandle = socket.native_handle();
                                 }
                                 socketConnected.store(true);
@@ -110,8 +117,8 @@ std::future<std::string> NETCommandConnection::exchange(std::string line, ReplyE
         asio::post(ioContext, [this, reply = std::move(reply), end = std::move(end)]() mutable {
             // A Disconnect that came first released this exchange, or the
             // connection broke; either way the flag now belongs to them.
-            if (state != State::Open) {
-                reply.set_exception(state == State::Finishing ? releasedFailure() : closedFailure());
+            if (state == State::Closed || finishing) {
+                reply.set_exception(state == State::Closed ? closedFailure() : releasedFailure());
                 return;
             }
             // What the caller could not write goes out before anything
@@ -122,7 +129,7 @@ std::future<std::string> NETCommandConnection::exchange(std::string line, ReplyE
         return future;
     }
     asio::post(ioContext, [this, line = std::move(line), reply = std::move(reply), end = std::move(end)]() mutable {
-        if (state == State::Closed || state == State::Finishing) {
+        if (state == State::Closed || finishing) {
             reply.set_exception(closedFailure());
             return;
         }
@@ -157,7 +164,7 @@ void NETCommandConnection::send(std::string bytes)
 {
     asio::post(ioContext, [this, bytes = std::move(bytes)]() mutable {
         // Once the connection is closed nothing goes out any more.
-        if (state == State::Closed || state == State::Finishing)
+        if (state == State::Closed || finishing)
             return;
         enqueue(std::move(bytes));
     });
@@ -168,7 +175,7 @@ std::future<std::string> NETCommandConnection::awaitReply(ReplyEnd end, Limit li
     std::promise<std::string> reply;
     std::future<std::string> future = reply.get_future();
     asio::post(ioContext, [this, reply = std::move(reply), end = std::move(end), limit]() mutable {
-        if (state == State::Closed || state == State::Finishing || awaiting()) {
+        if (state == State::Closed || finishing || awaiting()) {
             reply.set_exception(closedFailure());
             return;
         }
@@ -184,7 +191,7 @@ std::future<std::string> NETCommandConnection::finish(std::string line, ReplyEnd
     std::future<std::string> future = reply.get_future();
     asio::post(ioContext, [this, line = std::move(line), reply = std::move(reply), end = std::move(end),
                            limitAfterRelease]() mutable {
-        if (state == State::Closed || state == State::Finishing) {
+        if (state == State::Closed || finishing) {
             reply.set_exception(closedFailure());
             return;
         }
@@ -202,7 +209,7 @@ std::future<std::string> NETCommandConnection::finish(std::string line, ReplyEnd
             pendingReply->set_exception(releasedFailure());
             pendingReply.reset();
         }
-        state = state == State::Connecting ? State::Connecting : State::Finishing;
+        finishing = true;
         enqueue(std::move(line));
         // A read for the released call may still be in progress: its reply
         // now ends this wait, which therefore needs a bound. Without a
@@ -304,7 +311,7 @@ void NETCommandConnection::readReply()
                                    }
                                    done.set_value(std::move(text));
                                }
-                               if (state == State::Finishing)
+                               if (finishing)
                                    shutDown(closedFailure());
                            });
 }

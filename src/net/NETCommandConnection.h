@@ -104,7 +104,7 @@ public:
     AdaptiveSpin replyWait;
 
 private:
-    enum class State { Connecting, Open, Finishing, Closed };
+    enum class State { Connecting, Open, Closed };
 
     bool writeFromCaller(const std::string& line);
     void enqueue(std::string bytes);
@@ -125,6 +125,7 @@ private:
     std::optional<std::promise<std::string>> pendingReply;
     std::optional<ReplyEnd> replyEnd;
     bool reading = false;                            // a read for a reply is in progress
+    bool finishing = false;                          // finish() ran: close after its reply
     uint64_t waitNumber = 0;                         // tells a time limit which wait it belongs to
     bool writing = false;                            // a write of the queue's front is in progress
 
