@@ -266,7 +266,7 @@ TEST(Hdf5Recorder, FailuresAreSentencesAndPrintNothing)
         Hdf5Recorder recorder(path, {{"Voltage", "1", "V", KX_CHANNEL_SYNC, 1.0}}, {});
         ADD_FAILURE() << "a file in a missing directory was made";
     } catch (const std::runtime_error& e) {
-        EXPECT_EQ(std::string(e.what()), "cannot create the HDF5 file " + path);
+        EXPECT_EQ(std::string(e.what()), "cannot create the HDF5 file " + path + ": No such file or directory");
     }
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
 }

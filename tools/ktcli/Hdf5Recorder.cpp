@@ -12,10 +12,10 @@
 #include <hdf5.h>
 #include <ktremote.h>
 
+#include <cerrno>
 #include <chrono>
-#include <cmath>
 #include <cstdint>
-#include <cstdio>
+#include <cstring>
 #include <set>
 #include <stdexcept>
 #include <utility>
@@ -64,18 +64,26 @@ private:
     Close close_ = nullptr;
 };
 
+// The sentence of a failed call, with the system's reason when the call
+// failed in the system (the callers clear errno before they write).
+[[noreturn]] void fail(const std::string& what)
+{
+    const int error = errno;
+    throw std::runtime_error(error != 0 ? what + ": " + std::strerror(error) : what);
+}
+
 // Throws the sentence when the identifier is not valid.
 Handle checked(hid_t id, Handle::Close close, const std::string& what)
 {
     if (id < 0)
-        throw std::runtime_error(what);
+        fail(what);
     return Handle(id, close);
 }
 
 void check(herr_t status, const std::string& what)
 {
     if (status < 0)
-        throw std::runtime_error(what);
+        fail(what);
 }
 
 const char* typeName(int type)
@@ -175,6 +183,7 @@ struct Hdf5Recorder::File {
     // Writes every channel's batch and flushes the file.
     void writeAll()
     {
+        errno = 0;
         for (Channel& channel : channels) {
             channel.values.append(channel.pendingValues, writeFailure);
             channel.times.append(channel.pendingTimes, writeFailure);
@@ -184,7 +193,6 @@ struct Hdf5Recorder::File {
         check(H5Fflush(file.get(), H5F_SCOPE_LOCAL), writeFailure);
         lastFlush = Clock::now();
     }
-
 };
 
 bool Hdf5Recorder::available() { return true; }
@@ -202,6 +210,7 @@ Hdf5Recorder::Hdf5Recorder(const std::string& path, const std::vector<RecordedCh
     if (info.compress && H5Zfilter_avail(H5Z_FILTER_DEFLATE) <= 0)
         throw std::runtime_error("this HDF5 library cannot compress (no gzip filter)");
 
+    errno = 0;
     f.file = checked(H5Fcreate(path.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT), H5Fclose, createFailure);
     const hid_t root = f.file.get();
     writeText(root, "library_version", info.libraryVersion, createFailure);
@@ -239,8 +248,8 @@ Hdf5Recorder::~Hdf5Recorder()
     try {
         file_->writeAll();
     } catch (const std::exception&) {
-        // A destructor cannot report it; append() and flush() already did
-        // for the same file.
+        // A destructor cannot report a failure; callers that must know call
+        // flush() before.
     }
 }
 
@@ -249,6 +258,8 @@ void Hdf5Recorder::setStartTime(double days)
     const hid_t root = file_->file.get();
     writeNumber(root, "start_time", days, file_->writeFailure);
     writeText(root, "start_time_utc", isoTimeFromDays(days), file_->writeFailure);
+    // Nothing is left unflushed between batches.
+    file_->writeAll();
 }
 
 void Hdf5Recorder::append(size_t channel, const double* values, const double* times, size_t count)

@@ -41,18 +41,23 @@ public:
     // std::runtime_error with a plain sentence on failure, or when built
     // without HDF5 ("ktcli was built without HDF5 support").
     Hdf5Recorder(const std::string& path, const std::vector<RecordedChannel>& channels, const RecordingInfo& info);
-    // Writes what is still buffered and closes the file.
+    // Writes what is still buffered and closes the file. It cannot report a
+    // failure: call flush() first to learn of one.
     ~Hdf5Recorder();
 
     Hdf5Recorder(const Hdf5Recorder&) = delete;
     Hdf5Recorder& operator=(const Hdf5Recorder&) = delete;
 
-    // Sets the start time attributes: days since 1899-12-30 and the same
-    // instant as ISO 8601 UTC text.
+    // Sets the start time attributes (replacing earlier ones) and flushes:
+    // days since 1899-12-30 and the same instant as ISO 8601 UTC text.
     void setStartTime(double days);
 
-    // Adds count samples to channel (an index into the constructor's list).
-    // Throws std::runtime_error when the file cannot be written.
+    // Adds count samples to channel (an index into the constructor's list;
+    // std::out_of_range for others). Samples are kept in memory until the
+    // next flush, which comes from append() itself once a second (also a
+    // call with count 0 checks the clock) or when a channel has 131072
+    // samples waiting. Throws std::runtime_error when the file cannot be
+    // written.
     void append(size_t channel, const double* values, const double* times, size_t count);
 
     // Makes everything appended so far readable from the file. append()
