@@ -7,10 +7,8 @@
 #include "CsvSink.h"
 #include "LossCounter.h"
 #include "Signals.h"
-#include "StreamOutput.h"
-#if KTCLI_WITH_HDF5_SINK
 #include "Hdf5Sink.h"
-#endif
+#include "StreamOutput.h"
 
 #include <algorithm>
 #include <chrono>
@@ -142,7 +140,9 @@ std::unique_ptr<SampleSink> makeSink(const StreamOptions& options, const std::ve
         }
         return std::make_unique<CsvSink>(options.path, names, units);
     }
-#if KTCLI_WITH_HDF5_SINK
+    // A ktcli built without HDF5 says so here, before anything started.
+    if (!Hdf5Recorder::available())
+        throw std::runtime_error("ktcli was built without HDF5 support");
     std::vector<RecordedChannel> recorded;
     for (const StreamedChannel& streamed : channels)
         recorded.push_back({streamed.open.name, streamed.open.id, streamed.open.unit,
@@ -152,10 +152,6 @@ std::unique_ptr<SampleSink> makeSink(const StreamOptions& options, const std::ve
     info.commandLine = commandLine;
     info.compress = options.compress;
     return std::make_unique<Hdf5Sink>(options.path, recorded, info);
-#else
-    (void)commandLine;
-    throw std::runtime_error("ktcli was built without HDF5 support");
-#endif
 }
 
 // Days since 1899-12-30 00:00 UTC, the time base of absolute sample times.
