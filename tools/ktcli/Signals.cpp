@@ -16,7 +16,8 @@ volatile std::sig_atomic_t received = 0;
 // Only async-signal-safe calls here: write() and _exit().
 extern "C" void onSignal(int signal)
 {
-    if (noteOnly) {
+    // A second signal is the way out of a request that never returns.
+    if (noteOnly && received == 0) {
         received = signal;
         return;
     }

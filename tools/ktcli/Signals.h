@@ -6,7 +6,8 @@
 // the middle of connecting, which can take many seconds. Once ktcli starts a
 // measurement, a signal only marks the stream as ended: the stream loop then
 // stops the acquisition and finishes its output like at the end of
-// --duration. SIGPIPE is ignored, so a closed pipe shows as a failed write.
+// --duration; a second signal ends ktcli at once, for a request that never
+// returns. SIGPIPE is ignored, so a closed pipe shows as a failed write.
 #pragma once
 
 namespace ktcli::signals {
@@ -14,7 +15,7 @@ namespace ktcli::signals {
 // Installs the handlers, in the exit-at-once mode.
 void install();
 
-// From now on a signal is noted instead of ending the process.
+// From now on the first signal is noted instead of ending the process.
 void noteFromNow();
 
 // The signal noted since noteFromNow(), or 0.
