@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build g++ g++-multilib
   googletest libgtest-dev libasio-dev
+  # ktcli's HDF5 recording, and h5py for the tests that read its files back
+  libhdf5-dev python3-h5py
 )
 # Extra package groups, chosen by arguments: "bench", "python", "packaging",
 # "fuzz", "windows".
