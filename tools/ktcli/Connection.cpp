@@ -60,13 +60,37 @@ OpenChannel Connection::describe(ktremote::Channel channel, std::string id)
     return open;
 }
 
+std::string Connection::idOfName(const std::string& name)
+{
+    if (names_.empty()) {
+        // Opening a channel marks it for transfer: each one opened only to
+        // read its name is unmarked again, unless the caller opened it.
+        for (const std::string& id : ids()) {
+            ktremote::Channel probe = request("cannot open channel " + id, [&] { return instance_.channel(id); });
+            names_.emplace_back(request("cannot read the name of channel " + id, [&] { return probe.name(); }), id);
+            if (std::find(opened_.begin(), opened_.end(), id) == opened_.end())
+                request("cannot open channel " + id, [&] { probe.setTransferred(false); });
+        }
+    }
+    for (const auto& [channelName, id] : names_)
+        if (channelName == name)
+            return id;
+    return "";
+}
+
 OpenChannel Connection::open(const std::string& key)
 {
     const std::vector<std::string>& known = ids();
-    if (std::find(known.begin(), known.end(), key) != known.end())
-        return describe(request("cannot open channel " + key, [&] { return instance_.channel(key); }), key);
+    if (std::find(known.begin(), known.end(), key) != known.end()) {
+        OpenChannel open = describe(request("cannot open channel " + key, [&] { return instance_.channel(key); }), key);
+        opened_.push_back(key);
+        return open;
+    }
     try {
-        return describe(instance_.channelByName(key), key);
+        const std::string id = idOfName(key);
+        OpenChannel open = describe(instance_.channelByName(key), id.empty() ? key : id);
+        opened_.push_back(open.id);
+        return open;
     } catch (const ktremote::Error& error) {
         if (error.value() == KX_ERR_CHANNEL_NOT_FOUND)
             throw Failure(error.value(), "the application has no channel named or with the id \"" + key + "\"");

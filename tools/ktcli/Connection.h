@@ -25,7 +25,7 @@ auto request(const std::string& what, Request&& call) -> decltype(call())
 // An open channel with what ktcli shows of it, read once.
 struct OpenChannel {
     ktremote::Channel channel;
-    std::string id;  // the id, or the name it was opened by
+    std::string id;
     std::string name;
     std::string unit;
     ktremote::ChannelType type = ktremote::ChannelType::Sync;
@@ -50,6 +50,9 @@ public:
 
 private:
     const std::vector<std::string>& ids();
+    // The id of the first channel named `name`, as opening by name picks
+    // it; empty when none is.
+    std::string idOfName(const std::string& name);
     OpenChannel describe(ktremote::Channel channel, std::string id);
 
     ktremote::Instance instance_;
@@ -57,6 +60,8 @@ private:
     std::string dataPort_;
     std::vector<std::string> ids_;
     bool idsKnown_ = false;
+    std::vector<std::pair<std::string, std::string>> names_;  // name, id in list order
+    std::vector<std::string> opened_;                          // ids opened for the caller
 };
 
 // The type as a word: "sync", "async" or "single".
