@@ -119,7 +119,7 @@ TEST(ProcessTest, ExitsCleanlyOnSigterm)
 TEST(ProcessTest, VersionNamesItselfAndTheLibrary)
 {
     Child child({"--version"});
-    EXPECT_EQ(child.firstLine(), "ktsim " KTREMOTE_TOOL_VERSION " (library " KTREMOTE_TOOL_VERSION ")");
+    EXPECT_EQ(child.firstLine(), "ktsim " KTREMOTE_TOOL_VERSION " (library " KTREMOTE_TOOL_VERSION ")\n");
     EXPECT_EQ(child.wait(), 0);
 }
 
