@@ -39,7 +39,7 @@ const std::vector<OptionSpec>& commonOptions()
         {"host", "HOST", "the application's host (default localhost)"},
         {"port", "PORT", "the application's command port (default 8999)"},
         {"data-port", "PORT", "the port ktcli listens on for measured data (default 8001)"},
-        {"help", nullptr, "show this help"},
+        {"help", nullptr, "show this help (-h)"},
         {"version", nullptr, "show the versions of ktcli and of the library"},
     };
     return options;
@@ -155,7 +155,13 @@ void printCommandHelp(const CommandSpec& command)
         std::printf("\nOptions:\n");
         printOptions(command.options);
     }
-    std::printf("\nCommon options (before or after the command):\n");
+    std::printf("\n");
+    printCommonOptions();
+}
+
+void printCommonOptions()
+{
+    std::printf("Common options (before or after the command):\n");
     printOptions(commonOptions());
 }
 

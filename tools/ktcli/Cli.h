@@ -77,6 +77,8 @@ bool takesSeparateValue(const std::string& word);
 std::string choice(const Arguments& arguments, const std::string& name, const std::vector<std::string>& allowed);
 
 void printCommandHelp(const CommandSpec& command);
+// The options every command takes, one line each.
+void printCommonOptions();
 void printUsageLine(const CommandSpec& command, std::FILE* to);
 
 // Strict conversions of an option or operand; `what` names it in the error.

@@ -23,13 +23,9 @@ void printOverview()
         std::string left = std::string(command.name) + (*command.usage ? " " : "") + command.usage;
         std::printf("  %-24s %s\n", left.c_str(), command.summary);
     }
-    std::printf("\nCommon options (before or after the command):\n"
-                "  --host HOST            the application's host (default localhost)\n"
-                "  --port PORT            the application's command port (default 8999)\n"
-                "  --data-port PORT       the port ktcli listens on for measured data (default 8001)\n"
-                "  -h, --help             show this help, or a command's with the command\n"
-                "  --version              show the versions of ktcli and of the library\n"
-                "\n\"ktcli COMMAND --help\" describes a command. Exit status: 0 success,\n"
+    std::printf("\n");
+    printCommonOptions();
+    std::printf("\n\"ktcli COMMAND --help\" describes a command. Exit status: 0 success,\n"
                 "1 a failed request (stream: also when the application already measures,\n"
                 "was lost, or sent nothing), 2 wrong arguments, 3 stream: samples were\n"
                 "lost (unless --allow-loss). A signal before a measurement started ends\n"
