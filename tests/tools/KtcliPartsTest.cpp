@@ -46,6 +46,14 @@ TEST(LossCounter, CountsEveryGapInASyncChannelsTimesAcrossReads)
     const std::vector<double> times = timesAt({7, 8}, 500.0);
     late.add(times.data(), times.size(), true);
     EXPECT_EQ(late.counted(), 7u);
+
+    // The library's overrun report covers the whole measurement: a sync
+    // channel without gaps lost nothing.
+    LossCounter whole(ktremote::ChannelType::Sync, 1000.0);
+    const std::vector<double> complete = timesAt({0, 1, 2}, 1000.0);
+    whole.add(complete.data(), complete.size(), true);
+    EXPECT_FALSE(whole.lost());
+    EXPECT_EQ(whole.text(), "0");
 }
 
 TEST(LossCounter, UsesTheRateTheLibraryTimesWith)

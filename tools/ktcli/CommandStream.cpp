@@ -180,6 +180,7 @@ public:
                     return streamed.open.channel.read(streamed.values, streamed.times);
                 });
                 // After an overrun the samples delivered are still valid.
+                overrun_ = overrun_ || result.overrun;
                 streamed.statistics.add(streamed.values.data(), result.count);
                 streamed.loss.add(streamed.times.data(), result.count, result.overrun);
                 samples.push_back({streamed.values.data(), streamed.times.data(), result.count});
@@ -192,10 +193,12 @@ public:
         }
     }
 
+    // Whether the measurement lost samples: the library reports that for
+    // all channels together; the counts say which ones.
     bool lost() const
     {
-        return std::any_of(channels_.begin(), channels_.end(),
-                           [](const StreamedChannel& streamed) { return streamed.loss.lost(); });
+        return overrun_ || std::any_of(channels_.begin(), channels_.end(),
+                                       [](const StreamedChannel& streamed) { return streamed.loss.lost(); });
     }
 
     std::vector<uint64_t> counts() const
@@ -217,6 +220,7 @@ public:
 private:
     std::vector<StreamedChannel>& channels_;
     SampleSink& sink_;
+    bool overrun_ = false;
 };
 
 // Asks the application's state about once a second, so that a stream notices

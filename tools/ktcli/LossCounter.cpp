@@ -31,7 +31,7 @@ void LossCounter::add(const double* times, size_t count, bool overrun)
 
 std::string LossCounter::text() const
 {
-    if (counted_ > 0)
+    if (rate_ != 0.0 || counted_ > 0)
         return std::to_string(counted_);
     return overrun_ ? "some" : "0";
 }

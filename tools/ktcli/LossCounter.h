@@ -6,7 +6,8 @@
 // when that rounds to 0. So each sample's k is round(t * r), and every k
 // that never showed up between two delivered samples was dropped. The
 // other kinds carry no such count: for them it is known only that the
-// library reported dropped samples.
+// library reported dropped samples, which it does for the measurement as a
+// whole, not per channel.
 #pragma once
 
 #include "ktremote.hpp"
@@ -26,8 +27,8 @@ public:
 
     // Dropped samples counted from the times.
     uint64_t counted() const { return counted_; }
-    // Whether anything was lost at all.
-    bool lost() const { return counted_ > 0 || overrun_; }
+    // Whether this channel lost samples, as far as can be told.
+    bool lost() const { return counted_ > 0 || (rate_ == 0.0 && overrun_); }
     // "0", the count, or "some" where only the overrun is known.
     std::string text() const;
 
