@@ -325,8 +325,10 @@ int runStream(const Arguments& arguments)
     sink->start(daysNow());
 
     const Clock::time_point start = Clock::now();
+    // Longer than about 30 years is for ever, and still fits the clock.
+    const double seconds = std::min(options.duration, 1.0e9);
     const Clock::time_point end =
-        start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.duration));
+        start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
     Clock::time_point nextProgress = start + progressInterval;
     Watchdog watchdog(app);
     std::string problem;  // why the stream failed; empty when it did not
