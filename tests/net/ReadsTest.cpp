@@ -79,7 +79,7 @@ TEST_F(Reads, TimesOfEveryReadForEveryKind)
         p.async<double>({10.0 * i, 10.0 * i + 1}, {86400.0 * i, 86400.0 * i + 43200});
         p.single<int32_t>(1, i);
         feed(p);
-        p = PacketBuilder(kStartDays + i);
+        p = PacketBuilder(kStartDays + i + 0.5);
         p.sync<int16_t>({}).async<double>({}, {}).single<int32_t>(1, 100 + i);
         feed(p);
     }
@@ -92,8 +92,9 @@ TEST_F(Reads, TimesOfEveryReadForEveryKind)
         const Result sync = read(receiver, how, "sync", 2);
         ASSERT_EQ(sync.values, (std::vector<double>{k0, k0 + 1}));
         for (int j = 0; j < 2; ++j) {
+            // Bit for bit the times of a stream without drops: k * (1 / r).
             const double seconds = (k0 + j) * (1.0 / 100);
-            EXPECT_DOUBLE_EQ(sync.times[j], abs ? seconds / 86400 + kStartDays : seconds);
+            EXPECT_EQ(sync.times[j], abs ? seconds / 86400 + kStartDays : seconds);
         }
 
         const Result async = read(receiver, how, "async", 2);
@@ -105,10 +106,10 @@ TEST_F(Reads, TimesOfEveryReadForEveryKind)
 
         const Result single = read(receiver, how, "single", 2);
         ASSERT_EQ(single.values, (std::vector<double>{k0 / 2, 100 + k0 / 2}));
-        for (int j = 0; j < 2; ++j) {
-            const double seconds = -(k0 + j);
-            EXPECT_DOUBLE_EQ(single.times[j], abs ? seconds / 86400 + kStartDays : seconds);
-        }
+        // A single value is timed by the packet that carried it.
+        const double packetDays[] = {kStartDays + k0 / 2, kStartDays + k0 / 2 + 0.5};
+        for (int j = 0; j < 2; ++j)
+            EXPECT_EQ(single.times[j], abs ? packetDays[j] : (packetDays[j] - kStartDays) * 86400);
     }
 }
 
@@ -116,7 +117,7 @@ TEST_F(Reads, TimesOfEveryReadForEveryKind)
 // time for absolute reads), never inf or NaN.
 TEST_F(Reads, RateRoundingToZeroOrInfiniteGivesTimeZero)
 {
-    const double rates[] = {0.4, -0.4, 0.0, std::numeric_limits<double>::infinity(),
+    const double rates[] = {-0.4, 0.0, std::numeric_limits<double>::infinity(),
                             std::numeric_limits<double>::quiet_NaN(), 1e12};
     for (size_t i = 0; i < std::size(rates); ++i)
         receiver.addChannel(record("c" + std::to_string(i), 2, Kind::Sync), -1, rates[i]);
@@ -130,6 +131,32 @@ TEST_F(Reads, RateRoundingToZeroOrInfiniteGivesTimeZero)
         EXPECT_EQ(read(receiver, Read::Data2, id, 2).times, (std::vector<double>{0, 0}));
         EXPECT_EQ(read(receiver, Read::Data2Abs, id, 2).times, (std::vector<double>{kStartDays, kStartDays}));
     }
+}
+
+// Below 0.5 Hz the rate would round to 0: such channels are timed by the
+// rate itself. From 0.5 Hz on the rate is rounded.
+TEST_F(Reads, RatesBelowHalfAHertzUseTheExactRate)
+{
+    const double rates[] = {0.2, 0.4, 0.49, 0.5, 2.6};
+    for (size_t i = 0; i < std::size(rates); ++i)
+        receiver.addChannel(record("c" + std::to_string(i), 2, Kind::Sync), -1, rates[i]);
+    PacketBuilder p(kStartDays);
+    for (size_t i = 0; i < std::size(rates); ++i)
+        p.sync<int16_t>({0, 1, 2, 3, 4, 5});
+    feed(p);
+    for (size_t i = 0; i < std::size(rates); ++i) {
+        SCOPED_TRACE(rates[i]);
+        const std::string id = "c" + std::to_string(i);
+        const double rounded = rates[i] < 0.5 ? 0 : std::round(rates[i]);
+        auto seconds = [&](double k) { return rounded == 0 ? k / rates[i] : k * (1.0 / rounded); };
+        const Result rel = read(receiver, Read::Data2, id, 2);
+        const Result abs = read(receiver, Read::Data2Abs, id, 2);
+        const Result alloc = read(receiver, Read::Data, id, 2);
+        EXPECT_EQ(rel.times, (std::vector<double>{seconds(0), seconds(1)}));
+        EXPECT_EQ(abs.times, (std::vector<double>{seconds(2) / 86400 + kStartDays, seconds(3) / 86400 + kStartDays}));
+        EXPECT_EQ(alloc.times, (std::vector<double>{seconds(4), seconds(5)}));
+    }
+    EXPECT_EQ(read(receiver, Read::Data2, "c0", 1).times, std::vector<double>{}) << "all read";
 }
 
 TEST_F(Reads, OverflowDropsTheOldestAndIsReportedFromThenOn)
@@ -159,7 +186,8 @@ TEST_F(Reads, OverflowDropsTheOldestAndIsReportedFromThenOn)
     const Result small = read(receiver, Read::Data2, "small", 100);
     EXPECT_EQ(small.code, KX_ERR_DATA_OVERRUN);
     EXPECT_EQ(small.values, (std::vector<double>{2, 3, 4, 5, 6, 7, 8, 9, 10, 11}));
-    EXPECT_EQ(small.times.front(), 0.0) << "times count the samples taken, not the ones received";
+    EXPECT_EQ(small.times, (std::vector<double>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}))
+        << "at 1 Hz sample k of the stream is at k seconds, the dropped sample 0 counted";
 
     const Result full = read(receiver, Read::Data2Abs, "default", 5000);
     EXPECT_EQ(full.code, KX_ERR_DATA_OVERRUN);
@@ -175,6 +203,78 @@ TEST_F(Reads, OverflowDropsTheOldestAndIsReportedFromThenOn)
     // Sticky: later reads, empty ones and reads of unknown ids included.
     EXPECT_EQ(read(receiver, Read::Data2, "small", 10).code, KX_ERR_DATA_OVERRUN);
     EXPECT_EQ(read(receiver, Read::Data2Abs, "nope", 10).code, KX_ERR_DATA_OVERRUN);
+}
+
+// Overruns in the middle of a measurement, one and then several in a row,
+// with the three reads taking turns: every sample keeps the time of its place
+// in the stream, so the times jump by the duration of what was dropped, and
+// values of the other kinds keep their own times.
+TEST_F(Reads, TimesSurviveOverrunsInEveryKindAndRead)
+{
+    constexpr double kStep = 1.0 / 10; // 10 Hz
+    receiver.addChannel(record("sync", 7, Kind::Sync), 4, 10.0);
+    receiver.addChannel(record("async", 7, Kind::Async), 4, 10.0);
+    receiver.addChannel(record("single", 7, Kind::Single), 4, -1.0);
+    double next = 0;   // stream index of the next sync and async sample
+    int packets = 0;
+    auto send = [&](int samples) {
+        std::vector<double> values;
+        std::vector<double> stamps;
+        for (int i = 0; i < samples; ++i, ++next) {
+            values.push_back(next);
+            stamps.push_back(next * 0.25);
+        }
+        PacketBuilder p(kStartDays + packets / 1000.0);
+        p.sync<double>(values).async<double>(values, stamps).single<double>(1, packets++);
+        feed(p);
+    };
+    auto check = [&](Read how, size_t count, const std::vector<double>& expected) {
+        SCOPED_TRACE(static_cast<int>(how));
+        const bool abs = how == Read::Data2Abs;
+        const Result sync = read(receiver, how, "sync", count);
+        ASSERT_EQ(sync.values, expected);
+        for (size_t j = 0; j < expected.size(); ++j) {
+            const double seconds = expected[j] * kStep;
+            EXPECT_EQ(sync.times[j], abs ? seconds / 86400 + kStartDays : seconds) << expected[j];
+        }
+        const Result async = read(receiver, how, "async", count);
+        ASSERT_EQ(async.values, expected);
+        for (size_t j = 0; j < expected.size(); ++j)
+            EXPECT_EQ(async.times[j], abs ? expected[j] * 0.25 / 86400 : expected[j] * 0.25);
+    };
+    auto checkSingle = [&](Read how, const std::vector<double>& expected) {
+        const Result single = read(receiver, how, "single", 100);
+        ASSERT_EQ(single.values, expected);
+        for (size_t j = 0; j < expected.size(); ++j) {
+            const double days = kStartDays + expected[j] / 1000.0;
+            EXPECT_EQ(single.times[j], how == Read::Data2Abs ? days : (days - kStartDays) * 86400);
+        }
+    };
+
+    send(3);
+    check(Read::Data2, 3, {0, 1, 2});
+    checkSingle(Read::Data2, {0});
+    EXPECT_FALSE(receiver.overflowed());
+
+    send(3);
+    send(4); // 3, 4 and 5 are pushed out by 6 .. 9
+    check(Read::Data2Abs, 2, {6, 7});
+    check(Read::Data, 100, {8, 9});
+    checkSingle(Read::Data2Abs, {1, 2});
+    EXPECT_TRUE(receiver.overflowed());
+
+    // Overruns in a row, with a partial read between them.
+    send(6); // 10 .. 15, of which 12 .. 15 stay
+    check(Read::Data, 1, {12});
+    send(5); // 16 .. 20: 13, 14 and 15 go, and 16 as well
+    send(1);
+    send(1);
+    send(1); // 21, 22, 23: the single values overflow as well
+    checkSingle(Read::Data, {4, 5, 6, 7});
+    check(Read::Data2, 100, {20, 21, 22, 23});
+    send(9); // one packet larger than the ring: 24 .. 28 never reach the host
+    check(Read::Data2Abs, 100, {29, 30, 31, 32});
+    checkSingle(Read::Data2, {8});
 }
 
 TEST_F(Reads, ReadOfAChannelWithoutABufferDeliversNothingAndSaysSo)
