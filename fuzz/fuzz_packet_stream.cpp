@@ -148,7 +148,7 @@ FeedResult feed(const std::vector<ChannelLayout>& layout, bool small, const uint
         channel.values.resize(held);
         channel.times.resize(held);
         FUZZ_CHECK(buffer.ring().read(channel.values.data(), channel.times.data(), held) == held);
-        if (buffer.kind != ChannelKind::Async)
+        if (buffer.kind == ChannelKind::Sync) // the others carry a time with every value
             channel.times.clear();
         result.channels.push_back(std::move(channel));
     }

@@ -32,6 +32,7 @@
 #define KTREMOTE_HPP
 
 #include "ktremote.h"
+#include "ktremote_results.h"
 
 #include <algorithm>
 #include <array>
@@ -80,74 +81,39 @@ enum class Result : int {
     StopStoring = KX_ERR_STOP_STORING,
 };
 
+// Every value of the shared result table is the one ktremote.h gives the
+// code of the same name.
+#define KTREMOTE_CHECK_RESULT(name, value, meaning) \
+    static_assert(static_cast<int>(name) == (value), #name " differs between ktremote.h and ktremote_results.h");
+KTREMOTE_RESULTS(KTREMOTE_CHECK_RESULT)
+#undef KTREMOTE_CHECK_RESULT
+
 /** The C name of a result code ("KX_ERR_NOT_CONNECTED"), or "KX_UNKNOWN". */
 inline const char* resultName(int code) noexcept
 {
+#define KTREMOTE_NAME_CASE(name, value, meaning) \
+    case value: return #name;
     switch (code) {
-    case KX_OK: return "KX_OK";
-    case KX_ERR_CHANNEL_NOT_FOUND: return "KX_ERR_CHANNEL_NOT_FOUND";
-    case KX_ERR_FAILED: return "KX_ERR_FAILED";
-    case KX_ERR_NOT_CONNECTED: return "KX_ERR_NOT_CONNECTED";
-    case KX_ERR_BUFFER_TOO_SMALL: return "KX_ERR_BUFFER_TOO_SMALL";
-    case KX_ERR_NO_COMMAND_CONNECTION: return "KX_ERR_NO_COMMAND_CONNECTION";
-    case KX_ERR_APP_CALL_FAILED: return "KX_ERR_APP_CALL_FAILED";
-    case KX_ERR_INVALID_HANDLE: return "KX_ERR_INVALID_HANDLE";
-    case KX_ERR_BAD_ADDRESS: return "KX_ERR_BAD_ADDRESS";
-    case KX_ERR_NO_TARGET_OBJECT: return "KX_ERR_NO_TARGET_OBJECT";
-    case KX_ERR_APP_NOT_CREATED: return "KX_ERR_APP_NOT_CREATED";
-    case KX_ERR_AUTOMATION_CALL: return "KX_ERR_AUTOMATION_CALL";
-    case KX_ERR_BAD_COUNT: return "KX_ERR_BAD_COUNT";
-    case KX_ERR_CHANNEL_NOT_CREATED: return "KX_ERR_CHANNEL_NOT_CREATED";
-    case KX_ERR_NOT_SUPPORTED: return "KX_ERR_NOT_SUPPORTED";
-    case KX_ERR_NOT_CONTROL_CHANNEL: return "KX_ERR_NOT_CONTROL_CHANNEL";
-    case KX_ERR_SETUP_NOT_LOADED: return "KX_ERR_SETUP_NOT_LOADED";
-    case KX_ERR_DATA_OVERRUN: return "KX_ERR_DATA_OVERRUN";
-    case KX_ERR_START_STEP1: return "KX_ERR_START_STEP1";
-    case KX_ERR_START_STEP2: return "KX_ERR_START_STEP2";
-    case KX_ERR_START_STEP3: return "KX_ERR_START_STEP3";
-    case KX_ERR_START_STEP4: return "KX_ERR_START_STEP4";
-    case KX_ERR_START_STEP5: return "KX_ERR_START_STEP5";
-    case KX_ERR_START_STEP6: return "KX_ERR_START_STEP6";
-    case KX_ERR_START_STORING: return "KX_ERR_START_STORING";
-    case KX_ERR_STOP_STORING: return "KX_ERR_STOP_STORING";
+        KTREMOTE_RESULTS(KTREMOTE_NAME_CASE)
     default: return "KX_UNKNOWN";
     }
+#undef KTREMOTE_NAME_CASE
+}
+
+/** What a result code means, as a sentence without a full stop, or
+ *  "unknown result code". */
+inline const char* resultDescription(int code) noexcept
+{
+#define KTREMOTE_MEANING_CASE(name, value, meaning) \
+    case value: return meaning;
+    switch (code) {
+        KTREMOTE_RESULTS(KTREMOTE_MEANING_CASE)
+    default: return "unknown result code";
+    }
+#undef KTREMOTE_MEANING_CASE
 }
 
 namespace detail {
-
-inline const char* resultDescription(int code) noexcept
-{
-    switch (code) {
-    case KX_OK: return "success";
-    case KX_ERR_CHANNEL_NOT_FOUND: return "no channel with that name";
-    case KX_ERR_FAILED: return "the operation failed";
-    case KX_ERR_NOT_CONNECTED: return "the instance is not connected";
-    case KX_ERR_BUFFER_TOO_SMALL: return "buffer too small";
-    case KX_ERR_NO_COMMAND_CONNECTION: return "the command connection is not open";
-    case KX_ERR_APP_CALL_FAILED: return "a request to the application failed";
-    case KX_ERR_INVALID_HANDLE: return "invalid handle or argument";
-    case KX_ERR_BAD_ADDRESS: return "the connect text is not \"host commandPort dataPort\"";
-    case KX_ERR_NO_TARGET_OBJECT: return "automation request on a missing object";
-    case KX_ERR_APP_NOT_CREATED: return "the application object could not be created";
-    case KX_ERR_AUTOMATION_CALL: return "an automation call failed";
-    case KX_ERR_BAD_COUNT: return "invalid count for the channel enumeration";
-    case KX_ERR_CHANNEL_NOT_CREATED: return "no channel with that id";
-    case KX_ERR_NOT_SUPPORTED: return "not offered by this kind of instance";
-    case KX_ERR_NOT_CONTROL_CHANNEL: return "not a control channel";
-    case KX_ERR_SETUP_NOT_LOADED: return "the application did not confirm the setup";
-    case KX_ERR_DATA_OVERRUN: return "samples were dropped";
-    case KX_ERR_START_STEP1:
-    case KX_ERR_START_STEP2:
-    case KX_ERR_START_STEP3:
-    case KX_ERR_START_STEP4:
-    case KX_ERR_START_STEP5:
-    case KX_ERR_START_STEP6: return "the measurement could not be started";
-    case KX_ERR_START_STORING: return "storing could not be started";
-    case KX_ERR_STOP_STORING: return "storing could not be stopped";
-    default: return "unknown result code";
-    }
-}
 
 class ResultCategory final : public std::error_category {
 public:

@@ -8,6 +8,8 @@ packages=(
   googletest libgtest-dev libasio-dev
   # The dead-link tests cut links in a network namespace of their own.
   util-linux iproute2
+  # ktcli's HDF5 recording, and h5py for the tests that read its files back
+  libhdf5-dev python3-h5py
 )
 # Extra package groups, chosen by arguments: "bench", "python", "packaging",
 # "fuzz", "windows", "matlab" (Octave for the MATLAB/Octave toolbox tests).

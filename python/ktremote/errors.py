@@ -19,10 +19,11 @@ __all__ = [
     "AutomationCallError", "BadCountError", "ChannelNotCreatedError", "NotSupportedError",
     "NotControlChannelError", "SetupNotLoadedError", "DataOverrunError",
     "StartMeasurementError", "StartStoringError", "StopStoringError",
-    "RESULT_NAMES", "error_for", "result_name",
+    "RESULT_MEANINGS", "RESULT_NAMES", "error_for", "result_name",
 ]
 
-# Every code of KX_ERROR_CODE with its C name.
+# Every code of KX_ERROR_CODE with its C name, and what it means; the same
+# table as include/ktremote_results.h (a test checks that they agree).
 RESULT_NAMES = {
     0: "KX_OK",
     -1: "KX_ERR_CHANNEL_NOT_FOUND",
@@ -52,6 +53,35 @@ RESULT_NAMES = {
     -30: "KX_ERR_STOP_STORING",
 }
 
+RESULT_MEANINGS = {
+    0: "success",
+    -1: "the application has no channel with that name",
+    -2: "the operation failed in the library or in the application",
+    -4: "the instance is not connected to the application",
+    -5: "a text did not fit its buffer",
+    -6: "the command connection is not open",
+    -8: "a request to the application failed",
+    -9: "a handle or a required argument was missing",
+    -10: 'the connect text is not "host commandPort dataPort"',
+    -11: "the application object is missing",
+    -12: "the application object could not be created",
+    -13: "an automation call failed",
+    -14: "the channel count is not valid",
+    -15: "the application has no channel with that id",
+    -18: "this kind of connection does not offer the operation",
+    -19: "the channel does not accept written values",
+    -20: "the application did not confirm loading the setup",
+    -21: "samples were dropped because a channel buffer overflowed",
+    -23: "the measurement could not be started (stopping the previous one)",
+    -24: "the measurement could not be started (channel numbers)",
+    -25: "the measurement could not be started (timing query)",
+    -26: "the measurement could not be started (transfer request or data port)",
+    -27: "the measurement could not be started (transfer start)",
+    -28: "the measurement could not be started (acquisition start)",
+    -29: "the application did not start storing",
+    -30: "the application did not stop storing",
+}
+
 
 def result_name(code: int) -> str:
     """The C name of a result code, or ``"KX_UNKNOWN"``."""
@@ -72,92 +102,93 @@ class KtError(Exception):
         self.detail = detail
         where = f"{function}: " if function else ""
         more = f" ({detail})" if detail else ""
-        super().__init__(f"{where}{self.name} ({code}): {self.description}{more}")
+        meaning = RESULT_MEANINGS.get(code, self.description)
+        super().__init__(f"{where}{self.name} ({code}): {meaning}{more}")
 
 
 class ChannelNotFoundError(KtError, LookupError):
     codes = (-1,)
-    description = "no channel with that name"
+    description = RESULT_MEANINGS[-1]
 
 
 class OperationFailedError(KtError):
     codes = (-2,)
-    description = "the operation failed inside the library or the application"
+    description = RESULT_MEANINGS[-2]
 
 
 class NotConnectedError(KtError, ConnectionError):
     codes = (-4,)
-    description = "the instance is not connected"
+    description = RESULT_MEANINGS[-4]
 
 
 class BufferTooSmallError(KtError):
     codes = (-5,)
-    description = "buffer too small"
+    description = RESULT_MEANINGS[-5]
 
 
 class NoCommandConnectionError(KtError, ConnectionError):
     codes = (-6,)
-    description = "the command connection is not open"
+    description = RESULT_MEANINGS[-6]
 
 
 class AppCallFailedError(KtError):
     codes = (-8,)
-    description = "a request to the application failed"
+    description = RESULT_MEANINGS[-8]
 
 
 class InvalidHandleError(KtError):
     codes = (-9,)
-    description = "invalid handle or missing argument"
+    description = RESULT_MEANINGS[-9]
 
 
 class BadAddressError(KtError, ValueError):
     codes = (-10,)
-    description = 'the connect text is not "host commandPort dataPort"'
+    description = RESULT_MEANINGS[-10]
 
 
 class NoTargetObjectError(KtError):
     codes = (-11,)
-    description = "automation request on a missing object"
+    description = RESULT_MEANINGS[-11]
 
 
 class AppNotCreatedError(KtError):
     codes = (-12,)
-    description = "the application object could not be created"
+    description = RESULT_MEANINGS[-12]
 
 
 class AutomationCallError(KtError):
     codes = (-13,)
-    description = "an automation call failed"
+    description = RESULT_MEANINGS[-13]
 
 
 class BadCountError(KtError):
     codes = (-14,)
-    description = "invalid count for the channel enumeration"
+    description = RESULT_MEANINGS[-14]
 
 
 class ChannelNotCreatedError(KtError, LookupError):
     codes = (-15,)
-    description = "no channel with that id"
+    description = RESULT_MEANINGS[-15]
 
 
 class NotSupportedError(KtError):
     codes = (-18,)
-    description = "not offered by this kind of instance"
+    description = RESULT_MEANINGS[-18]
 
 
 class NotControlChannelError(KtError):
     codes = (-19,)
-    description = "not a control channel"
+    description = RESULT_MEANINGS[-19]
 
 
 class SetupNotLoadedError(KtError):
     codes = (-20,)
-    description = "the application did not confirm the setup"
+    description = RESULT_MEANINGS[-20]
 
 
 class DataOverrunError(KtError):
     codes = (-21,)
-    description = "samples were dropped during this measurement"
+    description = RESULT_MEANINGS[-21]
 
 
 class StartMeasurementError(KtError):
@@ -172,12 +203,12 @@ class StartMeasurementError(KtError):
 
 class StartStoringError(KtError):
     codes = (-29,)
-    description = "storing could not be started"
+    description = RESULT_MEANINGS[-29]
 
 
 class StopStoringError(KtError):
     codes = (-30,)
-    description = "storing could not be stopped"
+    description = RESULT_MEANINGS[-30]
 
 
 _BY_CODE = {

@@ -131,24 +131,31 @@ bool BlockDecoder::decodePacket(const uint8_t* body, size_t size)
                 startTime_.store(packetTime, std::memory_order_relaxed);
                 firstBlock_ = false;
             }
-            decodeBlock(buffer, body + p + 4, static_cast<size_t>(n));
+            decodeBlock(buffer, body + p + 4, static_cast<size_t>(n), packetTime);
         }
         p += static_cast<size_t>(length);
     }
     return true;
 }
 
-void BlockDecoder::decodeBlock(NETChannelBuffer& buffer, const uint8_t* data, size_t n)
+void BlockDecoder::decodeBlock(NETChannelBuffer& buffer, const uint8_t* data, size_t n, double packetTime)
 {
     if (buffer.dataType < 0 || buffer.dataType > 7 || n == 0)
         return;
     const Scaling scaling{buffer.scale1, buffer.offset1, buffer.scale2, buffer.offset2};
     const int32_t dataType = buffer.dataType;
+    const bool single = buffer.kind == ChannelKind::SingleValue;
     const uint8_t* timestamps = data + n * static_cast<size_t>(buffer.sampleSize);
     const bool dropped = buffer.ring().write(n, [&](Slot* values, Slot* times, size_t first, size_t count) {
         copySamples(dataType, data, first, count, values, scaling);
-        if (times)
+        if (!times)
+            return;
+        if (single) {
+            for (size_t i = 0; i < count; ++i)
+                SampleRing::put(times[i], packetTime); // a single value is timed by its packet
+        } else {
             copyPlain<double>(timestamps, first, count, times);
+        }
     });
     if (dropped)
         overflow_.store(true, std::memory_order_relaxed);

@@ -20,7 +20,8 @@ namespace ktremote {
 // count n followed by
 //   synchronous:   n samples
 //   asynchronous:  n samples, then n float64 timestamps in seconds
-//   single value:  one sample, whatever n is (n is 0 or 1)
+//   single value:  one sample, whatever n is (n is 0 or 1); it is stored
+//                  with the packet time, which times it
 // All numbers are little-endian. Samples of data types 0 to 4 are scaled
 // (raw * scale1 + offset1, then * scale2 and + offset2 unless those are 0);
 // types 5 to 7 are taken as they are; blocks of other types are skipped.
@@ -69,7 +70,7 @@ public:
     bool overflowed() const { return overflow_.load(std::memory_order_relaxed); }
 
 private:
-    void decodeBlock(NETChannelBuffer& buffer, const uint8_t* data, size_t n);
+    void decodeBlock(NETChannelBuffer& buffer, const uint8_t* data, size_t n, double packetTime);
 
     std::vector<std::unique_ptr<NETChannelBuffer>> buffers_;
     std::unordered_map<std::string, NETChannelBuffer*> byId_;

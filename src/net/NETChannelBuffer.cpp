@@ -25,6 +25,13 @@ double timeStepOf(double sampleRate)
     return rounded == 0 ? 0.0 : 1.0 / rounded;
 }
 
+// Channels slower than 0.5 Hz, whose rate rounds to 0, are timed by the
+// rate itself.
+double exactRateOf(double sampleRate)
+{
+    return sampleRate > 0.0 && sampleRate < 0.5 ? sampleRate : 0.0;
+}
+
 } // namespace
 
 int32_t sampleSizeOf(int32_t dataType, int32_t fallback)
@@ -49,35 +56,53 @@ NETChannelBuffer::NETChannelBuffer(const ChannelRecord& record, size_t capacity,
     , offset2(record.offset2)
     , sampleRate(rate)
     , timeStep_(timeStepOf(rate))
-    , ring_(std::min<size_t>(capacity, INT32_MAX), kind == ChannelKind::Async)
+    , exactRate_(exactRateOf(rate))
+    , ring_(std::min<size_t>(capacity, INT32_MAX), kind != ChannelKind::Sync)
 {
 }
 
-size_t NETChannelBuffer::take(double* values, double* times, size_t max, const std::atomic<double>* startTime)
+size_t NETChannelBuffer::take(double* values, double* times, size_t max, const std::atomic<double>& startTime,
+                              bool absolute)
 {
     if (kind == ChannelKind::Async) {
         const size_t n = ring_.read(values, times, max);
-        if (startTime) {
+        if (absolute) {
             for (size_t i = 0; i < n; ++i)
                 times[i] /= 86400.0;
         }
         return n;
     }
-    const size_t n = ring_.read(values, nullptr, max);
+    if (kind == ChannelKind::SingleValue) {
+        const size_t n = ring_.read(values, times, max); // packet times, in days
+        if (!absolute) {
+            const double start = startTime.load(std::memory_order_relaxed);
+            for (size_t i = 0; i < n; ++i)
+                times[i] = (times[i] - start) * 86400.0;
+        }
+        return n;
+    }
+    uint64_t k = 0; // stream index of the first sample read
+    const size_t n = ring_.read(values, nullptr, max, &k);
     // k + i is exact in a double (below 2^53), and the int32 index keeps the
     // loops vectorisable (n is at most the capacity, an int32).
-    const double step = timeStep_;
-    const int64_t k = sampleCounter_;
     const double first = static_cast<double>(k);
-    if (startTime) {
-        const double start = startTime->load(std::memory_order_relaxed);
+    const double start = absolute ? startTime.load(std::memory_order_relaxed) : 0.0;
+    if (exactRate_ > 0.0) {
+        const double rate = exactRate_;
+        for (int32_t i = 0; i < static_cast<int32_t>(n); ++i) {
+            const double seconds = (first + i) / rate;
+            times[i] = absolute ? seconds / 86400.0 + start : seconds;
+        }
+        return n;
+    }
+    const double step = timeStep_;
+    if (absolute) {
         for (int32_t i = 0; i < static_cast<int32_t>(n); ++i)
             times[i] = (first + i) * step / 86400.0 + start;
     } else {
         for (int32_t i = 0; i < static_cast<int32_t>(n); ++i)
             times[i] = (first + i) * step;
     }
-    sampleCounter_ = k + static_cast<int64_t>(n);
     return n;
 }
 

@@ -14,20 +14,28 @@ namespace ktremote {
 enum class ChannelKind : uint8_t {
     Async,      // n samples followed by n timestamps (seconds)
     Sync,       // n samples at the channel's fixed rate
-    SingleValue // one current value, timed like a synchronous sample
+    SingleValue // one current value, timed by the packet that carried it
 };
 
 // The decoded samples of one transferred channel, waiting for the host.
 //
-// The decoder on the I/O thread fills the ring; the host's reads empty it
-// and compute the times of synchronous and single-value samples from the
-// number of samples taken so far and the channel's sample rate rounded to an
-// integer r: sample k is at k * (1 / r) seconds. A rate that rounds to 0, or
-// is not a finite number within the 32-bit range (a divider of 0 gives an
-// infinite rate), gives such a channel no usable time base: all its samples
-// then get the relative time 0 (and the absolute time of the start of the
-// measurement). A single-value channel has the rate -1, so its samples are
-// at 0, -1, -2, ... seconds.
+// The decoder on the I/O thread fills the ring; the host's reads empty it.
+// Times:
+//  * asynchronous: the timestamp received with the value, in seconds.
+//  * synchronous: sample k of the channel's stream, counting every sample
+//    decoded for it since the start (dropped ones included), is at
+//    k * (1 / r) seconds, with r the sample rate rounded to an integer. After
+//    samples were dropped the times jump by the duration of the dropped
+//    ones, so the host sees each gap and its size. A rate below 0.5 Hz,
+//    which would round to 0, times sample k at k / rate. A rate that rounds
+//    to 0 otherwise, or is not a finite number within the 32-bit range (a
+//    divider of 0 gives an infinite rate), gives no usable time base: all
+//    samples then get the relative time 0 (and the absolute time of the
+//    start of the measurement).
+//  * single value: the time of the packet that carried it, which travels
+//    with the value through the ring: packet time - start time, in seconds.
+// Absolute times are in days: received timestamps / 86400, computed times
+// / 86400 plus the start time, and a single value's packet time as it is.
 class NETChannelBuffer {
 public:
     // capacity: samples held before the oldest is dropped (at least 1).
@@ -47,18 +55,14 @@ public:
     SampleRing& ring() { return ring_; }
 
     // Host side: moves up to `max` samples into values and times. Relative
-    // times are in seconds. With `startTime` (days) the times are absolute,
-    // in days: received timestamps / 86400, computed times / 86400 plus the
-    // start time, which is loaded after the samples so that it is the one
-    // their packet set.
-    size_t take(double* values, double* times, size_t max, const std::atomic<double>* startTime = nullptr);
-
-    // Seconds between two computed sample times; 0 without a usable rate.
-    double timeStep() const { return timeStep_; }
+    // times are in seconds; with `absolute` they are in days (see above).
+    // The start time (days) is loaded after the samples, so that it is the
+    // one their packet set.
+    size_t take(double* values, double* times, size_t max, const std::atomic<double>& startTime, bool absolute);
 
 private:
-    const double timeStep_;
-    int64_t sampleCounter_ = 0; // samples taken by the host so far
+    const double timeStep_;  // 1 / the rounded rate, or 0
+    const double exactRate_; // the rate when it is below 0.5 Hz (timed k / rate), else 0
     SampleRing ring_;
 };
 

@@ -102,7 +102,7 @@ int NETDataReceiver::read(const std::string& id, double* values, double* times, 
         // A channel that is not transferred delivers nothing, and the count
         // says so: a host that goes by it must not take the untouched
         // contents of its arrays for samples.
-        *count = buffer ? buffer->take(values, times, *count, absolute ? &decoder_->startTimeSource() : nullptr) : 0;
+        *count = buffer ? buffer->take(values, times, *count, decoder_->startTimeSource(), absolute) : 0;
     // Checked after the read, so that a read that lost samples reports it.
     return decoder_->overflowed() ? KX_ERR_DATA_OVERRUN : KX_OK;
 }
@@ -140,7 +140,7 @@ void NETDataReceiver::readScalarData(const std::string& id, double** values, dou
     }
     *values = valueArray;
     *times = timeArray;
-    *count = buffer->take(valueArray, timeArray, limit);
+    *count = buffer->take(valueArray, timeArray, limit, decoder_->startTimeSource(), false);
 }
 
 std::unique_ptr<PacketFramer> NETDataReceiver::makeFramer()

@@ -44,7 +44,7 @@ public:
     // Host thread, before listen(): adds the buffer for the channel whose
     // block comes next in every packet. It holds `bufferSize` samples when
     // that is above 0, else kDefaultCapacity. sampleRate times the channel's
-    // synchronous or single-value samples (see NETChannelBuffer).
+    // synchronous samples (see NETChannelBuffer).
     void addChannel(const ChannelRecord& record, int32_t bufferSize, double sampleRate);
 
     // Host thread: listens on 0.0.0.0:port (0 picks a free port) and starts

@@ -22,6 +22,8 @@ namespace ktremote {
 //   head_   items published (producer writes, consumer reads)
 //   claim_  items published or being written (producer writes, consumer reads)
 //   tail_   items taken (consumer writes, producer reads)
+// A counter is also the stream index of the next item on its side, so a read
+// can tell where in the stream its items are, dropped items counted.
 // The producer never moves tail_. When it must overwrite unread items it just
 // does, after announcing the overwrite in claim_; a reader that raced with the
 // overwrite finds out from claim_ afterwards and discards what it copied from
@@ -127,10 +129,16 @@ public:
 
     // Consumer. Moves up to `max` of the oldest unread items into values (and
     // into times, when the ring has a time lane and times is not null) and
-    // returns how many it moved. Items the producer dropped are skipped.
-    size_t read(double* values, double* times, size_t max)
+    // returns how many it moved. Items the producer dropped are skipped. The
+    // items of one read are consecutive in the stream: when a gap opens after
+    // some were moved, the read ends there and the next read starts after the
+    // gap. `first`, when not null, receives the stream index of the first
+    // item moved, that is the number of items written before it, dropped ones
+    // included (unchanged when nothing was moved).
+    size_t read(double* values, double* times, size_t max, uint64_t* first = nullptr)
     {
         uint64_t tail = tail_.load(std::memory_order_relaxed);
+        uint64_t start = tail;
         size_t done = 0;
         // A copy that loses items to a concurrent overwrite is retried for
         // the newer items, a few times at most, so that a read never spins.
@@ -142,6 +150,8 @@ public:
             if (available == 0)
                 break;
             if (available > capacity_) { // the oldest ones were overwritten already
+                if (done > 0)
+                    break;
                 tail = headCache_ - capacity_;
                 available = capacity_;
             }
@@ -151,15 +161,21 @@ public:
             const uint64_t claim = claim_.load(std::memory_order_relaxed);
             size_t lost = 0;
             if (claim > tail + capacity_) {
+                if (done > 0) // the copy lost its front: what was moved so far ends this read
+                    break;
                 lost = static_cast<size_t>(std::min<uint64_t>(n, claim - capacity_ - tail));
-                discardFront(values + done, times ? times + done : nullptr, n, lost);
+                discardFront(values, times, n, lost);
             }
+            if (done == 0)
+                start = tail + lost;
             tail += n;
             done += n - lost;
             if (lost == 0)
                 break;
         }
         tail_.store(tail, std::memory_order_release);
+        if (first && done > 0)
+            *first = start;
         return done;
     }
 

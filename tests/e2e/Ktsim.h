@@ -23,6 +23,7 @@ public:
     explicit Ktsim(const std::vector<std::string>& options = {});
 
     uint16_t port() const { return port_; }
+    pid_t pid() const { return process_->pid(); }
     // Directory of its log and of the files it stores.
     const TempDir& dir() const { return dir_; }
 

@@ -136,32 +136,98 @@ double expectedValue(const ktsim::SampleModel& model, const ktsim::Channel& chan
     return model.decoded(channel, index);
 }
 
+namespace {
+
+// A single value is timed by the packet that carried it, whose time is that
+// of the packet's earliest sample: at most the value's own time, and later
+// than the previous value's, which went out in an earlier packet. The day
+// count of a packet time is exact to about a microsecond.
+void expectSingleValueTime(const ktsim::SampleModel& model, const Reading& reading, size_t i, double startDays)
+{
+    const ktsim::Channel& channel = *reading.model;
+    const double seconds =
+        reading.kind == ReadKind::Absolute ? (reading.times[i] - startDays) * 86400.0 : reading.times[i];
+    constexpr double slack = 1e-5;
+    const double latest = model.sampleTime(channel, i);
+    const double after = i == 0 ? 0.0 : model.sampleTime(channel, i - 1);
+    ASSERT_LE(seconds, latest + slack) << channel.name << " time " << i;
+    ASSERT_GT(seconds, after - (i == 0 ? slack : -slack)) << channel.name << " time " << i;
+}
+
+} // namespace
+
 void expectExactDelivery(const ktsim::SampleModel& model, const Reading& reading, double startDays)
 {
     const ktsim::Channel& channel = *reading.model;
     ASSERT_EQ(reading.values.size(), reading.times.size());
     const bool absolute = reading.kind == ReadKind::Absolute;
-    // The library times synchronous samples by their count and the rate
-    // rounded to an integer; single values have the rate -1.
-    const double step = channel.kind == ktsim::ChannelKind::SingleValue
-                            ? -1.0
-                            : 1.0 / static_cast<double>(std::llround(model.rate(channel)));
     for (size_t i = 0; i < reading.values.size(); ++i) {
         const double value = expectedValue(model, channel, i, channel.wave.value);
         ASSERT_EQ(reading.values[i], value) << channel.name << " sample " << i << " of " << reading.values.size();
-        if (channel.kind == ktsim::ChannelKind::Async) {
+        switch (channel.kind) {
+        case ktsim::ChannelKind::Async: {
             const double sent = model.timestamp(channel, i);
             if (absolute)
                 ASSERT_TRUE(nearlyEqual(reading.times[i], sent / 86400.0)) << channel.name << " time " << i;
             else
                 ASSERT_EQ(reading.times[i], sent) << channel.name << " time " << i;
-            continue;
+            break;
         }
-        const double relative = static_cast<double>(i) * step;
-        const double time = absolute ? relative / 86400.0 + startDays : relative;
-        ASSERT_TRUE(nearlyEqual(reading.times[i], time))
-            << channel.name << " time " << i << ": " << reading.times[i] << " instead of " << time;
+        case ktsim::ChannelKind::SingleValue:
+            expectSingleValueTime(model, reading, i, startDays);
+            break;
+        case ktsim::ChannelKind::Sync: {
+            const double relative = model.hostTime(channel, i);
+            const double time = absolute ? relative / 86400.0 + startDays : relative;
+            ASSERT_TRUE(nearlyEqual(reading.times[i], time))
+                << channel.name << " time " << i << ": " << reading.times[i] << " instead of " << time;
+            break;
+        }
+        }
     }
+}
+
+std::vector<uint64_t> expectModelSamples(const ktsim::SampleModel& model, const Reading& reading, double startDays)
+{
+    const ktsim::Channel& channel = *reading.model;
+    EXPECT_EQ(reading.values.size(), reading.times.size());
+    const bool absolute = reading.kind == ReadKind::Absolute;
+    const double rate = model.rate(channel);
+    std::vector<uint64_t> indexes;
+    for (size_t i = 0; i < reading.values.size() && i < reading.times.size(); ++i) {
+        // The place in the stream that the time names.
+        uint64_t index = 0;
+        if (channel.kind == ktsim::ChannelKind::Async) {
+            const double sent = absolute ? reading.times[i] * 86400.0 : reading.times[i];
+            // Timestamp k lies in [k / rate, (k + 0.5) / rate).
+            const auto guess = static_cast<uint64_t>(std::max(0.0, std::floor(sent * rate)));
+            index = guess;
+            for (uint64_t at = guess == 0 ? 0 : guess - 1; at <= guess + 1; ++at)
+                if (std::fabs(model.timestamp(channel, at) - sent) < 0.25 / rate)
+                    index = at;
+            const double expected = model.timestamp(channel, index);
+            if (absolute)
+                EXPECT_TRUE(nearlyEqual(reading.times[i], expected / 86400.0)) << channel.name << " time " << i;
+            else
+                EXPECT_EQ(reading.times[i], expected) << channel.name << " time " << i;
+        } else {
+            const double seconds = absolute ? (reading.times[i] - startDays) * 86400.0 : reading.times[i];
+            const double step = model.hostTime(channel, 1);
+            const long long nearest = std::llround(seconds / step);
+            index = nearest < 0 ? 0 : static_cast<uint64_t>(nearest);
+            const double relative = model.hostTime(channel, index);
+            const double expected = absolute ? relative / 86400.0 + startDays : relative;
+            EXPECT_TRUE(nearlyEqual(reading.times[i], expected))
+                << channel.name << " time " << i << ": " << reading.times[i] << " instead of " << expected;
+        }
+        EXPECT_EQ(reading.values[i], expectedValue(model, channel, index, channel.wave.value))
+            << channel.name << " sample " << i << " (stream index " << index << ")";
+        if (!indexes.empty()) {
+            EXPECT_GT(index, indexes.back()) << channel.name << " sample " << i << " repeated or out of order";
+        }
+        indexes.push_back(index);
+    }
+    return indexes;
 }
 
 } // namespace ktremote::e2e

@@ -61,4 +61,10 @@ double expectedValue(const ktsim::SampleModel& model, const ktsim::Channel& chan
 // are checked against `startDays`, the time of sample 0.
 void expectExactDelivery(const ktsim::SampleModel& model, const Reading& reading, double startDays);
 
+// For a host that lost samples: checks that every sample read has exactly
+// the value and the time of one place in what ktsim sent, the place named by
+// its time, and that the places only go up. Returns them. Synchronous and
+// asynchronous channels only.
+std::vector<uint64_t> expectModelSamples(const ktsim::SampleModel& model, const Reading& reading, double startDays);
+
 } // namespace ktremote::e2e

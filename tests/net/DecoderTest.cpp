@@ -27,7 +27,7 @@ Decoded drain(NETChannelBuffer& buffer)
     d.times.resize(10000);
     const size_t n = buffer.ring().read(d.values.data(), d.times.data(), d.values.size());
     d.values.resize(n);
-    d.times.resize(buffer.kind == ChannelKind::Async ? n : 0);
+    d.times.resize(buffer.kind == ChannelKind::Sync ? 0 : n);
     return d;
 }
 
@@ -91,6 +91,9 @@ TEST(BlockDecoder, DecodesEveryEncodingInEveryKindOfBlock)
             EXPECT_EQ(d.values, expected);
             if (kind == Kind::Async) {
                 EXPECT_EQ(d.times, (std::vector<double>{0.25, 0.5}));
+            }
+            if (kind == Kind::Single) {
+                EXPECT_EQ(d.times, std::vector<double>{1.0}) << "the packet time goes with the value";
             }
         }
     }

@@ -81,6 +81,32 @@ TEST(SampleRing, FullRingDropsTheOldestAndReportsIt)
     EXPECT_EQ(readAll(big, 100), range(16, 25));
 }
 
+// The stream index of the first item read counts every item written before
+// it, the dropped ones included; an empty read leaves it alone.
+TEST(SampleRing, ReadsTellTheStreamIndexOfTheirFirstItem)
+{
+    SampleRing ring(10, false);
+    std::vector<double> values(100);
+    uint64_t first = 99;
+    EXPECT_EQ(ring.read(values.data(), nullptr, 100, &first), 0u);
+    EXPECT_EQ(first, 99u);
+    writeSequence(ring, 0, 7);
+    EXPECT_EQ(ring.read(values.data(), nullptr, 5, &first), 5u);
+    EXPECT_EQ(first, 0u);
+    writeSequence(ring, 7, 3);
+    EXPECT_EQ(ring.read(values.data(), nullptr, 100, &first), 5u);
+    EXPECT_EQ(first, 5u);
+    EXPECT_TRUE(writeSequence(ring, 10, 14)); // 10 .. 23, of which 14 .. 23 stay
+    EXPECT_EQ(ring.read(values.data(), nullptr, 3, &first), 3u);
+    EXPECT_EQ(first, 14u);
+    EXPECT_EQ(values[0], 14);
+    EXPECT_TRUE(writeSequence(ring, 24, 30)); // 24 .. 53: 44 .. 53 stay
+    EXPECT_EQ(ring.read(values.data(), nullptr, 100, &first), 10u);
+    EXPECT_EQ(first, 44u);
+    EXPECT_EQ(values[9], 53);
+    EXPECT_EQ(ring.written(), 54u);
+}
+
 TEST(SampleRing, FreedRoomIsReusedWithoutReportingADrop)
 {
     SampleRing ring(4, false);
@@ -91,7 +117,8 @@ TEST(SampleRing, FreedRoomIsReusedWithoutReportingADrop)
 }
 
 // One producer, one consumer, heavy overflow. The consumer must never see a
-// duplicated, reordered or stale value, always a value with its own time, and
+// duplicated, reordered or stale value, always a value with its own time, the
+// items of one read consecutive and at the stream index the read reports, and
 // a gap only when the producer reported a drop. Run under TSan this also
 // checks that the ring has no data race.
 TEST(SampleRing, ConcurrentProducerAndConsumerWithOverflow)
@@ -123,8 +150,11 @@ TEST(SampleRing, ConcurrentProducerAndConsumerWithOverflow)
         std::mt19937 random(11);
         for (;;) {
             const bool done = producerDone.load(std::memory_order_acquire);
-            const size_t n = ring.read(values.data(), times.data(), 1 + random() % 1000);
+            uint64_t first = 0;
+            const size_t n = ring.read(values.data(), times.data(), 1 + random() % 1000, &first);
             for (size_t i = 0; i < n; ++i) {
+                // Value v is item v - 1 of the stream.
+                ASSERT_EQ(values[i], static_cast<double>(first + i + 1)) << "not at its place in the stream";
                 ASSERT_GT(values[i], last) << "duplicate or out of order";
                 ASSERT_EQ(times[i], 2 * values[i]) << "value without its own time";
                 gap = gap || values[i] != last + 1;

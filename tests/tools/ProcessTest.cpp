@@ -116,6 +116,13 @@ TEST(ProcessTest, ExitsCleanlyOnSigterm)
     EXPECT_EQ(child.wait(), 0);
 }
 
+TEST(ProcessTest, VersionNamesItselfAndTheLibrary)
+{
+    Child child({"--version"});
+    EXPECT_EQ(child.firstLine(), "ktsim " KTREMOTE_TOOL_VERSION " (library " KTREMOTE_TOOL_VERSION ")\n");
+    EXPECT_EQ(child.wait(), 0);
+}
+
 TEST(ProcessTest, RefusesBadArguments)
 {
     struct Case {
@@ -126,6 +133,7 @@ TEST(ProcessTest, RefusesBadArguments)
         {{"--fault", "nonsense"}, 2},
         {{"--port", "0", "--setup", "/no/such/setup.kts"}, 1},
         {{"--help"}, 0},
+        {{"--version=1"}, 2},
     };
     for (const Case& c : cases) {
         Child child(c.args);

@@ -39,7 +39,8 @@ const std::vector<OptionSpec>& commonOptions()
         {"host", "HOST", "the application's host (default localhost)"},
         {"port", "PORT", "the application's command port (default 8999)"},
         {"data-port", "PORT", "the port ktcli listens on for measured data (default 8001)"},
-        {"help", nullptr, "show this help"},
+        {"help", nullptr, "show this help (-h)"},
+        {"version", nullptr, "show the versions of ktcli and of the library"},
     };
     return options;
 }
@@ -60,13 +61,14 @@ long Arguments::integer(const std::string& name, long fallback) const
     return has(name) ? parseInteger(text(name, ""), "--" + name) : fallback;
 }
 
-Arguments parseArguments(const CommandSpec& command, int argc, char** argv, int first, bool* help)
+Arguments parseArguments(const CommandSpec& command, const std::vector<std::string>& words, bool* help)
 {
     Arguments arguments;
     *help = false;
     bool optionsEnded = false;
-    for (int k = first; k < argc; ++k) {
-        const std::string word = argv[k];
+    const size_t count = words.size();
+    for (size_t k = 0; k < count; ++k) {
+        const std::string& word = words[k];
         if (optionsEnded || word.size() < 2 || word[0] != '-' || word == "-") {
             arguments.operands.push_back(word);
             continue;
@@ -105,9 +107,9 @@ Arguments parseArguments(const CommandSpec& command, int argc, char** argv, int 
             if (hasValue)
                 throw UsageError("--" + name + " takes no value");
         } else if (!hasValue) {
-            if (k + 1 >= argc)
+            if (k + 1 >= count)
                 throw UsageError("--" + name + " needs a value (" + option->valueName + ")");
-            value = argv[++k];
+            value = words[++k];
         }
         arguments.values[name] = value;
     }
@@ -118,6 +120,26 @@ Arguments parseArguments(const CommandSpec& command, int argc, char** argv, int 
     if (arguments.operands.size() > command.maxOperands)
         throw UsageError("too many arguments");
     return arguments;
+}
+
+bool takesSeparateValue(const std::string& word)
+{
+    for (const OptionSpec& option : commonOptions())
+        if (option.valueName != nullptr && word == std::string("--") + option.name)
+            return true;
+    return false;
+}
+
+std::string choice(const Arguments& arguments, const std::string& name, const std::vector<std::string>& allowed)
+{
+    const std::string value = arguments.text(name, allowed.front());
+    for (const std::string& one : allowed)
+        if (value == one)
+            return value;
+    std::string list;
+    for (const std::string& one : allowed)
+        list += (list.empty() ? "" : ", ") + one;
+    throw UsageError("--" + name + " takes one of " + list + ", not \"" + value + "\"");
 }
 
 void printUsageLine(const CommandSpec& command, std::FILE* to)
@@ -133,7 +155,13 @@ void printCommandHelp(const CommandSpec& command)
         std::printf("\nOptions:\n");
         printOptions(command.options);
     }
-    std::printf("\nConnection options:\n");
+    std::printf("\n");
+    printCommonOptions();
+}
+
+void printCommonOptions()
+{
+    std::printf("Common options (before or after the command):\n");
     printOptions(commonOptions());
 }
 

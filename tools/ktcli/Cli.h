@@ -12,7 +12,7 @@ namespace ktcli {
 
 // A failed library call or a refused request: the result code behind it and
 // a sentence that says what could not be done. main() prints both and exits
-// with status 1.
+// with status 1. Code 0: a refusal of ktcli's own, printed without a code.
 class Failure : public std::runtime_error {
 public:
     Failure(int code, const std::string& message) : std::runtime_error(message), code_(code) {}
@@ -39,6 +39,8 @@ struct OptionSpec {
 class Arguments {
 public:
     std::vector<std::string> operands;
+    // The whole invocation, words separated by blanks (for recordings).
+    std::string commandLine;
 
     bool has(const std::string& name) const { return values.count(name) != 0; }
     std::string text(const std::string& name, const std::string& fallback) const;
@@ -62,12 +64,21 @@ struct CommandSpec {
 // Options every command takes.
 const std::vector<OptionSpec>& commonOptions();
 
-// Parses argv[first..] for the command: options (before, between or after
-// the operands; "--name value" or "--name=value"), operands, "--" to end
-// the options. Sets help when -h or --help is given. Throws UsageError.
-Arguments parseArguments(const CommandSpec& command, int argc, char** argv, int first, bool* help);
+// Parses the words after the command name: options (before, between or
+// after the operands; "--name value" or "--name=value"), operands, "--" to
+// end the options. Sets help when -h or --help is given. Throws UsageError.
+Arguments parseArguments(const CommandSpec& command, const std::vector<std::string>& words, bool* help);
+
+// Whether `word` is a common option that takes a value in the next word
+// ("--port" but not "--port=8999").
+bool takesSeparateValue(const std::string& word);
+
+// One value of a fixed set ("--format" with "table", "csv", "json").
+std::string choice(const Arguments& arguments, const std::string& name, const std::vector<std::string>& allowed);
 
 void printCommandHelp(const CommandSpec& command);
+// The options every command takes, one line each.
+void printCommonOptions();
 void printUsageLine(const CommandSpec& command, std::FILE* to);
 
 // Strict conversions of an option or operand; `what` names it in the error.

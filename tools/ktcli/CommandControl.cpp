@@ -1,7 +1,7 @@
-// ktcli state, load-setup, store and write: one request each.
+// ktcli state, stop, load-setup, store and write: one request each.
 
 #include "Commands.h"
-#include "Session.h"
+#include "Connection.h"
 
 #include <cstdio>
 #include <string>
@@ -10,36 +10,55 @@ namespace ktcli {
 
 namespace {
 
-const char* stateName(int state)
+const char* stateName(ktremote::State state)
 {
     switch (state) {
-    case KX_STATE_SETUP: return "setup";
-    case KX_STATE_ACQUIRING: return "acquiring";
-    case KX_STATE_STOPPED: return "stopped";
-    case KX_STATE_ANALYSIS: return "analysis";
-    default: return "unknown";
+    case ktremote::State::Setup: return "setup";
+    case ktremote::State::Acquiring: return "acquiring";
+    case ktremote::State::Stopped: return "stopped";
+    case ktremote::State::Analysis: return "analysis";
+    case ktremote::State::Unknown: break;
     }
+    return "unknown";
 }
 
 }  // namespace
 
 int runState(const Arguments& arguments)
 {
-    Session session(arguments);
-    int state = 0;
-    bool acquiring = false;
-    check(ktconGetState(session.instance(), &state), "cannot ask for the application's state");
-    check(ktconIsInAqusition(session.instance(), &acquiring), "cannot ask whether the application acquires");
-    std::printf("state      %s\nacquiring  %s\n", stateName(state), acquiring ? "yes" : "no");
+    const std::string format = choice(arguments, "format", {"text", "json"});
+    Connection connection(arguments);
+    ktremote::Instance& app = connection.instance();
+    const ktremote::State state = request("cannot ask for the application's state", [&] { return app.state(); });
+    const bool acquiring =
+        request("cannot ask whether the application acquires", [&] { return app.isAcquiring(); });
+    if (format == "json")
+        std::printf("{\"state\": \"%s\", \"code\": %d, \"acquiring\": %s}\n", stateName(state),
+                    static_cast<int>(state), acquiring ? "true" : "false");
+    else
+        std::printf("state      %s\nacquiring  %s\n", stateName(state), acquiring ? "yes" : "no");
+    return 0;
+}
+
+int runStop(const Arguments& arguments)
+{
+    Connection connection(arguments);
+    ktremote::Instance& app = connection.instance();
+    request("cannot stop the application's measurement", [&] { app.stopMeasurement(); });
+    const bool acquiring =
+        request("cannot ask whether the application acquires", [&] { return app.isAcquiring(); });
+    if (acquiring)
+        throw Failure(KX_ERR_FAILED, "the application still acquires after the stop");
+    std::printf("measurement stopped\n");
     return 0;
 }
 
 int runLoadSetup(const Arguments& arguments)
 {
     const std::string& file = arguments.operands[0];
-    Session session(arguments);
-    check(ktconLoadSetup(session.instance(), file.c_str()),
-          "the application did not load \"" + file + "\" (no such setup, or it is acquiring)");
+    Connection connection(arguments);
+    request("the application did not load \"" + file + "\" (no such setup, or it is acquiring)",
+            [&] { connection.instance().loadSetup(file); });
     std::printf("setup loaded: %s\n", file.c_str());
     return 0;
 }
@@ -51,20 +70,19 @@ int runStore(const Arguments& arguments)
         if (arguments.operands.size() != 2)
             throw UsageError("store start needs the NAME of the file to store into");
         const std::string& name = arguments.operands[1];
-        Session session(arguments);
-        check(ktconStartStoring(session.instance(), name.c_str()),
-              "the application did not start storing to \"" + name +
-                  "\" (it stores only while acquiring; the name must not contain '|' or line breaks)");
+        Connection connection(arguments);
+        request("the application did not start storing to \"" + name +
+                    "\" (it stores only while acquiring; the name must not contain '|' or line breaks)",
+                [&] { connection.instance().startStoring(name); });
         std::printf("storing to %s\n", name.c_str());
         return 0;
     }
     if (action == "stop") {
         if (arguments.operands.size() != 1)
             throw UsageError("store stop takes no further argument");
-        Session session(arguments);
-        int state = 0;
-        check(ktconStopStoringEx(session.instance(), &state),
-              "the application did not stop storing (was it storing?)");
+        Connection connection(arguments);
+        const ktremote::State state = request("the application did not stop storing (was it storing?)",
+                                              [&] { return connection.instance().stopStoringWithState(); });
         std::printf("storing stopped; state %s\n", stateName(state));
         return 0;
     }
@@ -75,14 +93,14 @@ int runWrite(const Arguments& arguments)
 {
     const std::string& key = arguments.operands[0];
     const double value = parseNumber(arguments.operands[1], "VALUE");
-    Session session(arguments);
-    const auto channel = session.open(key);
+    Connection connection(arguments);
+    OpenChannel open = connection.open(key);
     // The library does not report a refused write, so the flag is checked
     // here first.
-    if (!channel->isControl())
-        throw Failure(KX_ERR_NOT_CONTROL_CHANNEL, "\"" + channel->name() + "\" does not accept written values");
-    check(ktconControlChannelWriteData(channel->handle(), value), "cannot write to " + channel->name());
-    std::printf("wrote %s to %s\n", arguments.operands[1].c_str(), channel->name().c_str());
+    if (!open.control)
+        throw Failure(KX_ERR_NOT_CONTROL_CHANNEL, "\"" + open.name + "\" does not accept written values");
+    request("cannot write to " + open.name, [&] { open.channel.write(value); });
+    std::printf("wrote %s to %s\n", arguments.operands[1].c_str(), open.name.c_str());
     return 0;
 }
 

@@ -10,34 +10,61 @@ const std::vector<CommandSpec>& commands()
         {"channels", "", "List the channels of the application's current setup.",
          "Prints one line per channel: its id, name, unit, type (sync, async or\n"
          "single), sample rate in Hz (the expected rate for async channels) and\n"
-         "whether it accepts written values.\n",
-         {}, 0, 0, runChannels},
+         "whether it accepts written values. In the table an empty cell shows as\n"
+         "\"-\", so every line has six words. --format csv gives a header row and\n"
+         "quoted fields; --format json an array of objects with id, name, unit,\n"
+         "type, sampleRate (null for single values) and control.\n",
+         {{"format", "table|csv|json", "how to print the list (default table)"}}, 0, 0, runChannels},
         {"state", "", "Show the application's state.",
          "Prints the state (setup, acquiring, stopped, analysis or unknown) and\n"
-         "whether the application is acquiring.\n",
-         {}, 0, 0, runState},
+         "whether the application is acquiring. --format json prints one object:\n"
+         "{\"state\": \"setup\", \"code\": 1, \"acquiring\": false}.\n",
+         {{"format", "text|json", "how to print the state (default text)"}}, 0, 0, runState},
+        {"stop", "", "End the application's measurement.",
+         "Stops the transfer and the acquisition of the running measurement,\n"
+         "whoever started it, and checks that the application no longer acquires.\n",
+         {}, 0, 0, runStop},
         {"load-setup", "FILE", "Make the application load a setup file.",
          "FILE is a path on the application's machine, passed on as it is. Fails\n"
          "unless the application confirms that it loaded the setup (it refuses\n"
          "while acquiring).\n",
          {}, 1, 1, runLoadSetup},
-        {"stream", "[CHANNEL...]", "Measure and write the samples as CSV.",
+        {"stream", "[CHANNEL...]", "Measure and record the samples (CSV or HDF5).",
          "Starts a measurement of the given channels (names or ids; all channels\n"
          "when none is given), reads their samples for the given time, stops the\n"
-         "measurement and reads what is still buffered.\n"
+         "measurement and reads what is still buffered. It refuses to start while\n"
+         "the application already acquires, unless --force is given.\n"
          "\n"
          "The CSV has a time column (seconds) and a value column per channel. A\n"
          "row holds the next sample of every channel that has one; channels with\n"
          "fewer samples leave their cells empty, so each channel's columns list\n"
-         "exactly its samples in order. A progress line with samples per second\n"
-         "per channel goes to stderr; at the end a summary per channel (count,\n"
-         "min, max, mean) goes to stdout, or to stderr when the CSV does.\n"
-         "Ctrl+C ends the measurement early. Dropped samples (the channel buffers\n"
-         "overflowed) are reported; a larger --buffer-size helps.\n",
+         "exactly its samples in order. An --output FILE ending in .h5 or .hdf5,\n"
+         "or --format hdf5, records to HDF5 instead: a group per channel with\n"
+         "datasets values and time.\n"
+         "\n"
+         "A progress line with samples per second per channel, and what was lost,\n"
+         "goes to stderr; at the end a summary per channel (count, lost, min, max,\n"
+         "mean) goes to stdout, or to stderr when the CSV goes to stdout or stdout\n"
+         "is closed. Lost samples are counted from the times of sync channels; for\n"
+         "async and single-value channels \"some\" says that some were dropped.\n"
+         "\n"
+         "SIGINT (Ctrl+C), SIGTERM, SIGHUP and a closed output pipe end the stream\n"
+         "like the end of --duration: the measurement is stopped and the output\n"
+         "ends with a whole row. The application's state is checked about once a\n"
+         "second; when it no longer answers, the stream ends with what it has.\n"
+         "\n"
+         "Exit status: 0 success; 1 a failed request, the application already\n"
+         "measuring (without --force), the application lost during the stream,\n"
+         "or no samples at all; 2 wrong arguments; 3 samples were lost (unless\n"
+         "--allow-loss).\n",
          {{"duration", "SECONDS", "how long to measure (default 5)"},
           {"buffer-size", "SAMPLES", "samples buffered per channel (default: the library's, 3000)"},
-          {"output", "FILE", "write the CSV to FILE instead of stdout (\"-\": stdout)"},
-          {"quiet", nullptr, "no progress line"}},
+          {"output", "FILE", "write to FILE instead of stdout (\"-\": stdout); .h5/.hdf5: HDF5"},
+          {"format", "csv|hdf5", "the recording format (default: csv, or hdf5 for .h5/.hdf5)"},
+          {"compress", nullptr, "gzip (level 4) the HDF5 datasets"},
+          {"quiet", nullptr, "no progress line"},
+          {"force", nullptr, "start even though the application already acquires"},
+          {"allow-loss", nullptr, "lost samples do not make the exit status 3"}},
          0, SIZE_MAX, runStream},
         {"store", "start NAME | stop", "Start or stop storing data in the application.",
          "\"store start NAME\" makes the application store the measured data in the\n"

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cerrno>
 #include <cmath>
 
 #include <unistd.h>
@@ -63,8 +64,10 @@ CsvWriter::CsvWriter(std::FILE* out, const std::vector<std::string>& names, cons
     std::fprintf(out_, "%s\n", header.c_str());
 }
 
-void CsvWriter::writeRound(const std::vector<Samples>& samples)
+bool CsvWriter::writeRound(const std::vector<Samples>& samples)
 {
+    if (error_ != 0)
+        return false;
     size_t rows = 0;
     for (const Samples& channel : samples)
         rows = std::max(rows, channel.count);
@@ -82,9 +85,14 @@ void CsvWriter::writeRound(const std::vector<Samples>& samples)
             }
         }
         line_ += '\n';
-        std::fwrite(line_.data(), 1, line_.size(), out_);
+        errno = 0;
+        if (std::fwrite(line_.data(), 1, line_.size(), out_) != line_.size()) {
+            error_ = errno != 0 ? errno : EIO;
+            return false;
+        }
+        ++rows_;
     }
-    rows_ += rows;
+    return true;
 }
 
 Progress::Progress(std::FILE* out, std::vector<std::string> names, bool enabled)
@@ -93,7 +101,7 @@ Progress::Progress(std::FILE* out, std::vector<std::string> names, bool enabled)
 {
 }
 
-void Progress::update(double elapsed, const std::vector<uint64_t>& counts, bool overflowed)
+void Progress::update(double elapsed, const std::vector<uint64_t>& counts, const std::vector<std::string>& lost)
 {
     if (!enabled_)
         return;
@@ -108,9 +116,9 @@ void Progress::update(double elapsed, const std::vector<uint64_t>& counts, bool 
         char part[32];
         std::snprintf(part, sizeof part, " %.0f/s", rate);
         line += "  " + names_[k] + part;
+        if (lost[k] != "0")
+            line += " (lost " + lost[k] + ")";
     }
-    if (overflowed)
-        line += "  [samples dropped]";
     if (terminal_) {
         // Clear to the end of the line: the new text may be shorter.
         std::fprintf(out_, "\r%s\x1b[K", line.c_str());
@@ -130,8 +138,8 @@ void Progress::finish()
     open_ = false;
 }
 
-void printSummary(std::FILE* out, const std::vector<std::string>& names, const std::vector<std::string>& units,
-                  const std::vector<Statistics>& statistics)
+bool printSummary(std::FILE* out, const std::vector<std::string>& names, const std::vector<std::string>& units,
+                  const std::vector<Statistics>& statistics, const std::vector<std::string>& lost)
 {
     size_t nameWidth = 7;
     size_t unitWidth = 4;
@@ -141,18 +149,17 @@ void printSummary(std::FILE* out, const std::vector<std::string>& names, const s
     }
     const int nw = static_cast<int>(nameWidth);
     const int uw = static_cast<int>(unitWidth);
-    std::fprintf(out, "%-*s  %-*s  %10s  %14s  %14s  %14s\n", nw, "channel", uw, "unit", "count", "min", "max",
-                 "mean");
+    std::fprintf(out, "%-*s  %-*s  %10s  %8s  %24s  %24s  %24s\n", nw, "channel", uw, "unit", "count", "lost", "min",
+                 "max", "mean");
     for (size_t k = 0; k < names.size(); ++k) {
         const Statistics& s = statistics[k];
-        if (!s.hasNumbers()) {
-            std::fprintf(out, "%-*s  %-*s  %10llu  %14s  %14s  %14s\n", nw, names[k].c_str(), uw, units[k].c_str(),
-                         static_cast<unsigned long long>(s.count()), "-", "-", "-");
-            continue;
-        }
-        std::fprintf(out, "%-*s  %-*s  %10llu  %14.6g  %14.6g  %14.6g\n", nw, names[k].c_str(), uw,
-                     units[k].c_str(), static_cast<unsigned long long>(s.count()), s.min(), s.max(), s.mean());
+        const bool numbers = s.hasNumbers();
+        std::fprintf(out, "%-*s  %-*s  %10llu  %8s  %24s  %24s  %24s\n", nw, names[k].c_str(), uw,
+                     units[k].empty() ? "-" : units[k].c_str(), static_cast<unsigned long long>(s.count()),
+                     lost[k].c_str(), numbers ? shortestText(s.min()).c_str() : "-",
+                     numbers ? shortestText(s.max()).c_str() : "-", numbers ? shortestText(s.mean()).c_str() : "-");
     }
+    return std::fflush(out) == 0 && !std::ferror(out);
 }
 
 }  // namespace ktcli

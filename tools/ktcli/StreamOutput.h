@@ -1,5 +1,5 @@
-// What ktcli stream produces: the CSV, the per-channel summary and the
-// progress line.
+// What ktcli stream shows and writes: the CSV, the per-channel summary and
+// the progress line.
 #pragma once
 
 #include <cstddef>
@@ -49,13 +49,17 @@ public:
     // Writes the header: per channel "<name> time [s]" and "<name> [<unit>]".
     CsvWriter(std::FILE* out, const std::vector<std::string>& names, const std::vector<std::string>& units);
 
-    void writeRound(const std::vector<Samples>& samples);
+    // Writes whole rows only; returns false, with the error number in
+    // error(), once a write failed.
+    bool writeRound(const std::vector<Samples>& samples);
     uint64_t rows() const { return rows_; }
+    int error() const { return error_; }
 
 private:
     std::FILE* out_;
     std::string line_;
     uint64_t rows_ = 0;
+    int error_ = 0;
 };
 
 // The shortest text that reads back as exactly `value`.
@@ -65,12 +69,13 @@ std::string shortestText(double value);
 std::string csvField(const std::string& text);
 
 // The live line on stderr: elapsed time, samples per second per channel,
-// and a mark once samples were dropped. On a terminal it is rewritten in
-// place; elsewhere one line is written per update.
+// and per channel what was lost once something was. On a terminal it is
+// rewritten in place; elsewhere one line is written per update.
 class Progress {
 public:
     Progress(std::FILE* out, std::vector<std::string> names, bool enabled);
-    void update(double elapsed, const std::vector<uint64_t>& counts, bool overflowed);
+    // `lost`: per channel "0", a count or "some" (see LossCounter).
+    void update(double elapsed, const std::vector<uint64_t>& counts, const std::vector<std::string>& lost);
     // Ends the line (on a terminal).
     void finish();
 
@@ -84,8 +89,10 @@ private:
     std::vector<uint64_t> lastCounts_;
 };
 
-// The summary table: channel, unit, count, min, max, mean.
-void printSummary(std::FILE* out, const std::vector<std::string>& names, const std::vector<std::string>& units,
-                  const std::vector<Statistics>& statistics);
+// The summary table: channel, unit, count, lost, min, max, mean; numbers
+// in their shortest exact form. Returns false when `out` could not be
+// written.
+bool printSummary(std::FILE* out, const std::vector<std::string>& names, const std::vector<std::string>& units,
+                  const std::vector<Statistics>& statistics, const std::vector<std::string>& lost);
 
 }  // namespace ktcli

@@ -1,14 +1,15 @@
 // ktcli: measure with a Kaltrop application from the command line, through
-// the ktremote library's C functions.
+// the ktremote library's C++ wrapper.
 
 #include "Cli.h"
 #include "Commands.h"
-#include "ResultText.h"
+#include "Signals.h"
+#include "ktremote.hpp"
 
 #include <cstdio>
-#include <cstring>
 #include <exception>
 #include <string>
+#include <vector>
 
 using namespace ktcli;
 
@@ -16,18 +17,30 @@ namespace {
 
 void printOverview()
 {
-    std::printf("usage: ktcli COMMAND [ARGUMENTS] [options]\n\n"
+    std::printf("usage: ktcli [OPTIONS] COMMAND [ARGUMENTS] [OPTIONS]\n\n"
                 "Remote control of a Kaltrop application over the network.\n\nCommands:\n");
     for (const CommandSpec& command : commands()) {
         std::string left = std::string(command.name) + (*command.usage ? " " : "") + command.usage;
         std::printf("  %-24s %s\n", left.c_str(), command.summary);
     }
-    std::printf("\nConnection options (every command):\n"
-                "  --host HOST            the application's host (default localhost)\n"
-                "  --port PORT            the application's command port (default 8999)\n"
-                "  --data-port PORT       the port ktcli listens on for measured data (default 8001)\n"
-                "\n\"ktcli COMMAND --help\" describes a command. Exit status: 0 success,\n"
-                "1 a failed request, 2 wrong arguments.\n");
+    std::printf("\n");
+    printCommonOptions();
+    std::printf("\n\"ktcli COMMAND --help\" describes a command. Exit status: 0 success,\n"
+                "1 a failed request (stream: also when the application already measures,\n"
+                "was lost, or sent nothing), 2 wrong arguments, 3 stream: samples were\n"
+                "lost (unless --allow-loss). A signal before a measurement started ends\n"
+                "ktcli at once with 128 + its number.\n");
+}
+
+void printVersion()
+{
+    std::string library;
+    try {
+        library = ktremote::version();
+    } catch (const ktremote::Error& error) {
+        library = std::string("unknown: ") + error.name();
+    }
+    std::printf("ktcli %s (library %s)\n", KTREMOTE_TOOL_VERSION, library.c_str());
 }
 
 const CommandSpec* findCommand(const std::string& name)
@@ -38,24 +51,62 @@ const CommandSpec* findCommand(const std::string& name)
     return nullptr;
 }
 
+// Where the command name stands: the first word that is neither an option
+// nor the value of a common option. -1 when there is none. Sets the flags
+// for -h/--help and --version given before it.
+int commandIndex(int argc, char** argv, bool* help, bool* version)
+{
+    for (int k = 1; k < argc; ++k) {
+        const std::string word = argv[k];
+        if (word == "-h" || word == "--help")
+            *help = true;
+        else if (word == "--version")
+            *version = true;
+        else if (takesSeparateValue(word))
+            ++k;
+        else if (word == "--" || word.empty() || word[0] != '-')
+            return word == "--" ? (k + 1 < argc ? k + 1 : -1) : k;
+    }
+    return -1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0
-        || std::strcmp(argv[1], "help") == 0) {
-        printOverview();
-        return argc < 2 ? 2 : 0;
+    signals::install();
+    bool help = false;
+    bool version = false;
+    const int at = commandIndex(argc, argv, &help, &version);
+    if (version) {
+        printVersion();
+        return 0;
     }
-    const CommandSpec* command = findCommand(argv[1]);
+    if (help || at < 0 || std::string(argv[at]) == "help") {
+        printOverview();
+        return help || at >= 0 ? 0 : 2;
+    }
+    const CommandSpec* command = findCommand(argv[at]);
     if (command == nullptr) {
-        std::fprintf(stderr, "ktcli: unknown command \"%s\"; \"ktcli --help\" lists the commands\n", argv[1]);
+        std::fprintf(stderr, "ktcli: unknown command \"%s\"; \"ktcli --help\" lists the commands\n", argv[at]);
         return 2;
     }
+    std::vector<std::string> words;
+    std::string commandLine = "ktcli";
+    for (int k = 1; k < argc; ++k) {
+        if (k != at)
+            words.emplace_back(argv[k]);
+        commandLine += std::string(" ") + argv[k];
+    }
     try {
-        bool help = false;
-        const Arguments arguments = parseArguments(*command, argc, argv, 2, &help);
-        if (help) {
+        bool commandHelp = false;
+        Arguments arguments = parseArguments(*command, words, &commandHelp);
+        arguments.commandLine = commandLine;
+        if (arguments.has("version")) {
+            printVersion();
+            return 0;
+        }
+        if (commandHelp) {
             printCommandHelp(*command);
             return 0;
         }
@@ -66,8 +117,12 @@ int main(int argc, char** argv)
         return 2;
     } catch (const Failure& failure) {
         std::fflush(stdout);
-        std::fprintf(stderr, "ktcli %s: %s.\n  %s (%d): %s.\n", command->name, failure.what(),
-                     resultName(failure.code()), failure.code(), resultMeaning(failure.code()));
+        if (failure.code() == 0)
+            std::fprintf(stderr, "ktcli %s: %s\n", command->name, failure.what());
+        else
+            std::fprintf(stderr, "ktcli %s: %s.\n  %s (%d): %s.\n", command->name, failure.what(),
+                         ktremote::resultName(failure.code()), failure.code(),
+                         ktremote::resultDescription(failure.code()));
         return 1;
     } catch (const std::exception& error) {
         std::fprintf(stderr, "ktcli %s: %s\n", command->name, error.what());

@@ -81,6 +81,9 @@ Options parseOptions(int argc, const char* const* argv)
         else if (arg == "--help" || arg == "-h") {
             flag();
             o.help = true;
+        } else if (arg == "--version") {
+            flag();
+            o.version = true;
         } else
             throw std::invalid_argument("unknown option '" + arg + "' (see ktsim --help)");
     }
@@ -116,6 +119,7 @@ and streams the measured data of its setup to the host.
   --print-setup NAME    print the text of a built-in setup (to start a file from)
   --exit-on-stdin-eof   exit when standard input reaches end of file
   --help                show this text
+  --version             show the versions of ktsim and of the library it was built with
 
 The first line on standard output is "ktsim listening on ADDRESS:PORT".
 )";

@@ -25,6 +25,7 @@ struct Options {
     FaultPlan faults;
     bool exitOnStdinEof = false;
     bool help = false;
+    bool version = false;
     std::string printSetup;  // print this built-in setup's text and exit
 };
 

@@ -157,7 +157,7 @@ bool PacketSource::append(std::vector<std::uint8_t>& out, double elapsed, double
     }
     out.reserve(out.size() + estimate);
     PacketBuilder packet(out);
-    packet.begin(sequence_++, startDays + first / 86400.0);
+    packet.begin(sequence_++, SampleModel::packetDays(startDays, first));
     for (std::size_t b = 0; b < cursors_.size(); ++b) {
         Cursor& c = cursors_[b];
         const Channel& ch = *c.channel;

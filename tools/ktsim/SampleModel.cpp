@@ -157,6 +157,19 @@ double SampleModel::sampleTime(const Channel& ch, std::uint64_t index) const
     return r > 0.0 ? static_cast<double>(index) / r : 0.0;
 }
 
+double SampleModel::hostTime(const Channel& ch, std::uint64_t index) const
+{
+    if (ch.kind != ChannelKind::Sync)
+        return sampleTime(ch, index);
+    if (ch.divider <= 0)
+        return 0.0;
+    const double rate = static_cast<double>(static_cast<float>(setup_.rate)) / ch.divider;
+    const auto k = static_cast<double>(index);
+    if (rate < 0.5)
+        return k / rate;
+    return k * (1.0 / static_cast<double>(std::llround(rate)));
+}
+
 std::uint64_t SampleModel::period(const Channel& ch) const
 {
     if (ch.kind != ChannelKind::Sync || ch.control)

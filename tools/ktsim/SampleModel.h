@@ -8,6 +8,7 @@
 //   const ktsim::Channel& v = model.channel("Voltage");
 //   double expected = model.decoded(v, i);   // exactly what the host decodes
 //   double t = model.timestamp(a, i);        // async channel: timestamp sent
+//   double s = model.hostTime(v, i);         // sync channel: the host's time
 //
 // Indexes count from 0 at each STARTACQ, per channel. Control channels send
 // their current value instead: the setup's `value` until a host writes one.
@@ -61,6 +62,19 @@ public:
     // Async channels: the timestamp sent with sample `index`, in seconds,
     // strictly increasing, within [index / rate, (index + 0.5) / rate).
     double timestamp(const Channel& channel, std::uint64_t index) const;
+
+    // The relative time, in seconds, that a host gives sync sample `index`:
+    // index * (1 / r), with r the rate it is told (the setup rate as single
+    // precision, divided by the divider) rounded to an integer; index / rate
+    // for rates below 0.5 Hz, which would round to 0. Async channels: the
+    // timestamp sent. Single values: sampleTime(), which is the time of the
+    // packet that carries the value when that value is the packet's earliest
+    // sample (see PacketSource).
+    double hostTime(const Channel& channel, std::uint64_t index) const;
+
+    // The packet time, in days, of a packet whose earliest sample is
+    // `seconds` into an acquisition that started at `startDays`.
+    static double packetDays(double startDays, double seconds) { return startDays + seconds / 86400.0; }
 
     // The waveform's value of sample `index` before quantisation.
     double physical(const Channel& channel, std::uint64_t index) const;

@@ -53,6 +53,12 @@ int main(int argc, char** argv)
         std::cout << ktsim::usageText();
         return 0;
     }
+    if (options.version) {
+        // ktsim speaks the protocol itself; the library it names is the one
+        // built from the same tree.
+        std::cout << "ktsim " << KTREMOTE_TOOL_VERSION << " (library " << KTREMOTE_TOOL_VERSION << ")\n";
+        return 0;
+    }
     if (!options.printSetup.empty()) {
         std::string name = options.printSetup;
         if (name.rfind("builtin:", 0) == 0)

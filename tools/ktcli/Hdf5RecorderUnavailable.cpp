@@ -1,0 +1,25 @@
+// The recorder of a ktcli built without HDF5: it says so and records nothing.
+#include "Hdf5Recorder.h"
+
+#include <stdexcept>
+
+namespace ktcli {
+
+struct Hdf5Recorder::File {};
+
+bool Hdf5Recorder::available() { return false; }
+
+Hdf5Recorder::Hdf5Recorder(const std::string&, const std::vector<RecordedChannel>&, const RecordingInfo&)
+{
+    throw std::runtime_error("ktcli was built without HDF5 support");
+}
+
+Hdf5Recorder::~Hdf5Recorder() = default;
+
+void Hdf5Recorder::setStartTime(double) {}
+
+void Hdf5Recorder::append(size_t, const double*, const double*, size_t) {}
+
+void Hdf5Recorder::flush() {}
+
+}  // namespace ktcli
