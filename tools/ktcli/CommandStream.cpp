@@ -90,6 +90,9 @@ StreamOptions streamOptions(const Arguments& arguments)
         throw UsageError("HDF5 goes to a file: give --output FILE");
     if (options.compress && !options.hdf5)
         throw UsageError("--compress applies to HDF5 recordings only");
+    // A ktcli built without HDF5 says so before it connects to anything.
+    if (options.hdf5 && !Hdf5Recorder::available())
+        throw std::runtime_error("ktcli was built without HDF5 support");
     return options;
 }
 
@@ -140,9 +143,6 @@ std::unique_ptr<SampleSink> makeSink(const StreamOptions& options, const std::ve
         }
         return std::make_unique<CsvSink>(options.path, names, units);
     }
-    // A ktcli built without HDF5 says so here, before anything started.
-    if (!Hdf5Recorder::available())
-        throw std::runtime_error("ktcli was built without HDF5 support");
     std::vector<RecordedChannel> recorded;
     for (const StreamedChannel& streamed : channels)
         recorded.push_back({streamed.open.name, streamed.open.id, streamed.open.unit,

@@ -9,9 +9,10 @@ Hdf5Sink::Hdf5Sink(const std::string& path, const std::vector<RecordedChannel>& 
 
 void Hdf5Sink::write(const std::vector<Samples>& round)
 {
+    // A channel without new samples is passed on as well: the recorder flushes
+    // on its clock from append(), so samples already waiting reach the file
+    // within a second even while the stream stalls.
     for (size_t k = 0; k < round.size(); ++k) {
-        if (round[k].count == 0)
-            continue;
         recorder_->append(k, round[k].values, round[k].times, round[k].count);
         samples_ += round[k].count;
     }
