@@ -19,9 +19,9 @@ def header_table(path):
 
 
 def load_errors(path):
-    spec = importlib.util.spec_from_file_location("ktremote_errors", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("ktremote_errors", path)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 

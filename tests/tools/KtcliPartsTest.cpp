@@ -160,21 +160,21 @@ TEST(Json, StringsAreEscapedAndNumbersExact)
 
 TEST(Arguments, OptionsStandAnywhereAndValuesAreChecked)
 {
-    const CommandSpec spec = {"stream", "", "", "", {{"format", "csv|hdf5", ""}, {"quiet", nullptr, ""}},
-                              0, SIZE_MAX, nullptr};
+    const CommandSpec command = {"stream", "", "", "", {{"format", "csv|hdf5", ""}, {"quiet", nullptr, ""}},
+                                 0, SIZE_MAX, nullptr};
     bool help = false;
     const Arguments arguments =
-        parseArguments(spec, {"--port", "9000", "Voltage", "--format=hdf5", "-1", "--quiet", "--", "--x"}, &help);
+        parseArguments(command, {"--port", "9000", "Voltage", "--format=hdf5", "-1", "--quiet", "--", "--x"}, &help);
     EXPECT_FALSE(help);
     EXPECT_EQ(arguments.operands, (std::vector<std::string>{"Voltage", "-1", "--x"}));
     EXPECT_EQ(arguments.text("port", ""), "9000");
     EXPECT_EQ(choice(arguments, "format", {"csv", "hdf5"}), "hdf5");
     EXPECT_TRUE(arguments.has("quiet"));
 
-    EXPECT_THROW(parseArguments(spec, {"--quiet=yes"}, &help), UsageError);
-    EXPECT_THROW(parseArguments(spec, {"--port"}, &help), UsageError);
-    EXPECT_THROW(parseArguments(spec, {"--colour", "red"}, &help), UsageError);
-    const Arguments wrong = parseArguments(spec, {"--format", "xml"}, &help);
+    EXPECT_THROW(parseArguments(command, {"--quiet=yes"}, &help), UsageError);
+    EXPECT_THROW(parseArguments(command, {"--port"}, &help), UsageError);
+    EXPECT_THROW(parseArguments(command, {"--colour", "red"}, &help), UsageError);
+    const Arguments wrong = parseArguments(command, {"--format", "xml"}, &help);
     EXPECT_THROW(choice(wrong, "format", {"csv", "hdf5"}), UsageError);
 
     EXPECT_TRUE(takesSeparateValue("--data-port"));
