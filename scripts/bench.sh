@@ -36,15 +36,11 @@ fi
 load_before=$(uptime)
 "$tree/bench/ktremote_bench" --benchmark_counters_tabular=true \
   --benchmark_out="$tree/micro.json" --benchmark_out_format=json | grep -v '^Connection from: '
-# The harness ends with a summary: each figure a host meets, its anchor from
-# the same run and the ratio between them.
 "$tree/bench/e2e/ktremote_e2e_bench" --seconds "${KTREMOTE_BENCH_SECONDS:-3}" --markdown "$tree/e2e.md" \
-  --headline "$tree/headline.md" \
   | grep -v '^Connection from: '
 load_after=$(uptime)
 
 if [ "$write_doc" = 1 ]; then
-  python3 scripts/bench_report.py docs/performance.md "$tree/micro.json" "$tree/e2e.md" "$load_before" "$load_after" \
-    "$tree/headline.md"
+  python3 scripts/bench_report.py docs/performance.md "$tree/micro.json" "$tree/e2e.md" "$load_before" "$load_after"
   echo "bench.sh: figures written to docs/performance.md"
 fi

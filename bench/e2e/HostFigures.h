@@ -7,7 +7,6 @@
 #include "Process.h"
 
 #include <string>
-#include <vector>
 
 namespace ktremote::bench {
 
@@ -22,9 +21,6 @@ struct LatencyFigures {
 // ktsim sends one float64 sample per 1 ms packet, stamped with its send
 // time; the host polls ktconChannelReadScalarData_2 in a tight loop.
 LatencyFigures measureLatency(const std::string& ktsim, const e2e::TempDir& dir, double seconds);
-// The same stream read by a plain thread that blocks on the data socket and
-// takes the stamp straight out of each packet: the anchor of the above.
-LatencyFigures measurePlainLatency(const std::string& ktsim, const e2e::TempDir& dir, double seconds);
 
 struct MemoryFigures {
     int channels = 0;
@@ -38,17 +34,12 @@ MemoryFigures measureMemory(const std::string& ktsim, int channels, int bufferSi
 // The probe itself: prints "<resident before> <resident after>" in bytes.
 int memoryProbe(const std::string& ktsim, int channels, int bufferSize);
 
-// Seconds per command exchange, one value per round. The rounds alternate
-// between the library and the plain client, both connected at once, so that
-// a change of load hits both alike.
 struct CommandFigures {
-    std::vector<double> library;   // ktconGetState (one GETSTATUS exchange)
-    std::vector<double> wholeLine; // plain blocking client, the line in one write
-    double oneByte = 0.0;          // plain blocking client, one write per byte (one round)
-    // library / wholeLine of each round.
-    std::vector<double> ratios() const;
+    double library = 0.0;   // seconds per ktconGetState (one GETSTATUS exchange)
+    double wholeLine = 0.0; // plain client, the line in one write
+    double oneByte = 0.0;   // plain client, one write per byte
 };
 
-CommandFigures measureCommands(const std::string& ktsim, int rounds, int exchangesPerRound);
+CommandFigures measureCommands(const std::string& ktsim, int exchanges);
 
 } // namespace ktremote::bench

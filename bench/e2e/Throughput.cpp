@@ -157,49 +157,21 @@ StreamFigures measureLibrary(const StreamRun& run, int bufferSize, bool verify)
     LibrarySession session(sim, run.sim.setup, bufferSize);
     session.start();
 
-    // A paced host sleeps until the next round is due; rounds that come
-    // late are not made up, as with a timer that fires once per period.
-    auto nextRound = Clock::now();
-    auto lastRound = Clock::time_point{};
-    double longestGap = 0.0;
-    const auto pace = [&] {
-        if (run.readPeriod <= 0.0)
-            return;
-        nextRound += std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(run.readPeriod));
-        const auto now = Clock::now();
-        if (nextRound < now)
-            nextRound = now;
-        std::this_thread::sleep_until(nextRound);
-    };
-    const auto drain = [&] {
-        const auto now = Clock::now();
-        if (lastRound != Clock::time_point{})
-            longestGap = std::max(longestGap, std::chrono::duration<double>(now - lastRound).count());
-        lastRound = now;
-        return session.drain(model.get());
-    };
     const auto first = Clock::now();
-    while (drain() == 0) {
-        lastRound = {}; // waiting for the first data is not a gap
+    while (session.drain(model.get()) == 0)
         if (secondsSince(first) > 30)
             throw std::runtime_error("no data through the library");
-        pace();
-    }
     const auto warm = Clock::now();
-    while (secondsSince(warm) < run.warmup) {
-        pace();
-        drain();
-    }
+    while (secondsSince(warm) < run.warmup)
+        session.drain(model.get());
 
     CpuWindow cpu(sim.pid());
     const pid_t host = currentThreadId();
     cpu.begin();
     uint64_t samples = 0;
     const auto start = Clock::now();
-    while (secondsSince(start) < run.seconds) {
-        pace();
-        samples += drain();
-    }
+    while (secondsSince(start) < run.seconds)
+        samples += session.drain(model.get());
     StreamFigures figures;
     figures.seconds = secondsSince(start);
     cpu.end();
@@ -213,7 +185,6 @@ StreamFigures measureLibrary(const StreamRun& run, int bufferSize, bool verify)
                      {"host", cpu.thread(host) / figures.seconds}};
     figures.intact = session.intact();
     figures.overrun = session.overrun();
-    figures.longestGap = longestGap;
     return figures;
 }
 

@@ -29,9 +29,6 @@ struct StreamFigures {
     bool intact = true;        // every value compared was the one sent
     bool overrun = false;      // some samples were dropped before the host read them
     uint64_t dropped = 0;
-    // The longest time between the starts of two rounds of reads by the
-    // host, from the first data on (library paths only).
-    double longestGap = 0.0;
 
     double megabytesPerSecond() const { return bytes / seconds / 1e6; }
     double samplesPerSecond() const { return samples / seconds; }
@@ -45,9 +42,6 @@ struct StreamRun {
     double bytesPerSample = 4.0;
     double seconds = 2.0;
     double warmup = 0.3;
-    // Seconds from the start of one round of reads to the next, as a host
-    // that reads on a timer does; 0 reads again at once.
-    double readPeriod = 0.0;
 };
 
 StreamFigures measureSocketPair(const StreamBytes& stream, double seconds, double warmup);

@@ -7,7 +7,6 @@
 //                                  sample; no timing (a ctest entry)
 
 #include "HostFigures.h"
-#include "LossFree.h"
 #include "Measure.h"
 #include "Throughput.h"
 
@@ -18,11 +17,9 @@
 #include <cstring>
 #include <exception>
 #include <fstream>
-#include <functional>
 #include <sstream>
 #include <string>
 #include <thread>
-#include <utility>
 
 using namespace ktremote::bench;
 
@@ -31,7 +28,6 @@ namespace {
 struct Arguments {
     std::string ktsim = KTSIM_EXECUTABLE;
     std::string markdown;
-    std::string headline; // file for the table of the figures users meet
     std::string section; // only this one: throughput, latency, scaling, memory or commands
     double seconds = 2.0;
     int buffer = 1 << 16; // samples per channel buffer in the throughput runs
@@ -54,8 +50,6 @@ Arguments parse(int argc, char** argv)
             a.ktsim = value();
         else if (arg == "--markdown")
             a.markdown = value();
-        else if (arg == "--headline")
-            a.headline = value();
         else if (arg == "--section")
             a.section = value();
         else if (arg == "--seconds")
@@ -76,32 +70,13 @@ Arguments parse(int argc, char** argv)
 std::string format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
 std::string format(const char* pattern, ...)
 {
-    char text[1024];
+    char text[512];
     va_list args;
     va_start(args, pattern);
     std::vsnprintf(text, sizeof text, pattern, args);
     va_end(args);
     return text;
 }
-
-// The figures a host meets, each beside the anchor it is compared with in
-// the same run: a Markdown table for the top of docs/performance.md, and a
-// line per figure for the end of the output.
-struct Headline {
-    std::string rows;
-    std::string lines;
-
-    void add(const std::string& figure, const std::string& library, const std::string& anchor,
-             const std::string& ratio, const std::string& target)
-    {
-        rows += "| " + figure + " | " + library + " | " + anchor + " | " + ratio + " | " + target + " |\n";
-        lines += figure + ": " + ratio + " (" + library + " against " + anchor + "; target " + target + ")\n";
-    }
-    std::string table() const
-    {
-        return "| Figure | Library | Anchor, same run | Ratio | Target |\n|---|---|---|---:|---|\n" + rows;
-    }
-};
 
 std::string loadAverage()
 {
@@ -202,108 +177,14 @@ std::string throughputSection(const Arguments& a)
     return text;
 }
 
-// CPU seconds of a participant ("I/O", "host", "receiver") per million
-// samples delivered, in milliseconds; empty when it took no part.
-std::string cpuPerMillion(const StreamFigures& f, const char* who)
+std::string latencySection(const Arguments& a, const ktremote::e2e::TempDir& dir)
 {
-    for (const auto& [name, cores] : f.cores)
-        if (name == who)
-            return format("%.1f ms", 1e3 * cores * f.seconds / (f.samples / 1e6));
-    return "";
-}
-
-std::string trialsText(const LossFreeFigures& f)
-{
-    std::string text;
-    // ✗ with the share of the samples due that arrived, "-21" when a read
-    // reported an overrun, and the longest time between two rounds of reads.
-    for (const RateTrial& trial : f.trials) {
-        const double share = trial.figures.samplesPerSecond() / (static_cast<double>(trial.rate) * f.channels);
-        text += format("%s%d %s", text.empty() ? "" : ", ", trial.rate / 1000, trial.keptUp ? "✓" : "✗");
-        if (!trial.keptUp)
-            text += format(" (%.0f %%%s%s)", 100.0 * share, trial.figures.overrun ? ", -21" : "",
-                           trial.figures.longestGap > 0
-                               ? format(", gap %.0f ms", trial.figures.longestGap * 1e3).c_str()
-                               : "");
-    }
-    return text;
-}
-
-std::string lossFreeSection(const Arguments& a, const ktremote::e2e::TempDir& dir, Headline& headline)
-{
-    const double seconds = std::max(1.0, a.seconds / 2);
-    const LossFreeFigures plain = searchLossFree(a.ktsim, dir, Receiver::Plain, seconds);
-    const LossFreeFigures paced = searchLossFree(a.ktsim, dir, Receiver::PacedHost, seconds);
-    const LossFreeFigures spinning = searchLossFree(a.ktsim, dir, Receiver::SpinningHost, seconds);
-
-    std::string text = format(
-        "### Loss-free throughput in real time\n\nktsim streams %d float32 channels in real time (5 ms packets) at a "
-        "rate per channel that a search raises until the receiver falls behind: doubling from 125 kHz, then two "
-        "narrowing steps. A rate counts when the receiver got at least 97 %% of the samples due over a %.1f s "
-        "window and no read returned -21 (`KX_ERR_DATA_OVERRUN`) since the start. The paced host reads every "
-        "channel with `ktconChannelReadScalarData_2` every %.0f ms, with buffers (`ktconSetBufferSize`) that hold "
-        "%.0f ms at the rate tried; the spinning host has the same buffers and reads again at once. CPU is per "
-        "million samples delivered at the highest loss-free rate. A rate not kept up with shows the share of the "
-        "samples due that arrived, -21 when a read reported an overrun, and the longest time between the starts "
-        "of two rounds of reads.\n\n",
-        kLossFreeChannels, seconds, kReadPeriod * 1e3, kBufferSeconds * 1e3);
-    text += "| Receiver | Loss-free rate per channel | M samples/s | MB/s | of plain receiver | Receiving thread CPU "
-            "per M samples | Host CPU per M samples | Cores | Rates tried (kHz) |\n"
-            "|---|---:|---:|---:|---:|---:|---:|---|---|\n";
-    const RateTrial* anchor = plain.best();
-    const auto row = [&](const char* name, const LossFreeFigures& f, const char* receiving) {
-        const RateTrial* best = f.best();
-        if (!best)
-            return format("| %s | none | | | | | | | %s |\n", name, trialsText(f).c_str());
-        const StreamFigures& s = best->figures;
-        const std::string share =
-            anchor ? format("%.0f %%", 100.0 * s.samplesPerSecond() / anchor->figures.samplesPerSecond()) : "";
-        return format("| %s | %d kHz | %.1f | %.0f | %s | %s | %s | %s | %s |\n", name, best->rate / 1000,
-                      s.samplesPerSecond() / 1e6, s.megabytesPerSecond(), share.c_str(),
-                      cpuPerMillion(s, receiving).c_str(), cpuPerMillion(s, "host").c_str(), s.coresText().c_str(),
-                      trialsText(f).c_str());
-    };
-    text += row("ktsim → plain receiving thread, nothing decoded", plain, "receiver");
-    text += row("**ktsim → library → host reading every 10 ms**", paced, "I/O");
-    text += row("ktsim → library → host reading without pause", spinning, "I/O");
-    const RateTrial* best = paced.best();
-    if (anchor && best) {
-        const double share = 100.0 * best->figures.samplesPerSecond() / anchor->figures.samplesPerSecond();
-        headline.add("Loss-free throughput, host reading every 10 ms",
-                     format("%.0f M samples/s", best->figures.samplesPerSecond() / 1e6),
-                     format("plain receiving thread %.0f M samples/s", anchor->figures.samplesPerSecond() / 1e6),
-                     format("%.0f %%", share), "≥ 80 %");
-        text += format("\nThe host that reads every 10 ms receives **%.0f %%** of what a plain receiving thread "
-                       "keeps up with (target ≥ 80 %%).\n\n",
-                       share);
-    } else {
-        headline.add("Loss-free throughput, host reading every 10 ms", best ? "" : "none found",
-                     anchor ? "" : "none found", "", "≥ 80 %");
-        text += "\n";
-    }
-    return text;
-}
-
-std::string latencySection(const Arguments& a, const ktremote::e2e::TempDir& dir, Headline& headline)
-{
-    const double seconds = std::max(2.0, 2 * a.seconds);
-    const LatencyFigures f = measureLatency(a.ktsim, dir, seconds);
-    const LatencyFigures plain = measurePlainLatency(a.ktsim, dir, seconds);
+    const LatencyFigures f = measureLatency(a.ktsim, dir, std::max(2.0, 2 * a.seconds));
     std::string text = "### Latency\n\nktsim sends one float64 sample per 1 ms packet (real time), stamped with its "
                        "send time (`--stamp-send-time`); the host polls `ktconChannelReadScalarData_2` in a tight "
-                       "loop and subtracts the stamp from the time it read the value. The anchor is a plain thread "
-                       "that blocks on the data socket and takes the stamp out of each packet it reads.\n\n";
-    text += "| Path | Values | Median | 99th percentile | Maximum |\n|---|---:|---:|---:|---:|\n";
-    text += format("| ktsim → library → host polling | %zu | %.0f µs | %.0f µs | %.0f µs |\n", f.values,
-                   f.median * 1e6, f.p99 * 1e6, f.max * 1e6);
-    text += format("| ktsim → plain thread blocking on the socket | %zu | %.0f µs | %.0f µs | %.0f µs |\n\n",
-                   plain.values, plain.median * 1e6, plain.p99 * 1e6, plain.max * 1e6);
-    headline.add("Latency from send to read, 1 kHz packets: median", format("%.0f µs", f.median * 1e6),
-                 format("plain blocking thread %.0f µs", plain.median * 1e6),
-                 format("%.2f×", f.median / plain.median), "< 50 µs");
-    headline.add("Latency from send to read, 1 kHz packets: 99th percentile", format("%.0f µs", f.p99 * 1e6),
-                 format("plain blocking thread %.0f µs", plain.p99 * 1e6), format("%.2f×", f.p99 / plain.p99),
-                 "< 200 µs");
+                       "loop and subtracts the stamp from the time it read the value.\n\n";
+    text += "| Values | Median | 99th percentile | Maximum |\n|---:|---:|---:|---:|\n";
+    text += format("| %zu | %.0f µs | %.0f µs | %.0f µs |\n\n", f.values, f.median * 1e6, f.p99 * 1e6, f.max * 1e6);
     return text;
 }
 
@@ -363,38 +244,14 @@ std::string memorySection(const Arguments& a)
     return text + "\n";
 }
 
-// "median (min–max)" of values scaled by `scale`, with `digits` decimals.
-std::string spread(std::vector<double> values, double scale, int digits)
+std::string commandSection(const Arguments& a)
 {
-    if (values.empty())
-        return "";
-    const auto [low, high] = std::minmax_element(values.begin(), values.end());
-    const double min = *low * scale;
-    const double max = *high * scale;
-    return format("%.*f (%.*f–%.*f)", digits, quantile(values, 0.5) * scale, digits, min, digits, max);
-}
-
-std::string commandSection(const Arguments& a, Headline& headline)
-{
-    constexpr int rounds = 9;
-    constexpr int exchanges = 400;
-    const CommandFigures f = measureCommands(a.ktsim, rounds, exchanges);
-    std::string text = format("### Command exchange\n\nOne `GETSTATUS` exchange with ktsim (request written, reply "
-                              "line read). The library and a plain blocking client are connected at once and take "
-                              "turns: %d rounds of %d exchanges each; median (lowest–highest) over the rounds.\n\n",
-                              rounds, exchanges);
-    text += "| Path | Per exchange |\n|---|---:|\n";
-    text += "| library, `ktconGetState` | " + spread(f.library, 1e6, 1) + " µs |\n";
-    text += "| plain blocking client, whole line per write | " + spread(f.wholeLine, 1e6, 1) + " µs |\n";
-    text += format("| reference: plain blocking client, one byte per write (one round) | %.1f µs |\n\n",
-                   f.oneByte * 1e6);
-    std::vector<double> ratios = f.ratios();
-    const std::string ratio = spread(ratios, 1.0, 2);
-    text += "The library takes **" + ratio + "×** the plain blocking client's time per exchange (target ≤ 1.5×).\n\n";
-    std::vector<double> library = f.library;
-    std::vector<double> plain = f.wholeLine;
-    headline.add("Command round trip (`ktconGetState`)", format("%.1f µs", quantile(library, 0.5) * 1e6),
-                 format("plain blocking client %.1f µs", quantile(plain, 0.5) * 1e6), ratio + "×", "≤ 1.5×");
+    const CommandFigures f = measureCommands(a.ktsim, 2000);
+    std::string text = "### Command exchange\n\nOne `GETSTATUS` exchange with ktsim (request written, reply line "
+                       "read), average of 2000.\n\n| Path | Per exchange |\n|---|---:|\n";
+    text += format("| library, `ktconGetState` (whole line per write) | %.1f µs |\n", f.library * 1e6);
+    text += format("| plain blocking client, whole line per write | %.1f µs |\n", f.wholeLine * 1e6);
+    text += format("| reference: plain blocking client, one byte per write | %.1f µs |\n\n", f.oneByte * 1e6);
     return text;
 }
 
@@ -411,34 +268,25 @@ int main(int argc, char** argv)
 
         ktremote::e2e::TempDir dir;
         std::string text = "## End-to-end figures\n\nLoad average at the start: " + loadAverage() + ".\n\n";
-        // Sections print as they finish, for whoever watches. The figures a
-        // host meets come first.
+        // Sections print as they finish, for whoever watches.
         std::fputs(text.c_str(), stdout);
-        Headline headline;
-        const std::pair<const char*, std::function<std::string()>> sections[] = {
-            {"lossfree", [&] { return lossFreeSection(a, dir, headline); }},
-            {"commands", [&] { return commandSection(a, headline); }},
-            {"latency", [&] { return latencySection(a, dir, headline); }},
-            {"throughput", [&] { return throughputSection(a); }},
-            {"scaling", [&] { return scalingSection(a, dir); }},
-            {"memory", [&] { return memorySection(a); }},
-        };
-        for (const auto& [name, measure] : sections) {
-            if (!a.section.empty() && a.section != name)
+        const char* const names[] = {"throughput", "latency", "scaling", "memory", "commands"};
+        for (int section = 0; section < 5; ++section) {
+            if (!a.section.empty() && a.section != names[section])
                 continue;
-            const std::string part = measure();
+            std::string part;
+            switch (section) {
+            case 0: part = throughputSection(a); break;
+            case 1: part = latencySection(a, dir); break;
+            case 2: part = scalingSection(a, dir); break;
+            case 3: part = memorySection(a); break;
+            default: part = commandSection(a); break;
+            }
             std::fputs(part.c_str(), stdout);
             std::fflush(stdout);
             text += part;
         }
         text += "Load average at the end: " + loadAverage() + ".\n";
-        std::printf("### Summary\n\n%s\n", headline.lines.c_str());
-        if (!a.headline.empty()) {
-            std::ofstream out(a.headline);
-            out << headline.table();
-            if (!out)
-                throw std::runtime_error("cannot write " + a.headline);
-        }
         if (!a.markdown.empty()) {
             std::ofstream out(a.markdown);
             out << text;

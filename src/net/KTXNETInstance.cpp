@@ -142,9 +142,7 @@ std::string KTXNETInstance::exchange(const std::string& command, const ReplyEnd&
         raise(KX_ERR_NO_COMMAND_CONNECTION, "there is no command connection");
     // The command goes out unchanged; a text with line breaks of its own
     // makes several lines, and still only one reply is awaited.
-    std::future<std::string> reply = commandConnection->exchange(command + lineEnd, end);
-    commandConnection->replyWait.wait(reply);
-    return takeReply(std::move(reply));
+    return takeReply(commandConnection->exchange(command + lineEnd, end));
 }
 
 bool KTXNETInstance::commandSocketConnected() const

@@ -8,12 +8,7 @@
 #include <asio/read_until.hpp>
 #include <asio/write.hpp>
 
-#include <cerrno>
 #include <exception>
-
-#if defined(__linux__)
-#include <sys/socket.h>
-#endif
 
 namespace ktremote {
 
@@ -33,32 +28,6 @@ std::exception_ptr releasedFailure()
 {
     return std::make_exception_ptr(Failure(KX_ERR_NO_COMMAND_CONNECTION, "the command connection is being closed"));
 }
-
-// Callers write their lines themselves where the socket can be written
-// without waiting and without a signal for a peer that has gone.
-#if defined(__linux__)
-constexpr bool callerWrites = true;
-
-// Writes what the socket takes at once; returns how many bytes that was
-// (0 also when it failed: the I/O thread's write of the rest then fails and
-// closes the connection).
-size_t writeWithoutWaiting(int handle, const std::string& bytes)
-{
-    ssize_t n;
-    do
-        n = ::send(handle, bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
-    while (n < 0 && errno == EINTR);
-    return n < 0 ? 0 : static_cast<size_t>(n);
-}
-#else
-constexpr bool callerWrites = false;
-
-template <class Handle>
-size_t writeWithoutWaiting(Handle, const std::string&)
-{
-    return 0;
-}
-#endif
 
 } // namespace
 
@@ -94,15 +63,11 @@ void NETCommandConnection::connect(std::vector<asio::ip::tcp::endpoint> candidat
                                 }
                                 state = State::Open;
                                 enableDeadLinkDetection(socket);
-                                {
-                                    std::lock_guard<std::mutex> lock(writeLock);
-                                    callerMayWrite = callerWrites && !finishing;
-                                    callerHandle = socket.native_handle();
-                                }
                                 socketConnected.store(true);
                                 // Work that came before the connection did
                                 // starts now.
-                                writeFront();
+                                if (!writeQueue.empty())
+                                    writeFront();
                                 if (pendingReply && !reading)
                                     readReply();
                             });
@@ -113,21 +78,6 @@ std::future<std::string> NETCommandConnection::exchange(std::string line, ReplyE
 {
     std::promise<std::string> reply;
     std::future<std::string> future = reply.get_future();
-    if (writeFromCaller(line)) {
-        asio::post(ioContext, [this, reply = std::move(reply), end = std::move(end)]() mutable {
-            // A Disconnect that came first released this exchange, or the
-            // connection broke; either way the flag now belongs to them.
-            if (state == State::Closed || finishing) {
-                reply.set_exception(state == State::Closed ? closedFailure() : releasedFailure());
-                return;
-            }
-            // What the caller could not write goes out before anything
-            // queued later.
-            writeFront();
-            startWait(std::move(reply), std::move(end), std::nullopt);
-        });
-        return future;
-    }
     asio::post(ioContext, [this, line = std::move(line), reply = std::move(reply), end = std::move(end)]() mutable {
         if (state == State::Closed || finishing) {
             reply.set_exception(closedFailure());
@@ -135,7 +85,7 @@ std::future<std::string> NETCommandConnection::exchange(std::string line, ReplyE
         }
         // The line of a command whose reply nobody could take stays unsent:
         // its answer would become the reply of the command before it.
-        if (awaiting()) {
+        if (pendingReply) {
             reply.set_exception(busyFailure());
             return;
         }
@@ -143,21 +93,6 @@ std::future<std::string> NETCommandConnection::exchange(std::string line, ReplyE
         startWait(std::move(reply), std::move(end), std::nullopt);
     });
     return future;
-}
-
-// On the calling thread: writes the line when the connection is open, no
-// reply is awaited and nothing is queued, and marks a reply as awaited.
-// What the socket did not take is queued for the I/O thread.
-bool NETCommandConnection::writeFromCaller(const std::string& line)
-{
-    std::lock_guard<std::mutex> lock(writeLock);
-    if (!callerMayWrite || !callerHandle || replyAwaited || !writeQueue.empty())
-        return false;
-    replyAwaited = true;
-    const size_t taken = writeWithoutWaiting(*callerHandle, line);
-    if (taken < line.size())
-        writeQueue.push_back(line.substr(taken));
-    return true;
 }
 
 void NETCommandConnection::send(std::string bytes)
@@ -175,7 +110,7 @@ std::future<std::string> NETCommandConnection::awaitReply(ReplyEnd end, Limit li
     std::promise<std::string> reply;
     std::future<std::string> future = reply.get_future();
     asio::post(ioContext, [this, reply = std::move(reply), end = std::move(end), limit]() mutable {
-        if (state == State::Closed || finishing || awaiting()) {
+        if (state == State::Closed || finishing || pendingReply) {
             reply.set_exception(closedFailure());
             return;
         }
@@ -195,17 +130,9 @@ std::future<std::string> NETCommandConnection::finish(std::string line, ReplyEnd
             reply.set_exception(closedFailure());
             return;
         }
-        // From here on callers no longer write. An exchange whose line the
-        // caller already wrote counts as waiting: its reply may come first.
-        bool released = false;
-        {
-            std::lock_guard<std::mutex> lock(writeLock);
-            callerMayWrite = false;
-            released = replyAwaited;
-            replyAwaited = false;
-        }
         // The waiting call is told first, before the line goes out.
-        if (pendingReply) {
+        const bool released = pendingReply.has_value();
+        if (released) {
             pendingReply->set_exception(releasedFailure());
             pendingReply.reset();
         }
@@ -219,27 +146,16 @@ std::future<std::string> NETCommandConnection::finish(std::string line, ReplyEnd
     return future;
 }
 
-bool NETCommandConnection::awaiting()
-{
-    std::lock_guard<std::mutex> lock(writeLock);
-    return replyAwaited;
-}
-
 void NETCommandConnection::enqueue(std::string bytes)
 {
-    {
-        std::lock_guard<std::mutex> lock(writeLock);
-        writeQueue.push_back(std::move(bytes));
-    }
-    writeFront();
+    const bool idle = writeQueue.empty();
+    writeQueue.push_back(std::move(bytes));
+    if (idle && state != State::Connecting)
+        writeFront();
 }
 
 void NETCommandConnection::startWait(std::promise<std::string> reply, ReplyEnd end, Limit limit)
 {
-    {
-        std::lock_guard<std::mutex> lock(writeLock);
-        replyAwaited = true;
-    }
     pendingReply = std::move(reply);
     replyEnd = std::move(end);
     const uint64_t number = ++waitNumber;
@@ -258,32 +174,16 @@ void NETCommandConnection::startWait(std::promise<std::string> reply, ReplyEnd e
         readReply();
 }
 
-// Starts writing the queue's front unless a write is in progress, the queue
-// is empty, or the connection is not up or closed.
 void NETCommandConnection::writeFront()
 {
-    if (writing || state == State::Connecting || state == State::Closed)
-        return;
-    const std::string* front = nullptr;
-    {
-        std::lock_guard<std::mutex> lock(writeLock);
-        if (writeQueue.empty())
-            return;
-        // Elements of a deque stay in place while others are added behind.
-        front = &writeQueue.front();
-    }
-    writing = true;
-    asio::async_write(socket, asio::buffer(*front), [this](const std::error_code& error, size_t) {
-        writing = false;
+    asio::async_write(socket, asio::buffer(writeQueue.front()), [this](const std::error_code& error, size_t) {
         if (error) {
             shutDown(closedFailure());
             return;
         }
-        {
-            std::lock_guard<std::mutex> lock(writeLock);
-            writeQueue.pop_front();
-        }
-        writeFront();
+        writeQueue.pop_front();
+        if (!writeQueue.empty())
+            writeFront();
     });
 }
 
@@ -303,12 +203,6 @@ void NETCommandConnection::readReply()
                                if (pendingReply) {
                                    std::promise<std::string> done = std::move(*pendingReply);
                                    pendingReply.reset();
-                                   // The next exchange may begin before this
-                                   // one's caller has its reply.
-                                   {
-                                       std::lock_guard<std::mutex> lock(writeLock);
-                                       replyAwaited = false;
-                                   }
                                    done.set_value(std::move(text));
                                }
                                if (finishing)
@@ -326,14 +220,8 @@ void NETCommandConnection::close()
 void NETCommandConnection::shutDown(std::exception_ptr failure)
 {
     state = State::Closed;
-    {
-        // No caller writes to the handle while it closes.
-        std::lock_guard<std::mutex> lock(writeLock);
-        callerMayWrite = false;
-        replyAwaited = false;
-        std::error_code ignored;
-        socket.close(ignored);
-    }
+    std::error_code ignored;
+    socket.close(ignored);
     replyTimer.cancel();
     if (pendingReply) {
         pendingReply->set_exception(std::move(failure));

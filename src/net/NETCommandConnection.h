@@ -1,6 +1,5 @@
 #pragma once
 
-#include "AdaptiveSpin.h"
 #include "ReplyEnd.h"
 #include "api/Failure.h"
 
@@ -13,7 +12,6 @@
 #include <cstdint>
 #include <deque>
 #include <future>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -30,15 +28,10 @@ public:
 // The command connection of a network instance: a TCP connection to the
 // application that carries command lines out and replies back.
 //
-// The socket, the receive buffer and the pending reply belong to the I/O
-// thread, which is the only one that reads. The caller's thread meets it in
-// `socketConnected`, the future of a reply, and the write side: exchange()
-// writes its line from the calling thread when the connection is open and
-// idle, which saves waking the I/O thread before the line can go out. The
-// write queue, the socket handle used for that and whether a reply is
-// awaited are guarded by `writeLock`; the I/O thread holds it only for short
-// steps that never wait, and closes the socket under it, so a caller never
-// writes to a handle that is being closed.
+// The socket, the buffers and the pending reply belong to the I/O thread:
+// the public operations only post work to the I/O context. The caller's
+// thread meets the I/O thread in two places, `socketConnected` and the
+// future of a reply.
 //
 // A reply is everything that has come in once its terminator is there, the
 // bytes that arrived behind the terminator in the same reads included.
@@ -63,15 +56,12 @@ public:
     // becomes true when one did.
     void connect(std::vector<asio::ip::tcp::endpoint> endpoints);
 
-    // One command and its reply: sends `line` and waits for the reply that
-    // ends where `end` says, as one step, so that no other command can come
-    // between the two. When the connection is open, nothing is queued and no
-    // reply is awaited, the calling thread writes the line itself without
-    // waiting (what the socket does not take at once is queued); otherwise
-    // the I/O thread queues it. The future holds the reply text, or a Failure
-    // when the connection did not come up, broke or is closing. One reply may
-    // be awaited at a time; an exchange while another still waits fails at
-    // once, and its line is not sent.
+    // One command and its reply: queues `line` for sending and waits for the
+    // reply that ends where `end` says, in one step on the I/O thread, so
+    // that no other command can come between the two. The future holds the
+    // reply text, or a Failure when the connection did not come up, broke or
+    // is closing. One reply may be awaited at a time; an exchange while
+    // another still waits fails at once, and its line is not sent.
     std::future<std::string> exchange(std::string line, ReplyEnd end);
 
     // Queues bytes for sending. Bytes go out in the order they were queued,
@@ -99,22 +89,14 @@ public:
     // True once the connection to the application is up.
     std::atomic<bool> socketConnected{false};
 
-    // How callers wait for the replies to their commands; it learns this
-    // connection's round trip.
-    AdaptiveSpin replyWait;
-
 private:
     enum class State { Connecting, Open, Closed };
 
-    bool writeFromCaller(const std::string& line);
     void enqueue(std::string bytes);
     void startWait(std::promise<std::string> reply, ReplyEnd end, Limit limit);
     void writeFront();
     void readReply();
     void shutDown(std::exception_ptr failure);
-    // Whether a reply is awaited, or an exchange that wrote its line is
-    // about to await one.
-    bool awaiting();
 
     State state = State::Connecting;
     asio::io_context& ioContext;
@@ -127,14 +109,7 @@ private:
     bool reading = false;                            // a read for a reply is in progress
     bool finishing = false;                          // finish() ran: close after its reply
     uint64_t waitNumber = 0;                         // tells a time limit which wait it belongs to
-    bool writing = false;                            // a write of the queue's front is in progress
-
-    // Guards the members below it.
-    std::mutex writeLock;
     std::deque<std::string> writeQueue;              // front: being written
-    bool callerMayWrite = false;                     // open for exchanges; `callerHandle` is the socket's
-    std::optional<asio::ip::tcp::socket::native_handle_type> callerHandle;
-    bool replyAwaited = false;                       // see awaiting()
 };
 
 } // namespace ktremote

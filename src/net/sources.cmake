@@ -1,6 +1,5 @@
 # Command connection, used-channel list and network channel handles.
 target_sources(ktremote_core PRIVATE
-  net/AdaptiveSpin.cpp
   net/ChannelList.cpp
   net/ConnectionText.cpp
   net/DeadLinkDetection.cpp
