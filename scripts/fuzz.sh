@@ -5,7 +5,7 @@
 #
 #   scripts/fuzz.sh [SECONDS] [TARGET...]   default: 600 s per target, all targets
 #   scripts/fuzz.sh --runs N [TARGET...]    N executions per target, however long
-#   scripts/fuzz.sh --ci                    15 s per target, the test command's budget
+#   scripts/fuzz.sh --ci                    8 s per target, the test command's budget
 #
 # New interesting inputs collect in build/fuzz/corpus/<target>; an input that
 # breaks an invariant or crashes is written to build/fuzz/findings/<target>/
@@ -22,7 +22,7 @@ if [ "${1:-}" = "--runs" ] && [[ "${2:-}" =~ ^[0-9]+$ ]]; then
   runs=$2
   shift 2
 elif [ "${1:-}" = "--ci" ]; then
-  seconds=15
+  seconds=8
   shift
 elif [[ "${1:-}" =~ ^[0-9]+$ ]]; then
   seconds=$1
