@@ -10,8 +10,8 @@
 
 #include "FuzzInput.h"
 
+#include "api/NumberText.h"
 #include "net/NETChannelInstance.h"
-#include "net/NumberText.h"
 
 #include <cerrno>
 #include <charconv>

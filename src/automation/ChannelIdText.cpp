@@ -1,6 +1,9 @@
 #include "ChannelIdText.h"
 
-#include <cctype>
+#include "api/NumberText.h"
+
+#include <optional>
+#include <string_view>
 
 namespace ktremote {
 
@@ -15,46 +18,16 @@ std::string formatChannelId(const std::vector<int32_t>& indices)
     return text;
 }
 
-namespace {
-
-// One integer in the manner of strtol: white space, an optional sign,
-// digits. Fails on no digits and on values outside 32 bits.
-bool readInteger(const char*& p, int32_t& value)
-{
-    const char* q = p;
-    while (std::isspace(static_cast<unsigned char>(*q)))
-        ++q;
-    const bool negative = *q == '-';
-    if (*q == '-' || *q == '+')
-        ++q;
-    if (!std::isdigit(static_cast<unsigned char>(*q)))
-        return false;
-    int64_t magnitude = 0;
-    while (std::isdigit(static_cast<unsigned char>(*q))) {
-        magnitude = magnitude * 10 + (*q - '0');
-        if (magnitude > int64_t{INT32_MAX} + 1)
-            return false;
-        ++q;
-    }
-    const int64_t signedValue = negative ? -magnitude : magnitude;
-    if (signedValue > INT32_MAX)
-        return false;
-    value = static_cast<int32_t>(signedValue);
-    p = q;
-    return true;
-}
-
-} // namespace
-
 std::vector<int32_t> parseChannelId(const std::string& text)
 {
     std::vector<int32_t> indices;
-    const char* p = text.c_str();
-    int32_t value = 0;
-    while (readInteger(p, value)) {
-        indices.push_back(value);
-        if (*p == ',' || *p == ' ')
-            ++p;
+    std::string_view rest = text;
+    size_t used = 0;
+    while (const std::optional<int32_t> value = parseInt32(rest, &used)) {
+        indices.push_back(*value);
+        rest.remove_prefix(used);
+        if (!rest.empty() && (rest.front() == ',' || rest.front() == ' '))
+            rest.remove_prefix(1);
     }
     return indices;
 }

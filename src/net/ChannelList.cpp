@@ -1,7 +1,7 @@
 #include "ChannelList.h"
 
-#include "NumberText.h"
 #include "api/Failure.h"
+#include "api/NumberText.h"
 #include "ktremote.h"
 
 #include <algorithm>
@@ -139,21 +139,6 @@ std::vector<std::string_view> splitListFields(std::string_view line)
         start = end + 1;
     }
     return fields;
-}
-
-int32_t sampleSizeOf(int32_t dataType)
-{
-    switch (dataType) {
-    case 0:
-    case 1: return 1;
-    case 2:
-    case 3: return 2;
-    case 4:
-    case 5: return 4;
-    case 6:
-    case 7: return 8;
-    default: return 4;
-    }
 }
 
 bool isListedDataType(int32_t dataType) { return dataType < 0 || (dataType >= 2 && dataType <= 7); }

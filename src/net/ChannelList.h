@@ -5,6 +5,7 @@
 // tab-separated fields, and a closing line ("+ETX end list").
 
 #include "api/ChannelRecord.h"
+#include "net/SampleSize.h"
 
 #include <cstdint>
 #include <string>
@@ -35,9 +36,6 @@ std::vector<std::string_view> splitListLines(std::string_view text);
 // Cuts a line into fields at every tab. The text between two tabs is a
 // field of its own, even when empty; a tab at the very end adds no field.
 std::vector<std::string_view> splitListFields(std::string_view line);
-
-// Bytes per sample on the wire for a data type code.
-int32_t sampleSizeOf(int32_t dataType);
 
 // Whether a record with this data type code belongs in the channel list:
 // negative codes and 2 to 7.

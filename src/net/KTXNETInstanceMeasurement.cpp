@@ -8,8 +8,8 @@
 #include "ConnectionText.h"
 #include "NETChannelInstance.h"
 #include "NETDataReceiver.h"
-#include "NumberText.h"
 #include "api/Failure.h"
+#include "api/NumberText.h"
 #include "ktremote.h"
 
 #include <string_view>

@@ -1,5 +1,7 @@
 #include "net/NETChannelBuffer.h"
 
+#include "net/SampleSize.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -33,17 +35,6 @@ double exactRateOf(double sampleRate)
 }
 
 } // namespace
-
-int32_t sampleSizeOf(int32_t dataType, int32_t fallback)
-{
-    switch (dataType) {
-    case 0: case 1: return 1;
-    case 2: case 3: return 2;
-    case 4: case 5: return 4;
-    case 6: case 7: return 8;
-    default: return fallback > 0 ? fallback : 4;
-    }
-}
 
 NETChannelBuffer::NETChannelBuffer(const ChannelRecord& record, size_t capacity, double rate)
     : id(record.id)

@@ -66,8 +66,4 @@ private:
     SampleRing ring_;
 };
 
-// Bytes per sample of a data type code; codes without an encoding of their
-// own take `fallback` when it is positive, else 4.
-int32_t sampleSizeOf(int32_t dataType, int32_t fallback = 0);
-
 } // namespace ktremote

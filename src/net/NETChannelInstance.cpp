@@ -1,7 +1,7 @@
 #include "NETChannelInstance.h"
 
-#include "NumberText.h"
 #include "api/Failure.h"
+#include "api/NumberText.h"
 #include "api/KTXInstance.h"
 #include "ktremote.h"
 

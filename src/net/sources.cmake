@@ -7,8 +7,7 @@ target_sources(ktremote_core PRIVATE
   net/KTXNETInstanceChannels.cpp
   net/NETChannelInstance.cpp
   net/NETCommandConnection.cpp
-  net/NETIoThread.cpp
-  net/NumberText.cpp)
+  net/NETIoThread.cpp)
 # Data path: listener, framing, decoding, sample rings and reads.
 target_sources(ktremote_core PRIVATE
   net/BlockDecoder.cpp

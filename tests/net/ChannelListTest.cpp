@@ -183,6 +183,9 @@ TEST(ChannelList, SampleSizeAndListFilterFollowTheDataType)
             EXPECT_EQ(records[0].sampleSize, c.sampleSize) << c.dataType;
         }
         EXPECT_EQ(sampleSizeOf(c.dataType), c.sampleSize) << c.dataType;
+        // A record's own size stands in only for codes without an encoding.
+        const bool encoded = c.dataType >= 0 && c.dataType <= 7;
+        EXPECT_EQ(sampleSizeOf(c.dataType, 16), encoded ? c.sampleSize : 16) << c.dataType;
     }
 }
 

@@ -1,7 +1,7 @@
 // Text-to-number conversions with the C library's rules, and the shortest
 // round-trip text of a double.
 
-#include "net/NumberText.h"
+#include "api/NumberText.h"
 
 #include <gtest/gtest.h>
 
@@ -35,6 +35,19 @@ TEST(NumberText, ReadsIntegersLikeStrtol)
     };
     for (const auto& c : cases)
         EXPECT_EQ(parseInt32(c.text), c.value) << '"' << c.text << '"';
+}
+
+TEST(NumberText, ReportsWhereAnIntegerEnds)
+{
+    const struct {
+        const char* text;
+        size_t used;
+    } cases[] = {{"42", 2}, {" \t-17,3", 5}, {"+8 9", 2}, {"007x", 3}, {"99999999999999999999 1", 99}, {",1", 99}};
+    for (const auto& c : cases) {
+        size_t used = 99; // left alone when there is no value
+        parseInt32(c.text, &used);
+        EXPECT_EQ(used, c.used) << '"' << c.text << '"';
+    }
 }
 
 TEST(NumberText, ReadsFloatingPointLikeStrtodWithAPointWhateverTheLocale)

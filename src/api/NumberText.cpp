@@ -67,27 +67,27 @@ std::optional<T> parseFloating(std::string_view text)
 
 } // namespace
 
-std::optional<int32_t> parseInt32(std::string_view text)
+std::optional<int32_t> parseInt32(std::string_view text, size_t* used)
 {
+    const size_t length = text.size();
     const bool negative = takeSign(text);
     // Accumulate the magnitude; stop counting once it is out of range but
     // keep going over the digits, as strtol does.
     const int64_t limit = negative ? -static_cast<int64_t>(std::numeric_limits<int32_t>::min())
                                    : std::numeric_limits<int32_t>::max();
     int64_t magnitude = 0;
-    bool anyDigit = false;
+    size_t digits = 0;
     bool overflow = false;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            break;
-        anyDigit = true;
+    for (; digits < text.size() && text[digits] >= '0' && text[digits] <= '9'; ++digits) {
         if (!overflow) {
-            magnitude = magnitude * 10 + (c - '0');
+            magnitude = magnitude * 10 + (text[digits] - '0');
             overflow = magnitude > limit;
         }
     }
-    if (!anyDigit || overflow)
+    if (digits == 0 || overflow)
         return std::nullopt;
+    if (used)
+        *used = length - text.size() + digits;
     return static_cast<int32_t>(negative ? -magnitude : magnitude);
 }
 

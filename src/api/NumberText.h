@@ -1,6 +1,8 @@
 #pragma once
 
-// Conversions between numbers and the texts of the command protocol.
+// Conversions between numbers and their texts, for both backends: the
+// fields and replies of the command protocol, and the channel ids of the
+// automation backend. Portable: nothing here depends on the platform.
 //
 // The readers follow the rules of the C library's strtol (base 10), strtof
 // and strtod, but always with '.' as the decimal point, whatever locale the
@@ -15,6 +17,7 @@
 // nothing but zero is left; values that only lose precision (subnormals)
 // are taken.
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -22,7 +25,10 @@
 
 namespace ktremote {
 
-std::optional<int32_t> parseInt32(std::string_view text);
+// `used`, when not null, receives how many characters the number took, the
+// white space and sign before it included; it is left alone when the text
+// gives no value.
+std::optional<int32_t> parseInt32(std::string_view text, size_t* used = nullptr);
 std::optional<float> parseFloat(std::string_view text);
 std::optional<double> parseDouble(std::string_view text);
 
