@@ -6,11 +6,15 @@
 
 namespace ktremote {
 
-class KTXDCOMInstance : public KTXInstance {
+namespace {
+
+class NoComAutomationInstance : public KTXInstance {
 public:
     int Connect(const char*) override { return KX_ERR_APP_NOT_CREATED; }
 };
 
-KTXInstance* createAutomationInstance() { return newZeroFilled<KTXDCOMInstance>(); }
+} // namespace
+
+KTXInstance* createAutomationInstance() { return new NoComAutomationInstance(); }
 
 } // namespace ktremote

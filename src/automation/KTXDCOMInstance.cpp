@@ -17,7 +17,7 @@
 
 namespace ktremote {
 
-KTXInstance* createAutomationInstance() { return newZeroFilled<KTXDCOMInstance>(); }
+KTXInstance* createAutomationInstance() { return new KTXDCOMInstance(); }
 
 KTXDCOMInstance::~KTXDCOMInstance()
 {
@@ -295,24 +295,23 @@ int KTXDCOMInstance::EnumerateChannels(char*** ids, size_t* count)
             *count = 0;
             return KX_ERR_AUTOMATION_CALL;
         }
-        IdArray array(static_cast<size_t>(std::max<int32_t>(listedCount(d.object()), 0)));
-        size_t next = 0;
+        // One walk over the collection: the listed channels' ids, in
+        // collection order; a listed channel without an id keeps an empty
+        // text and gets a null entry. The count handed out is the number of
+        // listed channels this walk found.
+        std::vector<std::string> listedIds;
         for (int32_t position = 0; position < usedChannelCount; ++position) {
             const Variant channel = getItem(usedChannels.object(), position);
             const Variant indexEx = getProperty(channel.object(), L"IndexEx");
-            if (!isListed(channel.object()))
-                continue;
-            // The channel list may change while it is walked: never write
-            // past the array that was sized for it.
-            if (next == array.size())
-                break;
-            const std::string id = formatChannelId(indicesOf(indexEx));
-            if (!id.empty())
-                array.set(next, id);
-            ++next; // a listed channel without an id keeps a null entry
+            if (isListed(channel.object()))
+                listedIds.push_back(formatChannelId(indicesOf(indexEx)));
         }
-        const size_t listed = static_cast<size_t>(std::max<int32_t>(listedCount(d.object()), 0));
-        *count = std::min(listed, array.size());
+        IdArray array(listedIds.size());
+        for (size_t k = 0; k < listedIds.size(); ++k) {
+            if (!listedIds[k].empty())
+                array.set(k, listedIds[k]);
+        }
+        *count = array.size();
         *ids = array.release();
         return KX_OK;
     } catch (const Failure&) {

@@ -167,6 +167,6 @@ void KTXNETInstance::shutDownIo()
     io.reset();
 }
 
-KTXInstance* createNetworkInstance() { return newZeroFilled<KTXNETInstance>(); }
+KTXInstance* createNetworkInstance() { return new KTXNETInstance(); }
 
 } // namespace ktremote

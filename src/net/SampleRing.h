@@ -6,8 +6,13 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <type_traits>
 
 namespace ktremote {
+
+// The cache line size the ring lays its indexes and slots out for (x86 and
+// most ARM cores).
+inline constexpr size_t kCacheLineSize = 64;
 
 // Bounded single-producer/single-consumer ring of samples that drops the
 // oldest samples when it is full.
@@ -50,8 +55,9 @@ namespace ktremote {
 // Indexes, the producer's and the consumer's cached copy of the other side's
 // index each live on their own cache line, and each lane carries spare items
 // before its first and after its last slot, so the slots share no cache line
-// with other memory. Nothing is allocated after construction.
-class alignas(64) SampleRing {
+// with other memory (checked by the compiler, see checkLayout()). Nothing is
+// allocated after construction.
+class alignas(kCacheLineSize) SampleRing {
 public:
     using Slot = std::atomic<double>;
 
@@ -68,7 +74,6 @@ public:
     SampleRing& operator=(const SampleRing&) = delete;
 
     size_t capacity() const noexcept { return capacity_; }
-    bool hasTimes() const noexcept { return times_ != nullptr; }
 
     // Producer. Appends a batch of `count` items and publishes them at once.
     // fill(values, times, first, n) must store items first .. first + n - 1
@@ -78,7 +83,7 @@ public:
     // ring, only its newest `capacity` items are filled.
     // Returns true when unread items were dropped to make room.
     template <class Fill>
-    bool write(size_t count, Fill&& fill)
+    [[nodiscard]] bool write(size_t count, Fill&& fill)
     {
         if (count == 0)
             return false;
@@ -105,16 +110,6 @@ public:
 
     // Producer: stores one item into a slot handed to the fill function.
     static void put(Slot& slot, double value) { slot.store(value, std::memory_order_release); }
-
-    // Producer. One item.
-    bool push(double value, double time = 0.0)
-    {
-        return write(1, [&](Slot* v, Slot* t, size_t, size_t) {
-            put(*v, value);
-            if (t)
-                put(*t, time);
-        });
-    }
 
     // Producer. Room left before unread items would be dropped; for
     // producers that would rather wait than drop (the decoder never waits).
@@ -189,15 +184,15 @@ public:
 private:
     static constexpr size_t kSpare = 8; // spare items before and after the slots
 
-    // The slot array of one lane, 64-byte aligned, with kSpare items on
-    // either side. A lane of capacity 0 has no slots.
+    // The slot array of one lane, aligned to a cache line, with kSpare items
+    // on either side. A lane of capacity 0 has no slots.
     struct Lane {
         explicit Lane(size_t capacity)
         {
             if (capacity == 0)
                 return;
             const size_t items = capacity + 2 * kSpare;
-            Slot* raw = static_cast<Slot*>(::operator new(items * sizeof(Slot), std::align_val_t{64}));
+            Slot* raw = static_cast<Slot*>(::operator new(items * sizeof(Slot), std::align_val_t{kCacheLineSize}));
             for (size_t i = 0; i < items; ++i)
                 new (raw + i) Slot(0.0);
             slots = raw + kSpare;
@@ -205,7 +200,7 @@ private:
         ~Lane()
         {
             if (slots) // std::atomic<double> is trivially destructible
-                ::operator delete(static_cast<void*>(slots - kSpare), std::align_val_t{64});
+                ::operator delete(static_cast<void*>(slots - kSpare), std::align_val_t{kCacheLineSize});
         }
         Lane(const Lane&) = delete;
         Lane& operator=(const Lane&) = delete;
@@ -238,17 +233,35 @@ private:
             std::memmove(times, times + lost, (n - lost) * sizeof(double));
     }
 
+    // The layout described at the top, checked where the class is complete:
+    // each group of members below starts a cache line of its own, and the
+    // spare items of a lane cover a whole line. Never called.
+    static void checkLayout()
+    {
+        static_assert(std::is_standard_layout_v<SampleRing>, "offsetof needs a standard-layout class");
+        static_assert(alignof(SampleRing) == kCacheLineSize);
+        static_assert(sizeof(SampleRing) % kCacheLineSize == 0);
+        static_assert(offsetof(SampleRing, head_) == 0);
+        static_assert(offsetof(SampleRing, claim_) + sizeof(claim_) <= kCacheLineSize, "claim_ shares head_'s line");
+        static_assert(offsetof(SampleRing, tailCache_) == 1 * kCacheLineSize);
+        static_assert(offsetof(SampleRing, tail_) == 2 * kCacheLineSize);
+        static_assert(offsetof(SampleRing, headCache_) == 3 * kCacheLineSize);
+        static_assert(offsetof(SampleRing, capacity_) == 4 * kCacheLineSize);
+        static_assert(sizeof(Slot) == sizeof(double));
+        static_assert(kSpare * sizeof(Slot) >= kCacheLineSize, "the spare items must cover a cache line");
+    }
+
     // Producer line: written only by the producer.
-    alignas(64) std::atomic<uint64_t> head_{0};
+    alignas(kCacheLineSize) std::atomic<uint64_t> head_{0};
     std::atomic<uint64_t> claim_{0};
     // Producer's copy of tail_, reloaded only when the ring looks full.
-    alignas(64) uint64_t tailCache_ = 0;
+    alignas(kCacheLineSize) uint64_t tailCache_ = 0;
     // Consumer line.
-    alignas(64) std::atomic<uint64_t> tail_{0};
+    alignas(kCacheLineSize) std::atomic<uint64_t> tail_{0};
     // Consumer's copy of head_, reloaded only when it does not cover a read.
-    alignas(64) uint64_t headCache_ = 0;
+    alignas(kCacheLineSize) uint64_t headCache_ = 0;
     // Read-only after construction.
-    alignas(64) const size_t capacity_;
+    alignas(kCacheLineSize) const size_t capacity_;
     const Lane valueLane_;
     const Lane timeLane_;
     Slot* const values_;
