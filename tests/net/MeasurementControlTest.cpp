@@ -315,6 +315,26 @@ TEST(MeasurementControl, StopSendsItsCommandsAndNeedsTheCommandConnection)
     EXPECT_EQ(sent.substr(sent.size() - 2 * stop.size()), stop + stop);
 }
 
+// After Disconnect the command connection is closed: the stop cannot send
+// and reports the failure (-2). After a later connect that found no command
+// connection there is none at all: the stop refuses (-6) and sends nothing.
+TEST(MeasurementControl, StopAfterDisconnectFailsAndAfterAFailedConnectRefuses)
+{
+    App app(application(threeChannels(), {}));
+    ::KTXInstance* handle = handleOf(app.instance.get());
+    ASSERT_EQ(ktconDisconnect(handle), KX_OK);
+    EXPECT_EQ(ktconStopMeasurement(handle), KX_ERR_FAILED);
+
+    asio::io_context context;
+    asio::ip::tcp::socket refusing(context); // bound, not listening
+    refusing.open(asio::ip::tcp::v4());
+    refusing.bind({asio::ip::make_address("127.0.0.1"), 0});
+    const std::string text = "127.0.0.1 " + std::to_string(refusing.local_endpoint().port()) + " " + app.dataPort;
+    ASSERT_EQ(ktconConnect(handle, text.c_str()), KX_ERR_NO_COMMAND_CONNECTION);
+    ASSERT_TRUE(app.instance->connected) << "an earlier connect still counts";
+    EXPECT_EQ(ktconStopMeasurement(handle), KX_ERR_NO_COMMAND_CONNECTION);
+}
+
 // An application that goes instead of answering the stop: the stop fails, and
 // still closes the listener and the data connection, so that the data port
 // is free for the next start. The same holds for Disconnect.
