@@ -6,6 +6,25 @@
 
 using namespace ktremote;
 
+namespace {
+
+// The common form of a channel export: the handle checks, -9 when a required
+// argument is missing, then the operation behind the failure guard; the
+// operation returns the result to report.
+template <class Operation>
+KX_ERROR_CODE forwardToChannel(::ChannelInstance* handle, unsigned checks, bool argumentsGiven,
+                               Operation&& operation) noexcept
+{
+    auto* channel = channelOf(handle);
+    if (auto early = checkChannel(channel, checks))
+        return *early;
+    if (!argumentsGiven)
+        return KX_ERR_INVALID_HANDLE;
+    return guarded(KX_ERR_FAILED, [&] { return operation(*channel); });
+}
+
+} // namespace
+
 extern "C" {
 
 KX_ERROR_CODE ktconFreeChannelInstance(::ChannelInstance* handle)
@@ -20,13 +39,8 @@ KX_ERROR_CODE ktconFreeChannelInstance(::ChannelInstance* handle)
 
 KX_ERROR_CODE ktconChannelGetName(::ChannelInstance* handle, char* buffer, size_t bufferSize)
 {
-    auto* channel = channelOf(handle);
-    if (auto early = checkChannel(channel, CheckAll))
-        return *early;
-    if (buffer == nullptr)
-        return KX_ERR_INVALID_HANDLE;
-    return guarded(KX_ERR_FAILED, [&] {
-        channel->GetName(buffer, bufferSize);
+    return forwardToChannel(handle, CheckAll, buffer != nullptr, [&](auto& channel) {
+        channel.GetName(buffer, bufferSize);
         return KX_OK;
     });
 }
@@ -56,63 +70,40 @@ KX_ERROR_CODE ktconChannelGetNameUtf8(::ChannelInstance* handle, char* buffer, s
 
 KX_ERROR_CODE ktconGetChUnit(::ChannelInstance* handle, char* buffer, size_t bufferSize)
 {
-    auto* channel = channelOf(handle);
-    if (auto early = checkChannel(channel, CheckMode))
-        return *early;
-    if (buffer == nullptr)
-        return KX_ERR_INVALID_HANDLE;
-    return guarded(KX_ERR_FAILED, [&] {
-        channel->GetUnit(buffer, bufferSize);
+    return forwardToChannel(handle, CheckMode, buffer != nullptr, [&](auto& channel) {
+        channel.GetUnit(buffer, bufferSize);
         return KX_OK;
     });
 }
 
 KX_ERROR_CODE ktconGetChannelType(::ChannelInstance* handle, int* type)
 {
-    auto* channel = channelOf(handle);
-    if (auto early = checkChannel(channel, CheckMode))
-        return *early;
-    if (type == nullptr)
-        return KX_ERR_INVALID_HANDLE;
-    return guarded(KX_ERR_FAILED, [&] {
-        channel->GetChannelType(type);
+    return forwardToChannel(handle, CheckMode, type != nullptr, [&](auto& channel) {
+        channel.GetChannelType(type);
         return KX_OK;
     });
 }
 
 KX_ERROR_CODE ktconIsChannelControl(::ChannelInstance* handle, bool* isControl)
 {
-    auto* channel = channelOf(handle);
-    if (auto early = checkChannel(channel, CheckMode))
-        return *early;
-    if (isControl == nullptr)
-        return KX_ERR_INVALID_HANDLE;
-    return guarded(KX_ERR_FAILED, [&] {
-        channel->IsChannelControl(isControl);
+    return forwardToChannel(handle, CheckMode, isControl != nullptr, [&](auto& channel) {
+        channel.IsChannelControl(isControl);
         return KX_OK;
     });
 }
 
 KX_ERROR_CODE ktconGetSampleRate(::ChannelInstance* handle, double* rate)
 {
-    auto* channel = channelOf(handle);
-    if (auto early = checkChannel(channel, CheckMode))
-        return *early;
-    if (rate == nullptr)
-        return KX_ERR_INVALID_HANDLE;
-    return guarded(KX_ERR_FAILED, [&] {
-        channel->GetSampleRate(rate);
+    return forwardToChannel(handle, CheckMode, rate != nullptr, [&](auto& channel) {
+        channel.GetSampleRate(rate);
         return KX_OK;
     });
 }
 
 KX_ERROR_CODE ktconChannelSetTransferred(::ChannelInstance* handle, bool transferred)
 {
-    auto* channel = channelOf(handle);
-    if (auto early = checkChannel(channel, CheckAll))
-        return *early;
-    return guarded(KX_ERR_FAILED, [&] {
-        channel->SetTransferred(transferred);
+    return forwardToChannel(handle, CheckAll, true, [&](auto& channel) {
+        channel.SetTransferred(transferred);
         return KX_OK;
     });
 }
@@ -120,13 +111,9 @@ KX_ERROR_CODE ktconChannelSetTransferred(::ChannelInstance* handle, bool transfe
 KX_ERROR_CODE ktconChannelReadScalarData(::ChannelInstance* handle, double** values, double** timestamps,
                                          size_t* count)
 {
-    auto* channel = channelOf(handle);
-    if (auto early = checkChannel(channel, CheckAll))
-        return *early;
-    if (values == nullptr || timestamps == nullptr || count == nullptr)
-        return KX_ERR_INVALID_HANDLE;
-    return guarded(KX_ERR_FAILED, [&] {
-        channel->ReadScalarData(values, timestamps, count);
+    const bool given = values != nullptr && timestamps != nullptr && count != nullptr;
+    return forwardToChannel(handle, CheckAll, given, [&](auto& channel) {
+        channel.ReadScalarData(values, timestamps, count);
         return KX_OK;
     });
 }
@@ -134,33 +121,25 @@ KX_ERROR_CODE ktconChannelReadScalarData(::ChannelInstance* handle, double** val
 KX_ERROR_CODE ktconChannelReadScalarData_2(::ChannelInstance* handle, double* values, double* timestamps,
                                            size_t* count)
 {
-    auto* channel = channelOf(handle);
-    if (auto early = checkChannel(channel, CheckAll))
-        return *early;
-    if (values == nullptr || timestamps == nullptr || count == nullptr)
-        return KX_ERR_INVALID_HANDLE;
-    return guarded(KX_ERR_FAILED, [&] { return channel->ReadScalarData2(values, timestamps, count); });
+    const bool given = values != nullptr && timestamps != nullptr && count != nullptr;
+    return forwardToChannel(handle, CheckAll, given,
+                            [&](auto& channel) { return channel.ReadScalarData2(values, timestamps, count); });
 }
 
 KX_ERROR_CODE ktconChannelReadScalarData_2abs(::ChannelInstance* handle, double* values, double* timestamps,
                                               size_t* count)
 {
-    auto* channel = channelOf(handle);
-    if (auto early = checkChannel(channel, CheckAll))
-        return *early;
-    if (values == nullptr || timestamps == nullptr || count == nullptr)
-        return KX_ERR_INVALID_HANDLE;
-    return guarded(KX_ERR_FAILED, [&] { return channel->ReadScalarData2Abs(values, timestamps, count); });
+    const bool given = values != nullptr && timestamps != nullptr && count != nullptr;
+    return forwardToChannel(handle, CheckAll, given,
+                            [&](auto& channel) { return channel.ReadScalarData2Abs(values, timestamps, count); });
 }
 
 KX_ERROR_CODE ktconControlChannelWriteData(::ChannelInstance* handle, double value)
 {
-    auto* channel = channelOf(handle);
-    if (auto early = checkChannel(channel, CheckMode))
-        return *early;
     // Writes carry no time of their own over this interface. A refused
     // write (not a control channel, no connection) is reported.
-    return guarded(KX_ERR_FAILED, [&] { return channel->WriteControlData(value, -1.0); });
+    return forwardToChannel(handle, CheckMode, true,
+                            [&](auto& channel) { return channel.WriteControlData(value, -1.0); });
 }
 
 } // extern "C"

@@ -176,20 +176,14 @@ int DCOMChannelInstance::WriteControlData(double value, double time)
     return KX_OK;
 }
 
-int DCOMChannelInstance::Reset()
-{
-    try {
-        getProperty(instance().connectionOf(*this), L"Reset");
-        return KX_OK;
-    } catch (const Failure&) {
-        return KX_ERR_APP_CALL_FAILED;
-    }
-}
+int DCOMChannelInstance::Reset() { return getOnConnection(L"Reset"); }
 
-int DCOMChannelInstance::Start()
+int DCOMChannelInstance::Start() { return getOnConnection(L"Start"); }
+
+int DCOMChannelInstance::getOnConnection(const wchar_t* name) const
 {
     try {
-        getProperty(instance().connectionOf(*this), L"Start");
+        getProperty(instance().connectionOf(*this), name);
         return KX_OK;
     } catch (const Failure&) {
         return KX_ERR_APP_CALL_FAILED;

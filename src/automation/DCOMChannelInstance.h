@@ -23,6 +23,9 @@ public:
 
 private:
     KTXDCOMInstance& instance() const;
+    // Gets the property `name` ("Reset", "Start") of the channel's
+    // connection object: 0, or -8 when the request fails.
+    int getOnConnection(const wchar_t* name) const;
 };
 
 } // namespace ktremote

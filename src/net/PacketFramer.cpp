@@ -12,36 +12,27 @@ constexpr uint8_t kEndMarker[7] = {7, 6, 5, 4, 3, 2, 1}; // the eighth byte is n
 constexpr size_t kMarkerSize = 8;
 constexpr size_t kNotFound = static_cast<size_t>(-1);
 
-// First offset >= from at which the seven recognised end-marker bytes start
-// within data[0 .. size), or kNotFound.
-size_t findEndMarker(const uint8_t* data, size_t from, size_t size)
+// First offset >= from at which the `length` bytes of `marker` start within
+// data[0 .. size), or kNotFound.
+template <size_t length>
+size_t findMarker(const uint8_t (&marker)[length], const uint8_t* data, size_t from, size_t size)
 {
-    while (from + sizeof kEndMarker <= size) {
-        const void* hit = std::memchr(data + from, kEndMarker[0], size - from - (sizeof kEndMarker - 1));
+    while (from + length <= size) {
+        const void* hit = std::memchr(data + from, marker[0], size - from - (length - 1));
         if (!hit)
             return kNotFound;
         const size_t at = static_cast<size_t>(static_cast<const uint8_t*>(hit) - data);
-        if (std::memcmp(data + at + 1, kEndMarker + 1, sizeof kEndMarker - 1) == 0)
+        if (std::memcmp(data + at + 1, marker + 1, length - 1) == 0)
             return at;
         from = at + 1;
     }
     return kNotFound;
 }
 
-size_t findStartMarker(const uint8_t* data, size_t size)
-{
-    size_t from = 0;
-    while (from + sizeof kStartMarker <= size) {
-        const void* hit = std::memchr(data + from, kStartMarker[0], size - from - (sizeof kStartMarker - 1));
-        if (!hit)
-            return kNotFound;
-        const size_t at = static_cast<size_t>(static_cast<const uint8_t*>(hit) - data);
-        if (std::memcmp(data + at + 1, kStartMarker + 1, sizeof kStartMarker - 1) == 0)
-            return at;
-        from = at + 1;
-    }
-    return kNotFound;
-}
+// The seven recognised end-marker bytes, from `from` on.
+size_t findEndMarker(const uint8_t* data, size_t from, size_t size) { return findMarker(kEndMarker, data, from, size); }
+
+size_t findStartMarker(const uint8_t* data, size_t size) { return findMarker(kStartMarker, data, 0, size); }
 
 } // namespace
 
