@@ -25,7 +25,7 @@ KX_ERROR_CODE ktconChannelGetName(::ChannelInstance* handle, char* buffer, size_
         return *early;
     if (buffer == nullptr)
         return KX_ERR_INVALID_HANDLE;
-    return guarded(KX_ERR_FAILED, [&] {
+    return guarded(channel->owner, KX_ERR_FAILED, [&] {
         channel->GetName(buffer, bufferSize);
         return KX_OK;
     });
@@ -61,7 +61,7 @@ KX_ERROR_CODE ktconGetChUnit(::ChannelInstance* handle, char* buffer, size_t buf
         return *early;
     if (buffer == nullptr)
         return KX_ERR_INVALID_HANDLE;
-    return guarded(KX_ERR_FAILED, [&] {
+    return guarded(channel->owner, KX_ERR_FAILED, [&] {
         channel->GetUnit(buffer, bufferSize);
         return KX_OK;
     });
@@ -74,7 +74,7 @@ KX_ERROR_CODE ktconGetChannelType(::ChannelInstance* handle, int* type)
         return *early;
     if (type == nullptr)
         return KX_ERR_INVALID_HANDLE;
-    return guarded(KX_ERR_FAILED, [&] {
+    return guarded(channel->owner, KX_ERR_FAILED, [&] {
         channel->GetChannelType(type);
         return KX_OK;
     });
@@ -87,7 +87,7 @@ KX_ERROR_CODE ktconIsChannelControl(::ChannelInstance* handle, bool* isControl)
         return *early;
     if (isControl == nullptr)
         return KX_ERR_INVALID_HANDLE;
-    return guarded(KX_ERR_FAILED, [&] {
+    return guarded(channel->owner, KX_ERR_FAILED, [&] {
         channel->IsChannelControl(isControl);
         return KX_OK;
     });
@@ -100,7 +100,7 @@ KX_ERROR_CODE ktconGetSampleRate(::ChannelInstance* handle, double* rate)
         return *early;
     if (rate == nullptr)
         return KX_ERR_INVALID_HANDLE;
-    return guarded(KX_ERR_FAILED, [&] {
+    return guarded(channel->owner, KX_ERR_FAILED, [&] {
         channel->GetSampleRate(rate);
         return KX_OK;
     });
@@ -111,7 +111,7 @@ KX_ERROR_CODE ktconChannelSetTransferred(::ChannelInstance* handle, bool transfe
     auto* channel = channelOf(handle);
     if (auto early = checkChannel(channel, CheckAll))
         return *early;
-    return guarded(KX_ERR_FAILED, [&] {
+    return guarded(channel->owner, KX_ERR_FAILED, [&] {
         channel->SetTransferred(transferred);
         return KX_OK;
     });
@@ -125,7 +125,7 @@ KX_ERROR_CODE ktconChannelReadScalarData(::ChannelInstance* handle, double** val
         return *early;
     if (values == nullptr || timestamps == nullptr || count == nullptr)
         return KX_ERR_INVALID_HANDLE;
-    return guarded(KX_ERR_FAILED, [&] {
+    return guarded(channel->owner, KX_ERR_FAILED, [&] {
         channel->ReadScalarData(values, timestamps, count);
         return KX_OK;
     });
@@ -139,7 +139,7 @@ KX_ERROR_CODE ktconChannelReadScalarData_2(::ChannelInstance* handle, double* va
         return *early;
     if (values == nullptr || timestamps == nullptr || count == nullptr)
         return KX_ERR_INVALID_HANDLE;
-    return guarded(KX_ERR_FAILED, [&] { return channel->ReadScalarData2(values, timestamps, count); });
+    return guarded(channel->owner, KX_ERR_FAILED, [&] { return channel->ReadScalarData2(values, timestamps, count); });
 }
 
 KX_ERROR_CODE ktconChannelReadScalarData_2abs(::ChannelInstance* handle, double* values, double* timestamps,
@@ -150,7 +150,7 @@ KX_ERROR_CODE ktconChannelReadScalarData_2abs(::ChannelInstance* handle, double*
         return *early;
     if (values == nullptr || timestamps == nullptr || count == nullptr)
         return KX_ERR_INVALID_HANDLE;
-    return guarded(KX_ERR_FAILED, [&] { return channel->ReadScalarData2Abs(values, timestamps, count); });
+    return guarded(channel->owner, KX_ERR_FAILED, [&] { return channel->ReadScalarData2Abs(values, timestamps, count); });
 }
 
 KX_ERROR_CODE ktconControlChannelWriteData(::ChannelInstance* handle, double value)
@@ -160,7 +160,7 @@ KX_ERROR_CODE ktconControlChannelWriteData(::ChannelInstance* handle, double val
         return *early;
     // Writes carry no time of their own over this interface. A refused
     // write (not a control channel, no connection) is reported.
-    return guarded(KX_ERR_FAILED, [&] { return channel->WriteControlData(value, -1.0); });
+    return guarded(channel->owner, KX_ERR_FAILED, [&] { return channel->WriteControlData(value, -1.0); });
 }
 
 } // extern "C"

@@ -23,6 +23,9 @@ public:
 
 private:
     KTXDCOMInstance& instance() const;
+    // Keeps the failure of a call on a channel without a data connection
+    // and returns its code.
+    int noConnection() const;
 };
 
 } // namespace ktremote

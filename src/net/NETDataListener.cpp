@@ -26,21 +26,21 @@ void NETDataListener::open(uint16_t port)
 {
     using asio::ip::tcp;
     asio::error_code error;
-    const auto step = [&](const char* name) {
+    const auto step = [&](const char* failure) {
         if (!error)
             return;
         asio::error_code ignored;
         acceptor_.close(ignored);
-        raise(KX_ERR_START_STEP4, name);
+        raise(KX_ERR_START_STEP4, failure);
     };
     acceptor_.open(tcp::v4(), error);
-    step("open");
+    step("the data listener's socket cannot be opened");
     acceptor_.set_option(tcp::acceptor::reuse_address(true), error);
-    step("set_option");
+    step("the data listener's socket cannot be set to reuse its address");
     acceptor_.bind(tcp::endpoint(asio::ip::address_v4::any(), port), error);
-    step("bind");
+    step("the data port cannot be bound: another program may be listening on it");
     acceptor_.listen(asio::socket_base::max_listen_connections, error);
-    step("listen");
+    step("the data port cannot be listened on");
     port_ = acceptor_.local_endpoint(error).port();
     accepting_ = true;
     acceptNext();

@@ -26,8 +26,8 @@ public:
     NETDataListener(asio::io_context& io, std::shared_ptr<BlockDecoder> decoder);
 
     // Opens, sets address reuse, binds and listens with the largest backlog,
-    // then starts accepting. Raises a Failure named after the failed step:
-    // "open", "set_option", "bind" or "listen".
+    // then starts accepting. Raises a Failure whose text says which of these
+    // steps failed.
     void open(uint16_t port);
 
     // Ends the accept loop and closes the listening socket; harmless when the

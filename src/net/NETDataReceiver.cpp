@@ -27,7 +27,7 @@ NETDataReceiver::~NETDataReceiver()
 void NETDataReceiver::addChannel(const ChannelRecord& record, int32_t bufferSize, double sampleRate)
 {
     if (listener_)
-        raise(KX_ERR_FAILED, "channel added while listening");
+        raise(KX_ERR_FAILED, "a channel cannot be added to a data receiver that listens already");
     const size_t capacity = bufferSize > 0 ? static_cast<size_t>(bufferSize) : kDefaultCapacity;
     decoder_->addBuffer(std::make_unique<NETChannelBuffer>(record, capacity, sampleRate));
 }
@@ -35,7 +35,7 @@ void NETDataReceiver::addChannel(const ChannelRecord& record, int32_t bufferSize
 void NETDataReceiver::listen(uint16_t port)
 {
     if (listener_)
-        raise(KX_ERR_START_STEP4, "open");
+        raise(KX_ERR_START_STEP4, "the data receiver listens already");
     auto listener = std::make_shared<NETDataListener>(io_, decoder_);
     listener->open(port);
     listener_ = std::move(listener);
@@ -78,9 +78,9 @@ void NETDataReceiver::stop()
     asio::error_code closeError;
     onIoThread([&] { listener_->stop(cancelError, closeError); });
     if (cancelError)
-        raise(KX_ERR_FAILED, "cancel");
+        raise(KX_ERR_FAILED, "the data listener's wait for connections cannot be cancelled");
     if (closeError)
-        raise(KX_ERR_FAILED, "close");
+        raise(KX_ERR_FAILED, "the data listener cannot be closed");
 }
 
 void NETDataReceiver::shutdown() noexcept

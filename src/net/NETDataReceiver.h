@@ -48,13 +48,13 @@ public:
     void addChannel(const ChannelRecord& record, int32_t bufferSize, double sampleRate);
 
     // Host thread: listens on 0.0.0.0:port (0 picks a free port) and starts
-    // accepting. Raises a Failure naming the failed step ("open",
-    // "set_option", "bind", "listen"). Sets running().
+    // accepting. Raises a Failure whose text says which step failed
+    // (opening, address reuse, binding, listening). Sets running().
     void listen(uint16_t port);
 
     // Host thread: closes the listening socket; open data connections and
-    // buffered samples stay. Raises a Failure named "cancel" or "close" when
-    // those steps fail. A second stop does nothing.
+    // buffered samples stay. Raises a Failure when cancelling the wait for
+    // connections or closing fails. A second stop does nothing.
     void stop();
 
     // Host thread: stop(), then closes every open data connection. Errors are
