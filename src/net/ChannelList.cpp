@@ -66,7 +66,7 @@ std::string channelIdOf(std::string_view field)
 
 } // namespace
 
-ChannelRecord ParseChannelLine(std::string_view line)
+ChannelRecord parseChannelLine(std::string_view line)
 {
     const std::vector<std::string_view> fields = splitListFields(line);
     if (fields.size() <= FieldDataType)
@@ -165,7 +165,7 @@ void ParseChannelList(std::string_view reply, std::vector<ChannelRecord>& channe
     if (lines.size() < 3)
         return;
     for (size_t k = 1; k + 1 < lines.size(); ++k) {
-        ChannelRecord record = ParseChannelLine(lines[k]);
+        ChannelRecord record = parseChannelLine(lines[k]);
         if (isListedDataType(record.dataType))
             channels.push_back(std::move(record));
     }

@@ -108,7 +108,7 @@ int KTXNETInstance::StartMeasurement()
         }))
         return KX_ERR_START_STEP1;
     std::vector<int32_t> numbers;
-    if (!succeeds(lastFailure, [&] { numbers = TransferredChannelNumbers(); }))
+    if (!succeeds(lastFailure, [&] { numbers = transferredChannelNumbers(); }))
         return KX_ERR_START_STEP2;
     if (!succeeds(lastFailure, [&] { Transact("GETTIMING"); }))
         return KX_ERR_START_STEP3;
@@ -125,7 +125,7 @@ int KTXNETInstance::StartMeasurement()
     return KX_OK;
 }
 
-std::vector<int32_t> KTXNETInstance::TransferredChannelNumbers() const
+std::vector<int32_t> KTXNETInstance::transferredChannelNumbers() const
 {
     std::vector<int32_t> numbers;
     for (const ChannelRecord& record : channels) {
@@ -168,7 +168,7 @@ void KTXNETInstance::SetUpDataReceiver()
             continue;
         ChannelRecord copy = record;
         double rate = 0.0;
-        if (NETChannelInstance::QuerySampleRate(*this, copy, &rate) != KX_OK)
+        if (NETChannelInstance::querySampleRate(*this, copy, &rate) != KX_OK)
             raise(KX_ERR_START_STEP4, "the sample rate of a channel is unknown");
         dataReceiver->addChannel(copy, bufferSize, rate);
     }

@@ -21,10 +21,10 @@ int NETChannelInstance::GetSampleRate(double* rate)
 {
     if (owner == nullptr)
         return KX_ERR_APP_CALL_FAILED;
-    return QuerySampleRate(*owner, *this, rate);
+    return querySampleRate(*owner, *this, rate);
 }
 
-int NETChannelInstance::QuerySampleRate(KTXInstance& instance, ChannelRecord& record, double* rate)
+int NETChannelInstance::querySampleRate(KTXInstance& instance, ChannelRecord& record, double* rate)
 {
     if (record.isAsync) {
         *rate = record.expectedAsyncRate;

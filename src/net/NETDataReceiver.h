@@ -62,7 +62,7 @@ public:
     void shutdown() noexcept;
 
     // Set by a successful listen(), never cleared.
-    bool running() const { return running_.load(std::memory_order_relaxed); }
+    bool running() const { return listening.load(std::memory_order_relaxed); }
     // The port listened on (useful after listen(0)); 0 before listen().
     uint16_t localPort() const;
 
@@ -86,19 +86,19 @@ public:
     // feed from one thread at a time, and not while the listener is active.
     std::unique_ptr<PacketFramer> makeFramer();
 
-    BlockDecoder& decoder() { return *decoder_; }
-    double startTime() const { return decoder_->startTime(); }
-    bool overflowed() const { return decoder_->overflowed(); }
+    BlockDecoder& decoder() { return *blockDecoder; }
+    double startTime() const { return blockDecoder->startTime(); }
+    bool overflowed() const { return blockDecoder->overflowed(); }
 
 private:
     int read(const std::string& id, double* values, double* times, size_t* count, bool absolute);
     template <class Work>
     void onIoThread(Work&& work);
 
-    asio::io_context& io_;
-    std::shared_ptr<BlockDecoder> decoder_;
-    std::shared_ptr<NETDataListener> listener_;
-    std::atomic<bool> running_{false};
+    asio::io_context& ioContext;
+    std::shared_ptr<BlockDecoder> blockDecoder;
+    std::shared_ptr<NETDataListener> dataListener;
+    std::atomic<bool> listening{false};
 };
 
 } // namespace ktremote

@@ -114,7 +114,7 @@ TEST(NETChannelInstance, ARecordWithoutOwnerAsksThroughTheGivenInstance)
     ChannelRecord copy = app.instance->channels[0];
     ASSERT_EQ(copy.owner, nullptr);
     double rate = 0;
-    EXPECT_EQ(NETChannelInstance::QuerySampleRate(*app.instance, copy, &rate), KX_OK);
+    EXPECT_EQ(NETChannelInstance::querySampleRate(*app.instance, copy, &rate), KX_OK);
     EXPECT_EQ(rate, 200.0);
     EXPECT_EQ(copy.sampleRate, 200.0);
     EXPECT_EQ(app.instance->channels[0].sampleRate, 999.0);
