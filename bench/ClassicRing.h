@@ -13,41 +13,41 @@ namespace ktremote::bench {
 // item.
 class ClassicRing {
 public:
-    explicit ClassicRing(size_t capacity) : slots_(capacity + 1) {}
+    explicit ClassicRing(size_t capacity) : slots(capacity + 1) {}
 
     bool push(double value)
     {
-        const size_t w = write_.load(std::memory_order_relaxed);
-        const size_t next = w + 1 == slots_.size() ? 0 : w + 1;
-        if (next == readCache_) {
-            readCache_ = read_.load(std::memory_order_acquire);
-            if (next == readCache_)
+        const size_t w = write.load(std::memory_order_relaxed);
+        const size_t next = w + 1 == slots.size() ? 0 : w + 1;
+        if (next == readCache) {
+            readCache = read.load(std::memory_order_acquire);
+            if (next == readCache)
                 return false;
         }
-        slots_[w] = value;
-        write_.store(next, std::memory_order_release);
+        slots[w] = value;
+        write.store(next, std::memory_order_release);
         return true;
     }
 
     bool pop(double& value)
     {
-        const size_t r = read_.load(std::memory_order_relaxed);
-        if (r == writeCache_) {
-            writeCache_ = write_.load(std::memory_order_acquire);
-            if (r == writeCache_)
+        const size_t r = read.load(std::memory_order_relaxed);
+        if (r == writeCache) {
+            writeCache = write.load(std::memory_order_acquire);
+            if (r == writeCache)
                 return false;
         }
-        value = slots_[r];
-        read_.store(r + 1 == slots_.size() ? 0 : r + 1, std::memory_order_release);
+        value = slots[r];
+        read.store(r + 1 == slots.size() ? 0 : r + 1, std::memory_order_release);
         return true;
     }
 
 private:
-    std::vector<double> slots_;
-    alignas(64) std::atomic<size_t> write_{0};
-    alignas(64) size_t readCache_ = 0;
-    alignas(64) std::atomic<size_t> read_{0};
-    alignas(64) size_t writeCache_ = 0;
+    std::vector<double> slots;
+    alignas(64) std::atomic<size_t> write{0};
+    alignas(64) size_t readCache = 0;
+    alignas(64) std::atomic<size_t> read{0};
+    alignas(64) size_t writeCache = 0;
 };
 
 } // namespace ktremote::bench

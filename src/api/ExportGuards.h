@@ -55,15 +55,18 @@ inline std::optional<KX_ERROR_CODE> checkChannel(const ChannelInstance* channel,
     return std::nullopt;
 }
 
-// Runs a forwarded operation. A raised failure, or any other exception
-// (allocation failure included), is reported as failureCode; the failure's
-// own value is not passed on.
+// Runs a forwarded operation of instance (or of one of its channels). A
+// raised failure, or any other exception (allocation failure included), is
+// reported as failureCode; the failure's own value is not passed on, and its
+// text becomes the instance's last failure.
 template <class Operation>
-KX_ERROR_CODE guarded(KX_ERROR_CODE failureCode, Operation&& operation) noexcept
+KX_ERROR_CODE guarded(KTXInstance* instance, KX_ERROR_CODE failureCode, Operation&& operation) noexcept
 {
     try {
         return static_cast<KX_ERROR_CODE>(operation());
     } catch (...) {
+        if (instance != nullptr)
+            instance->lastFailure.recordCurrentException();
         return failureCode;
     }
 }

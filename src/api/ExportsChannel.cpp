@@ -20,7 +20,7 @@ KX_ERROR_CODE forwardToChannel(::ChannelInstance* handle, unsigned checks, bool 
         return *early;
     if (!argumentsGiven)
         return KX_ERR_INVALID_HANDLE;
-    return guarded(KX_ERR_FAILED, [&] { return operation(*channel); });
+    return guarded(channel->owner, KX_ERR_FAILED, [&] { return operation(*channel); });
 }
 
 } // namespace

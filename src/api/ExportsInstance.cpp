@@ -22,7 +22,7 @@ KX_ERROR_CODE ktconCreateInstance(::KTXInstance** out, int useNetwork)
 {
     if (out == nullptr)
         return KX_ERR_INVALID_HANDLE;
-    return guarded(KX_ERR_FAILED, [&] {
+    return guarded(nullptr, KX_ERR_FAILED, [&] {
         auto* instance = useNetwork != 0 ? createNetworkInstance() : createAutomationInstance();
         *out = handleOf(instance);
         return KX_OK;
@@ -45,7 +45,7 @@ KX_ERROR_CODE ktconConnect(::KTXInstance* handle, const char* connection)
         return KX_ERR_INVALID_HANDLE;
     // A failed connect is reported here, and also shows as
     // KX_ERR_NOT_CONNECTED from later calls, because `connected` stays false.
-    return guarded(KX_ERR_FAILED, [&] { return instance->Connect(connection); });
+    return guarded(instance, KX_ERR_FAILED, [&] { return instance->Connect(connection); });
 }
 
 KX_ERROR_CODE ktconDisconnect(::KTXInstance* handle)
@@ -58,6 +58,7 @@ KX_ERROR_CODE ktconDisconnect(::KTXInstance* handle)
     try {
         instance->Disconnect();
     } catch (...) {
+        instance->lastFailure.recordCurrentException();
     }
     return KX_OK;
 }
@@ -67,7 +68,7 @@ KX_ERROR_CODE ktconSetAppWindowVisible(::KTXInstance* handle, bool visible)
     auto* instance = instanceOf(handle);
     if (auto early = checkInstance(instance, CheckAll))
         return *early;
-    return guarded(KX_ERR_FAILED, [&] {
+    return guarded(instance, KX_ERR_FAILED, [&] {
         instance->SetAppWindowVisible(visible);
         return KX_OK;
     });
@@ -80,7 +81,7 @@ KX_ERROR_CODE ktconGetChannelCount(::KTXInstance* handle, size_t* count)
         return *early;
     if (count == nullptr)
         return KX_ERR_INVALID_HANDLE;
-    return guarded(KX_ERR_FAILED, [&] {
+    return guarded(instance, KX_ERR_FAILED, [&] {
         instance->GetChannelCount(count);
         return KX_OK;
     });
@@ -93,7 +94,7 @@ KX_ERROR_CODE ktconEnumerateChannels(::KTXInstance* handle, char*** ids, size_t*
         return *early;
     if (ids == nullptr || count == nullptr)
         return KX_ERR_INVALID_HANDLE;
-    return guarded(KX_ERR_FAILED, [&] {
+    return guarded(instance, KX_ERR_FAILED, [&] {
         instance->EnumerateChannels(ids, count);
         return KX_OK;
     });
@@ -106,7 +107,7 @@ KX_ERROR_CODE ktconFreeEnumerateChannels(::KTXInstance* handle, char*** ids)
         return KX_ERR_INVALID_HANDLE;
     if (ids == nullptr)
         return KX_ERR_INVALID_HANDLE;
-    return guarded(KX_ERR_FAILED, [&] {
+    return guarded(instance, KX_ERR_FAILED, [&] {
         instance->FreeEnumerateChannels(ids);
         return KX_OK;
     });
@@ -117,7 +118,7 @@ KX_ERROR_CODE ktconInitChannelIdEnum(::KTXInstance* handle)
     auto* instance = instanceOf(handle);
     if (auto early = checkInstance(instance, CheckConnected))
         return *early;
-    return guarded(KX_ERR_FAILED, [&] {
+    return guarded(instance, KX_ERR_FAILED, [&] {
         instance->InitChannelIdEnum();
         return KX_OK;
     });
@@ -130,7 +131,7 @@ KX_ERROR_CODE ktconGetNextChannelIdSize(::KTXInstance* handle, int* size)
         return *early;
     if (size == nullptr)
         return KX_ERR_INVALID_HANDLE;
-    return guarded(KX_ERR_FAILED, [&] {
+    return guarded(instance, KX_ERR_FAILED, [&] {
         instance->GetNextChannelIdSize(size);
         return KX_OK;
     });
@@ -143,7 +144,7 @@ KX_ERROR_CODE ktconGetNextChannelId(::KTXInstance* handle, char* buffer)
         return *early;
     if (buffer == nullptr)
         return KX_ERR_INVALID_HANDLE;
-    return guarded(KX_ERR_FAILED, [&] { return instance->GetNextChannelId(buffer); });
+    return guarded(instance, KX_ERR_FAILED, [&] { return instance->GetNextChannelId(buffer); });
 }
 
 KX_ERROR_CODE ktconCreateChannelInstance(::KTXInstance* handle, const char* channelId, ::ChannelInstance** out)
@@ -153,7 +154,7 @@ KX_ERROR_CODE ktconCreateChannelInstance(::KTXInstance* handle, const char* chan
         return *early;
     if (channelId == nullptr || out == nullptr)
         return KX_ERR_INVALID_HANDLE;
-    return guarded(KX_ERR_FAILED, [&] {
+    return guarded(instance, KX_ERR_FAILED, [&] {
         auto* channel = instance->CreateChannelInstance(instance, channelId);
         *out = handleOf(channel);
         return channel != nullptr ? KX_OK : KX_ERR_CHANNEL_NOT_CREATED;
@@ -170,7 +171,7 @@ KX_ERROR_CODE ktconCreateChannelInstanceByNameUtf8(::KTXInstance* handle, const 
     *out = nullptr;
     if (!modeIsActive(*instance))
         return KX_OK;
-    return guarded(KX_ERR_FAILED, [&] {
+    return guarded(instance, KX_ERR_FAILED, [&] {
         auto* channel = instance->CreateChannelInstanceByNameUtf8(instance, name);
         *out = handleOf(channel);
         return channel != nullptr ? KX_OK : KX_ERR_CHANNEL_NOT_FOUND;
@@ -190,7 +191,7 @@ KX_ERROR_CODE ktconSetBufferSize(::KTXInstance* handle, int bufferSize)
     // Buffer sizes apply to the network data path only.
     if (instance->mode != 1)
         return KX_ERR_FAILED;
-    return guarded(KX_ERR_FAILED, [&] {
+    return guarded(instance, KX_ERR_FAILED, [&] {
         instance->SetBufferSize(bufferSize);
         return KX_OK;
     });
@@ -203,7 +204,7 @@ KX_ERROR_CODE ktconLoadSetup(::KTXInstance* handle, const char* setupFile)
         return *early;
     if (setupFile == nullptr)
         return KX_ERR_INVALID_HANDLE;
-    return guarded(KX_ERR_FAILED, [&] { return instance->LoadSetup(setupFile); });
+    return guarded(instance, KX_ERR_FAILED, [&] { return instance->LoadSetup(setupFile); });
 }
 
 KX_ERROR_CODE ktconIsInAqusition(::KTXInstance* handle, bool* running)
@@ -213,7 +214,7 @@ KX_ERROR_CODE ktconIsInAqusition(::KTXInstance* handle, bool* running)
         return *early;
     if (running == nullptr)
         return KX_ERR_INVALID_HANDLE;
-    return guarded(KX_ERR_FAILED, [&] {
+    return guarded(instance, KX_ERR_FAILED, [&] {
         instance->IsInAcquisition(running);
         return KX_OK;
     });
@@ -230,7 +231,7 @@ KX_ERROR_CODE ktconGetState(::KTXInstance* handle, int* state)
         *state = 0;
         return KX_OK;
     }
-    return guarded(KX_ERR_FAILED, [&] { return instance->GetState(state); });
+    return guarded(instance, KX_ERR_FAILED, [&] { return instance->GetState(state); });
 }
 
 KX_ERROR_CODE ktconStartMeasurement(::KTXInstance* handle)
@@ -241,7 +242,7 @@ KX_ERROR_CODE ktconStartMeasurement(::KTXInstance* handle)
     // A start that failed part-way is reported with the code of the step
     // that failed: a host that took it for a running measurement would wait
     // for samples that never come.
-    return guarded(KX_ERR_FAILED, [&] { return instance->StartMeasurement(); });
+    return guarded(instance, KX_ERR_FAILED, [&] { return instance->StartMeasurement(); });
 }
 
 KX_ERROR_CODE ktconStopMeasurement(::KTXInstance* handle)
@@ -251,7 +252,7 @@ KX_ERROR_CODE ktconStopMeasurement(::KTXInstance* handle)
         return *early;
     // A stop that could not be sent is reported: the application may still
     // be acquiring.
-    return guarded(KX_ERR_FAILED, [&] { return instance->StopMeasurement(); });
+    return guarded(instance, KX_ERR_FAILED, [&] { return instance->StopMeasurement(); });
 }
 
 KX_ERROR_CODE ktconStartStoring(::KTXInstance* handle, const char* fileName)
@@ -261,7 +262,7 @@ KX_ERROR_CODE ktconStartStoring(::KTXInstance* handle, const char* fileName)
         return KX_ERR_INVALID_HANDLE;
     if (auto early = checkInstance(instance, CheckAll))
         return *early;
-    return guarded(KX_ERR_START_STORING, [&] { return instance->StartStoring(fileName); });
+    return guarded(instance, KX_ERR_START_STORING, [&] { return instance->StartStoring(fileName); });
 }
 
 KX_ERROR_CODE ktconStopStoring(::KTXInstance* handle)
@@ -269,7 +270,7 @@ KX_ERROR_CODE ktconStopStoring(::KTXInstance* handle)
     auto* instance = instanceOf(handle);
     if (auto early = checkInstance(instance, CheckAll))
         return *early;
-    return guarded(KX_ERR_STOP_STORING, [&] { return instance->StopStoring(); });
+    return guarded(instance, KX_ERR_STOP_STORING, [&] { return instance->StopStoring(); });
 }
 
 KX_ERROR_CODE ktconStopStoringEx(::KTXInstance* handle, int* state)
@@ -292,7 +293,7 @@ KX_ERROR_CODE ktconBeginRead(::KTXInstance* handle, intptr_t reserved1, intptr_t
     auto* instance = instanceOf(handle);
     if (auto early = checkInstance(instance, CheckAll))
         return *early;
-    return guarded(KX_ERR_FAILED, [&] {
+    return guarded(instance, KX_ERR_FAILED, [&] {
         instance->BeginRead(reserved1, reserved2);
         return KX_OK;
     });
@@ -303,7 +304,7 @@ KX_ERROR_CODE ktconEndRead(::KTXInstance* handle)
     auto* instance = instanceOf(handle);
     if (auto early = checkInstance(instance, CheckAll))
         return *early;
-    return guarded(KX_ERR_FAILED, [&] {
+    return guarded(instance, KX_ERR_FAILED, [&] {
         instance->EndRead();
         return KX_OK;
     });

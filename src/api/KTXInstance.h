@@ -2,6 +2,7 @@
 
 #include "ChannelInstance.h"
 #include "ChannelRecord.h"
+#include "LastFailure.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -58,6 +59,8 @@ public:
     std::string host = "localhost";   // network: application host
     std::string commandPort = "8999"; // network: application command port
     std::string dataPort = "8001";    // network: port the library listens on
+    // The latest failure of this instance and of its channel handles.
+    LastFailure lastFailure;
 
 protected:
     KTXInstance() = default;

@@ -12,7 +12,7 @@ std::vector<int32_t> indicesOf(const Variant& indexEx)
     // Work on a copy, so that the answer itself stays untouched.
     Variant copy;
     if (FAILED(VariantCopy(copy.get(), const_cast<VARIANT*>(&indexEx.value()))))
-        raise(KX_ERR_AUTOMATION_CALL, "channel index could not be copied");
+        raise(KX_ERR_AUTOMATION_CALL, "the index of a channel could not be copied from the application's reply");
     const VARIANT& v = copy.value();
     if ((v.vt & VT_ARRAY) == 0 || (v.vt & VT_BYREF) != 0 || v.parray == nullptr)
         return {};

@@ -44,6 +44,12 @@ double* allocateDoubles(size_t n)
 
 KTXDCOMInstance& DCOMChannelInstance::instance() const { return *static_cast<KTXDCOMInstance*>(owner); }
 
+int DCOMChannelInstance::noConnection() const
+{
+    instance().lastFailure.record("the channel has no data connection: no measurement runs, or it is not listed");
+    return KX_ERR_APP_CALL_FAILED;
+}
+
 int DCOMChannelInstance::GetSampleRate(double* rate)
 {
     *rate = isAsync ? expectedAsyncRate : (isSingleValue ? -1.0 : sampleRate);
@@ -54,7 +60,7 @@ int DCOMChannelInstance::ReadScalarData(double** values, double** timestamps, si
 {
     IDispatch* connection = instance().connectionOf(*this);
     if (connection == nullptr)
-        return KX_ERR_APP_CALL_FAILED; // no measurement, or no connection for this channel
+        return noConnection();
     const Variant data = getProperty(instance().applicationObject(), L"Data");
     Variant times, samples;
     int32_t waiting = 0;
@@ -70,6 +76,7 @@ int DCOMChannelInstance::ReadScalarData(double** values, double** timestamps, si
         samples = callMethodWithCount(connection, L"GetDataValues", waiting);
         callMethod(data.object(), L"EndDataSync");
     } catch (const Failure&) {
+        instance().lastFailure.recordCurrentException();
         endDataSyncQuietly(data.object());
         return KX_ERR_APP_CALL_FAILED;
     }
@@ -99,7 +106,7 @@ int DCOMChannelInstance::ReadScalarData2(double* values, double* timestamps, siz
 {
     IDispatch* connection = instance().connectionOf(*this);
     if (connection == nullptr)
-        return KX_ERR_APP_CALL_FAILED; // no measurement, or no connection for this channel
+        return noConnection();
     const size_t capacity = *count;
     const Variant data = getProperty(instance().applicationObject(), L"Data");
 
@@ -111,6 +118,7 @@ int DCOMChannelInstance::ReadScalarData2(double* values, double* timestamps, siz
             value = getProperty(channel.object(), L"SingleValue").float64();
             callMethod(data.object(), L"EndDataSync");
         } catch (const Failure&) {
+            instance().lastFailure.recordCurrentException();
             endDataSyncQuietly(data.object());
             return KX_ERR_APP_CALL_FAILED;
         }
@@ -141,6 +149,7 @@ int DCOMChannelInstance::ReadScalarData2(double* values, double* timestamps, siz
         samples = callMethodWithCount(connection, L"GetDataValues", wanted);
         callMethod(data.object(), L"EndDataSync");
     } catch (const Failure&) {
+        instance().lastFailure.recordCurrentException();
         endDataSyncQuietly(data.object());
         return KX_ERR_APP_CALL_FAILED;
     }
@@ -163,7 +172,7 @@ int DCOMChannelInstance::WriteControlData(double value, double time)
 {
     IDispatch* connection = instance().connectionOf(*this);
     if (connection == nullptr)
-        return KX_ERR_APP_CALL_FAILED;
+        return noConnection();
     const Variant channel = getProperty(connection, L"Channel");
     // The application's current answer decides, not the flag read at
     // creation.
@@ -186,6 +195,7 @@ int DCOMChannelInstance::getOnConnection(const wchar_t* name) const
         getProperty(instance().connectionOf(*this), name);
         return KX_OK;
     } catch (const Failure&) {
+        instance().lastFailure.recordCurrentException();
         return KX_ERR_APP_CALL_FAILED;
     }
 }

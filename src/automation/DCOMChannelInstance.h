@@ -26,6 +26,9 @@ private:
     // Gets the property `name` ("Reset", "Start") of the channel's
     // connection object: 0, or -8 when the request fails.
     int getOnConnection(const wchar_t* name) const;
+    // Keeps the failure of a call on a channel without a data connection
+    // and returns its code.
+    int noConnection() const;
 };
 
 } // namespace ktremote

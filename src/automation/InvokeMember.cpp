@@ -12,12 +12,12 @@ HRESULT InvokeMember(WORD kind, VARIANT* result, IDispatch* target, const wchar_
                      const VARIANT* args)
 {
     if (target == nullptr)
-        raise(KX_ERR_NO_TARGET_OBJECT, "automation call on an absent object");
+        raise(KX_ERR_NO_TARGET_OBJECT, "an automation call went to an object that is absent");
 
     DISPID member = DISPID_UNKNOWN;
     LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
     if (FAILED(target->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &member)))
-        raise(KX_ERR_AUTOMATION_CALL, "unknown automation member");
+        raise(KX_ERR_AUTOMATION_CALL, "the application's object has no member of the called name");
 
     // Invoke takes a non-const array; the copy is shallow and owns nothing.
     std::vector<VARIANTARG> arguments(args, args + argCount);
@@ -31,7 +31,7 @@ HRESULT InvokeMember(WORD kind, VARIANT* result, IDispatch* target, const wchar_
     const HRESULT hr = target->Invoke(member, IID_NULL, LOCALE_SYSTEM_DEFAULT, kind, &parameters, result,
                                       nullptr, nullptr);
     if (FAILED(hr))
-        raise(KX_ERR_AUTOMATION_CALL, "automation call failed");
+        raise(KX_ERR_AUTOMATION_CALL, "the application's object refused an automation call");
     return hr;
 }
 

@@ -51,7 +51,7 @@ Variant callFindChannelByIndexEx(IDispatch* data, const std::vector<int32_t>& in
 class ArrayArgumentFailure : public std::runtime_error {
 public:
     explicit ArrayArgumentFailure(HRESULT result)
-        : std::runtime_error("array argument could not be built"), result_(result)
+        : std::runtime_error("an array argument for the application could not be built"), result_(result)
     {
     }
     HRESULT result() const noexcept { return result_; }

@@ -70,13 +70,16 @@ int KTXDCOMInstance::Connect(const char*)
 {
     releaseApplication(); // a second connect replaces the reference
     application_ = createApplication();
-    if (application_ == nullptr)
+    if (application_ == nullptr) {
+        lastFailure.record("the application's automation object cannot be created");
         return KX_ERR_APP_NOT_CREATED;
+    }
     try {
         callMethod(application_, L"Init");
         putSmallInteger(application_, L"Visible", 1);
         putSmallInteger(application_, L"SuppressMessages", -1);
     } catch (const Failure&) {
+        lastFailure.recordCurrentException();
         return KX_ERR_FAILED;
     }
     connected = true;
@@ -101,6 +104,7 @@ int KTXDCOMInstance::GetChannelCount(size_t* count)
         *count = static_cast<size_t>(std::max<int32_t>(listedCount(d.object()), 0));
         return KX_OK;
     } catch (const Failure&) {
+        lastFailure.recordCurrentException();
         return KX_ERR_FAILED;
     }
 }
@@ -111,6 +115,7 @@ int KTXDCOMInstance::SetAppWindowVisible(bool visible)
         putSmallInteger(application_, L"Visible", visible ? 1 : 0);
         return KX_OK;
     } catch (const Failure&) {
+        lastFailure.recordCurrentException();
         return KX_ERR_FAILED;
     }
 }
@@ -122,6 +127,7 @@ int KTXDCOMInstance::LoadSetup(const char* setupFile)
         callMethodWithText(application_, L"LoadSetup", localeToUtf16(setupFile));
         return KX_OK;
     } catch (const Failure&) {
+        lastFailure.recordCurrentException();
         return KX_ERR_FAILED;
     }
 }
@@ -176,6 +182,7 @@ int KTXDCOMInstance::StartMeasurement()
         }
         return KX_OK;
     } catch (const Failure&) {
+        lastFailure.recordCurrentException();
         return KX_ERR_APP_CALL_FAILED; // the table keeps what was made
     }
 }
@@ -191,6 +198,7 @@ int KTXDCOMInstance::StopMeasurement()
         callMethod(application_, L"SetupScreen");
         return KX_OK;
     } catch (const Failure&) {
+        lastFailure.recordCurrentException();
         return KX_ERR_APP_CALL_FAILED;
     }
 }
@@ -203,6 +211,7 @@ int KTXDCOMInstance::StartStoring(const char* fileName)
         callMethodWithText(application_, L"StartStoring", utf8ToUtf16(fileName));
         return KX_OK;
     } catch (const Failure&) {
+        lastFailure.recordCurrentException();
         return KX_ERR_START_STORING;
     }
 }
@@ -213,6 +222,7 @@ int KTXDCOMInstance::StopStoring()
         callMethod(application_, L"StopStoring");
         return KX_OK;
     } catch (const Failure&) {
+        lastFailure.recordCurrentException();
         return KX_ERR_STOP_STORING;
     }
 }
@@ -224,6 +234,7 @@ int KTXDCOMInstance::BeginRead(intptr_t, intptr_t)
         callMethod(d.object(), L"StartDataSync");
         return KX_OK;
     } catch (const Failure&) {
+        lastFailure.recordCurrentException();
         return KX_ERR_APP_CALL_FAILED;
     }
 }
@@ -315,6 +326,7 @@ int KTXDCOMInstance::EnumerateChannels(char*** ids, size_t* count)
         *ids = array.release();
         return KX_OK;
     } catch (const Failure&) {
+        lastFailure.recordCurrentException();
         *ids = nullptr;
         *count = 0;
         return KX_ERR_APP_CALL_FAILED;
@@ -336,6 +348,7 @@ int KTXDCOMInstance::InitChannelIdEnum()
         }
         return KX_OK;
     } catch (const Failure&) {
+        lastFailure.recordCurrentException();
         return KX_ERR_APP_CALL_FAILED; // the ids read so far stay
     }
 }
@@ -360,6 +373,7 @@ ChannelInstance* KTXDCOMInstance::CreateChannelInstance(KTXInstance* owner, cons
     try {
         found = callFindChannelByIndexEx(d.object(), indices);
     } catch (const ArrayArgumentFailure&) {
+        lastFailure.recordCurrentException();
         return nullptr;
     }
     IDispatch* channel = found.object();

@@ -44,7 +44,7 @@ std::wstring localeToUtf16(const char* text)
     std::vector<wchar_t> buffer(length + 1);
     size_t converted = 0;
     if (mbstowcs_s(&converted, buffer.data(), buffer.size(), text, length) != 0)
-        raise(KX_ERR_FAILED, "text is not valid in the current locale");
+        raise(KX_ERR_FAILED, "a text is not valid in the current locale");
     return std::wstring(buffer.data());
 }
 

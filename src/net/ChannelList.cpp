@@ -45,7 +45,7 @@ template <class T>
 T require(std::optional<T> value)
 {
     if (!value)
-        badLine("channel list: a numeric field holds no number");
+        badLine("a numeric field of a channel list line holds no number");
     return *value;
 }
 
@@ -66,11 +66,11 @@ std::string channelIdOf(std::string_view field)
 
 } // namespace
 
-ChannelRecord ParseChannelLine(std::string_view line)
+ChannelRecord parseChannelLine(std::string_view line)
 {
     const std::vector<std::string_view> fields = splitListFields(line);
     if (fields.size() <= FieldDataType)
-        badLine("channel list: a channel line is too short");
+        badLine("a channel list line has too few fields");
 
     ChannelRecord record;
     record.listField0 = std::string(fields[0]);
@@ -105,7 +105,7 @@ ChannelRecord ParseChannelLine(std::string_view line)
 
     const size_t d = record.dataType == shiftedDataType ? 1 : 0;
     if (fields.size() < FieldCount + d)
-        badLine("channel list: a channel line is too short");
+        badLine("a channel list line has too few fields");
     record.listField14 = require(parseInt32(fields[Field14 + d]));
     record.listField15 = require(parseInt32(fields[Field15 + d]));
     // The conversion factors accept a decimal comma.
@@ -150,7 +150,7 @@ void ParseChannelList(std::string_view reply, std::vector<ChannelRecord>& channe
     if (lines.size() < 3)
         return;
     for (size_t k = 1; k + 1 < lines.size(); ++k) {
-        ChannelRecord record = ParseChannelLine(lines[k]);
+        ChannelRecord record = parseChannelLine(lines[k]);
         if (isListedDataType(record.dataType))
             channels.push_back(std::move(record));
     }

@@ -28,7 +28,7 @@ void ParseChannelList(std::string_view reply, std::vector<ChannelRecord>& channe
 // Reads one channel line into a record, whatever its data type. Raises a
 // Failure for a number that cannot be converted or a line that is too
 // short.
-ChannelRecord ParseChannelLine(std::string_view line);
+ChannelRecord parseChannelLine(std::string_view line);
 
 // Cuts a text into lines at every CR and every LF; empty pieces are dropped.
 std::vector<std::string_view> splitListLines(std::string_view text);

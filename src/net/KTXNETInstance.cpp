@@ -40,14 +40,18 @@ KTXNETInstance::~KTXNETInstance() { shutDownIo(); }
 int KTXNETInstance::Connect(const char* connection)
 {
     std::vector<std::string> words = splitWords(connection);
-    if (words.size() != 3)
+    if (words.size() != 3) {
+        lastFailure.record("the connection text is not three words: host, command port and data port");
         return KX_ERR_BAD_ADDRESS;
+    }
     // The data port must be one the listener can open and the application
     // can connect to; a word such as "99999" would otherwise be listened on
     // by its low 16 bits while the application refuses it, and the start
     // would report success for a measurement that can deliver nothing.
-    if (!parseTcpPort(words[2]))
+    if (!parseTcpPort(words[2])) {
+        lastFailure.record("the data port is not a TCP port number from 1 to 65535");
         return KX_ERR_BAD_ADDRESS;
+    }
 
     // A connection made by an earlier Connect is closed and its thread ended
     // before a new one is made.
@@ -78,6 +82,7 @@ int KTXNETInstance::Connect(const char* connection)
     // connect, no thread.
     if (!up) {
         shutDownIo();
+        lastFailure.record("the application did not accept the command connection in time");
         return KX_ERR_NO_COMMAND_CONNECTION;
     }
 
@@ -90,6 +95,7 @@ int KTXNETInstance::Connect(const char* connection)
         Transact("SETMODE 1");
     } catch (const ReplyTimedOut&) {
         shutDownIo();
+        lastFailure.record("the peer at the command port sent no greeting in time: it is not the application");
         return KX_ERR_NO_COMMAND_CONNECTION;
     } catch (...) {
         shutDownIo();

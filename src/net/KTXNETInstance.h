@@ -105,7 +105,7 @@ protected:
     // Steps of StartMeasurement; each raises a Failure when it fails.
     //
     // The list numbers of the transferred channels, in list order.
-    std::vector<int32_t> TransferredChannelNumbers() const;
+    std::vector<int32_t> transferredChannelNumbers() const;
     // Sends the transfer block: "/STX PREPARETRANSFER", one "CH n" line per
     // number, "/ETX".
     void PrepareTransfer(const std::vector<int32_t>& numbers);

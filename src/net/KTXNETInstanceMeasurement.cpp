@@ -29,14 +29,16 @@ bool beginsWithOk(const std::string& reply) { return reply.size() > 2 && reply.c
 bool hasLineBreak(std::string_view text) { return text.find_first_of("\r\n") != std::string_view::npos; }
 
 // Runs one step of the start sequence. Every kind of failure in a step, a
-// broken command connection included, ends the start with that step's code.
+// broken command connection included, ends the start with that step's code;
+// its text is kept as the instance's last failure.
 template <class Step>
-bool succeeds(Step&& step)
+bool succeeds(LastFailure& lastFailure, Step&& step)
 {
     try {
         step();
         return true;
     } catch (...) {
+        lastFailure.recordCurrentException();
         return false;
     }
 }
@@ -67,9 +69,15 @@ int KTXNETInstance::SetAppWindowVisible(bool) { return KX_ERR_NOT_SUPPORTED; }
 
 int KTXNETInstance::LoadSetup(const char* setupFile)
 {
-    if (setupFile == nullptr || hasLineBreak(setupFile))
+    if (setupFile == nullptr || hasLineBreak(setupFile)) {
+        lastFailure.record("the setup file name holds a line break");
         return KX_ERR_SETUP_NOT_LOADED;
-    return Transact(std::string("LOADSETUP ") + setupFile) == setupLoaded ? KX_OK : KX_ERR_SETUP_NOT_LOADED;
+    }
+    if (Transact(std::string("LOADSETUP ") + setupFile) != setupLoaded) {
+        lastFailure.record("the application did not confirm that it loaded the setup");
+        return KX_ERR_SETUP_NOT_LOADED;
+    }
+    return KX_OK;
 }
 
 int KTXNETInstance::IsInAcquisition(bool* running)
@@ -91,33 +99,33 @@ int KTXNETInstance::StartMeasurement()
     // Not knowing whether the application acquires fails the start like a
     // failed stop sequence would: nothing has been started.
     bool acquiring = false;
-    if (!succeeds([&] { IsInAcquisition(&acquiring); }))
+    if (!succeeds(lastFailure, [&] { IsInAcquisition(&acquiring); }))
         return KX_ERR_START_STEP1;
-    if (acquiring && !succeeds([&] {
+    if (acquiring && !succeeds(lastFailure, [&] {
             Transact("STOPTRANSFER");
             Transact("STOP");
             Transact("ENTERSETUP");
         }))
         return KX_ERR_START_STEP1;
     std::vector<int32_t> numbers;
-    if (!succeeds([&] { numbers = TransferredChannelNumbers(); }))
+    if (!succeeds(lastFailure, [&] { numbers = transferredChannelNumbers(); }))
         return KX_ERR_START_STEP2;
-    if (!succeeds([&] { Transact("GETTIMING"); }))
+    if (!succeeds(lastFailure, [&] { Transact("GETTIMING"); }))
         return KX_ERR_START_STEP3;
-    if (!succeeds([&] { PrepareTransfer(numbers); }))
+    if (!succeeds(lastFailure, [&] { PrepareTransfer(numbers); }))
         return KX_ERR_START_STEP4;
-    if (!succeeds([&] { SetUpDataReceiver(); }))
+    if (!succeeds(lastFailure, [&] { SetUpDataReceiver(); }))
         return KX_ERR_START_STEP4;
     // The port goes out as the text the host gave, not as the number
     // listened on.
-    if (!succeeds([&] { Transact("STARTTRANSFER " + dataPort); }))
+    if (!succeeds(lastFailure, [&] { Transact("STARTTRANSFER " + dataPort); }))
         return KX_ERR_START_STEP5;
-    if (!succeeds([&] { Transact("STARTACQ"); }))
+    if (!succeeds(lastFailure, [&] { Transact("STARTACQ"); }))
         return KX_ERR_START_STEP6;
     return KX_OK;
 }
 
-std::vector<int32_t> KTXNETInstance::TransferredChannelNumbers() const
+std::vector<int32_t> KTXNETInstance::transferredChannelNumbers() const
 {
     std::vector<int32_t> numbers;
     for (const ChannelRecord& record : channels) {
@@ -160,7 +168,7 @@ void KTXNETInstance::SetUpDataReceiver()
             continue;
         ChannelRecord copy = record;
         double rate = 0.0;
-        if (NETChannelInstance::QuerySampleRate(*this, copy, &rate) != KX_OK)
+        if (NETChannelInstance::querySampleRate(*this, copy, &rate) != KX_OK)
             raise(KX_ERR_START_STEP4, "the sample rate of a channel is unknown");
         dataReceiver->addChannel(copy, bufferSize, rate);
     }
@@ -174,8 +182,10 @@ void KTXNETInstance::SetUpDataReceiver()
 
 int KTXNETInstance::StopMeasurement()
 {
-    if (!commandSocketConnected())
+    if (!commandSocketConnected()) {
+        lastFailure.record("there is no command connection");
         return KX_ERR_NO_COMMAND_CONNECTION;
+    }
     try {
         Transact("STOPTRANSFER");
         Transact("STOP");
@@ -203,23 +213,31 @@ int KTXNETInstance::StartStoring(const char* fileName)
         return KX_ERR_START_STORING;
     const std::string_view name(fileName);
     // '|' separates items in the application's storing commands.
-    if (name.find('|') != std::string_view::npos || hasLineBreak(name))
-        return KX_ERR_START_STORING;
-    try {
-        const std::string command = name.empty() ? "STARTSTORE" : "STARTSTORE " + std::string(name);
-        return beginsWithOk(Transact(command)) ? KX_OK : KX_ERR_START_STORING;
-    } catch (const Failure&) {
+    if (name.find('|') != std::string_view::npos || hasLineBreak(name)) {
+        lastFailure.record("the storing file name holds a '|' or a line break");
         return KX_ERR_START_STORING;
     }
+    try {
+        const std::string command = name.empty() ? "STARTSTORE" : "STARTSTORE " + std::string(name);
+        if (beginsWithOk(Transact(command)))
+            return KX_OK;
+        lastFailure.record("the application refused to start storing");
+    } catch (const Failure&) {
+        lastFailure.recordCurrentException();
+    }
+    return KX_ERR_START_STORING;
 }
 
 int KTXNETInstance::StopStoring()
 {
     try {
-        return beginsWithOk(Transact("STOPSTORE")) ? KX_OK : KX_ERR_STOP_STORING;
+        if (beginsWithOk(Transact("STOPSTORE")))
+            return KX_OK;
+        lastFailure.record("the application refused to stop storing");
     } catch (const Failure&) {
-        return KX_ERR_STOP_STORING;
+        lastFailure.recordCurrentException();
     }
+    return KX_ERR_STOP_STORING;
 }
 
 int KTXNETInstance::BeginRead(intptr_t, intptr_t) { return KX_OK; }

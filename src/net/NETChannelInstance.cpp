@@ -21,10 +21,10 @@ int NETChannelInstance::GetSampleRate(double* rate)
 {
     if (owner == nullptr)
         return KX_ERR_APP_CALL_FAILED;
-    return QuerySampleRate(*owner, *this, rate);
+    return querySampleRate(*owner, *this, rate);
 }
 
-int NETChannelInstance::QuerySampleRate(KTXInstance& instance, ChannelRecord& record, double* rate)
+int NETChannelInstance::querySampleRate(KTXInstance& instance, ChannelRecord& record, double* rate)
 {
     if (record.isAsync) {
         *rate = record.expectedAsyncRate;
@@ -38,11 +38,14 @@ int NETChannelInstance::QuerySampleRate(KTXInstance& instance, ChannelRecord& re
     try {
         instance.SendCommand("GETSAMPLERATE", reply);
     } catch (const Failure&) {
+        instance.lastFailure.recordCurrentException();
         return KX_ERR_APP_CALL_FAILED;
     }
     float value = 0.0f;
-    if (!rateFromReply(reply, &value))
+    if (!rateFromReply(reply, &value)) {
+        instance.lastFailure.record("the application's sample rate reply holds no number");
         return KX_ERR_APP_CALL_FAILED;
+    }
     // A divider of 0 gives an infinite (or, for a rate of 0, undefined) rate.
     record.sampleRate = static_cast<double>(value) / record.sampleRateDivider;
     *rate = record.sampleRate;
@@ -95,14 +98,18 @@ std::string NETChannelInstance::controlCommand(const std::string& id, double val
 // The time argument is not sent: the command carries the value only.
 int NETChannelInstance::WriteControlData(double value, double)
 {
-    if (!isControl)
+    if (!isControl) {
+        if (owner != nullptr)
+            owner->lastFailure.record("the channel is not a control channel");
         return KX_ERR_NOT_CONTROL_CHANNEL;
+    }
     if (owner == nullptr)
         return KX_ERR_APP_CALL_FAILED;
     std::string reply;
     try {
         owner->SendCommand(controlCommand(id, value), reply);
     } catch (const Failure&) {
+        owner->lastFailure.recordCurrentException();
         return KX_ERR_APP_CALL_FAILED;
     }
     return 0;

@@ -35,7 +35,7 @@ public:
     // command fails or its reply holds no number. GetSampleRate is this with
     // the handle's owner; a measurement uses it on copies of list records,
     // which may have no owner, with the instance that runs it.
-    static int QuerySampleRate(KTXInstance& instance, ChannelRecord& record, double* rate);
+    static int querySampleRate(KTXInstance& instance, ChannelRecord& record, double* rate);
 
     // The text of a control write of `value` to the channel `id`.
     static std::string controlCommand(const std::string& id, double value);

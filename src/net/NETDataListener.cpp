@@ -14,11 +14,11 @@
 namespace ktremote {
 
 NETDataListener::NETDataListener(asio::io_context& io, std::shared_ptr<BlockDecoder> decoder)
-    : io_(io)
-    , decoder_(std::move(decoder))
-    , budget_(std::make_shared<PacketBudget>(PacketFramer::kMaxPacketBytes))
-    , acceptor_(io)
-    , retryTimer_(io)
+    : ioContext(io)
+    , blockDecoder(std::move(decoder))
+    , budget(std::make_shared<PacketBudget>(PacketFramer::kMaxPacketBytes))
+    , acceptor(io)
+    , retryTimer(io)
 {
 }
 
@@ -26,30 +26,30 @@ void NETDataListener::open(uint16_t port)
 {
     using asio::ip::tcp;
     asio::error_code error;
-    const auto step = [&](const char* name) {
+    const auto step = [&](const char* failure) {
         if (!error)
             return;
         asio::error_code ignored;
-        acceptor_.close(ignored);
-        raise(KX_ERR_START_STEP4, name);
+        acceptor.close(ignored);
+        raise(KX_ERR_START_STEP4, failure);
     };
-    acceptor_.open(tcp::v4(), error);
-    step("open");
-    acceptor_.set_option(tcp::acceptor::reuse_address(true), error);
-    step("set_option");
-    acceptor_.bind(tcp::endpoint(asio::ip::address_v4::any(), port), error);
-    step("bind");
-    acceptor_.listen(asio::socket_base::max_listen_connections, error);
-    step("listen");
-    port_ = acceptor_.local_endpoint(error).port();
-    accepting_ = true;
+    acceptor.open(tcp::v4(), error);
+    step("the data listener's socket cannot be opened");
+    acceptor.set_option(tcp::acceptor::reuse_address(true), error);
+    step("the data listener's socket cannot be set to reuse its address");
+    acceptor.bind(tcp::endpoint(asio::ip::address_v4::any(), port), error);
+    step("the data port cannot be bound: another program may be listening on it");
+    acceptor.listen(asio::socket_base::max_listen_connections, error);
+    step("the data port cannot be listened on");
+    boundPort = acceptor.local_endpoint(error).port();
+    accepting = true;
     acceptNext();
 }
 
 void NETDataListener::acceptNext()
 {
-    auto connection = std::make_shared<NETDataConnection>(io_, decoder_, budget_, weak_from_this());
-    acceptor_.async_accept(connection->socket(),
+    auto connection = std::make_shared<NETDataConnection>(ioContext, blockDecoder, budget, weak_from_this());
+    acceptor.async_accept(connection->socket(),
                            [self = shared_from_this(), connection](const asio::error_code& error) {
                                self->onAccept(connection, error);
                            });
@@ -57,14 +57,14 @@ void NETDataListener::acceptNext()
 
 void NETDataListener::onAccept(const std::shared_ptr<NETDataConnection>& connection, const asio::error_code& error)
 {
-    if (!accepting_ || !acceptor_.is_open())
+    if (!accepting || !acceptor.is_open())
         return; // stopped: the loop ends here instead of failing over and over
     if (error) {
         if (error == asio::error::operation_aborted)
             return;
-        retryTimer_.expires_after(std::chrono::milliseconds(100));
-        retryTimer_.async_wait([self = shared_from_this()](const asio::error_code& waitError) {
-            if (!waitError && self->accepting_ && self->acceptor_.is_open())
+        retryTimer.expires_after(std::chrono::milliseconds(100));
+        retryTimer.async_wait([self = shared_from_this()](const asio::error_code& waitError) {
+            if (!waitError && self->accepting && self->acceptor.is_open())
                 self->acceptNext();
         });
         return;
@@ -78,7 +78,7 @@ void NETDataListener::onAccept(const std::shared_ptr<NETDataConnection>& connect
         // A data connection whose link dies silently ends like one the
         // application closed, instead of waiting for bytes for ever.
         enableDeadLinkDetection(connection->socket());
-        connections_.push_back(connection);
+        connections.push_back(connection);
         connection->start();
     }
     acceptNext();
@@ -86,33 +86,33 @@ void NETDataListener::onAccept(const std::shared_ptr<NETDataConnection>& connect
 
 void NETDataListener::stop(asio::error_code& cancelError, asio::error_code& closeError)
 {
-    accepting_ = false;
-    retryTimer_.cancel();
-    if (!acceptor_.is_open())
+    accepting = false;
+    retryTimer.cancel();
+    if (!acceptor.is_open())
         return;
-    acceptor_.cancel(cancelError);
-    acceptor_.close(closeError);
+    acceptor.cancel(cancelError);
+    acceptor.close(closeError);
 }
 
 void NETDataListener::shutdown()
 {
     asio::error_code ignored;
     stop(ignored, ignored);
-    for (auto& entry : connections_) {
+    for (auto& entry : connections) {
         if (auto connection = entry.lock())
             connection->close();
     }
-    connections_.clear();
+    connections.clear();
 }
 
 void NETDataListener::remove(NETDataConnection* connection)
 {
-    connections_.erase(std::remove_if(connections_.begin(), connections_.end(),
+    connections.erase(std::remove_if(connections.begin(), connections.end(),
                                       [connection](const std::weak_ptr<NETDataConnection>& entry) {
                                           auto locked = entry.lock();
                                           return !locked || locked.get() == connection;
                                       }),
-                       connections_.end());
+                       connections.end());
 }
 
 } // namespace ktremote

@@ -26,8 +26,8 @@ public:
     NETDataListener(asio::io_context& io, std::shared_ptr<BlockDecoder> decoder);
 
     // Opens, sets address reuse, binds and listens with the largest backlog,
-    // then starts accepting. Raises a Failure named after the failed step:
-    // "open", "set_option", "bind" or "listen".
+    // then starts accepting. Raises a Failure whose text says which of these
+    // steps failed.
     void open(uint16_t port);
 
     // Ends the accept loop and closes the listening socket; harmless when the
@@ -37,21 +37,21 @@ public:
     // stop(), then closes every open data connection.
     void shutdown();
 
-    uint16_t port() const { return port_; }
+    uint16_t port() const { return boundPort; }
     void remove(NETDataConnection* connection);
 
 private:
     void acceptNext();
     void onAccept(const std::shared_ptr<NETDataConnection>& connection, const asio::error_code& error);
 
-    asio::io_context& io_;
-    std::shared_ptr<BlockDecoder> decoder_;
-    std::shared_ptr<PacketBudget> budget_;
-    asio::ip::tcp::acceptor acceptor_;
-    asio::steady_timer retryTimer_; // backs off after accept errors such as running out of descriptors
-    bool accepting_ = false;
-    uint16_t port_ = 0;
-    std::vector<std::weak_ptr<NETDataConnection>> connections_;
+    asio::io_context& ioContext;
+    std::shared_ptr<BlockDecoder> blockDecoder;
+    std::shared_ptr<PacketBudget> budget;
+    asio::ip::tcp::acceptor acceptor;
+    asio::steady_timer retryTimer; // backs off after accept errors such as running out of descriptors
+    bool accepting = false;
+    uint16_t boundPort = 0;
+    std::vector<std::weak_ptr<NETDataConnection>> connections;
 };
 
 } // namespace ktremote

@@ -14,8 +14,8 @@
 namespace ktremote {
 
 NETDataReceiver::NETDataReceiver(asio::io_context& io)
-    : io_(io)
-    , decoder_(std::make_shared<BlockDecoder>())
+    : ioContext(io)
+    , blockDecoder(std::make_shared<BlockDecoder>())
 {
 }
 
@@ -26,25 +26,25 @@ NETDataReceiver::~NETDataReceiver()
 
 void NETDataReceiver::addChannel(const ChannelRecord& record, int32_t bufferSize, double sampleRate)
 {
-    if (listener_)
-        raise(KX_ERR_FAILED, "channel added while listening");
+    if (dataListener)
+        raise(KX_ERR_FAILED, "a channel cannot be added to a data receiver that listens already");
     const size_t capacity = bufferSize > 0 ? static_cast<size_t>(bufferSize) : kDefaultCapacity;
-    decoder_->addBuffer(std::make_unique<NETChannelBuffer>(record, capacity, sampleRate));
+    blockDecoder->addBuffer(std::make_unique<NETChannelBuffer>(record, capacity, sampleRate));
 }
 
 void NETDataReceiver::listen(uint16_t port)
 {
-    if (listener_)
-        raise(KX_ERR_START_STEP4, "open");
-    auto listener = std::make_shared<NETDataListener>(io_, decoder_);
+    if (dataListener)
+        raise(KX_ERR_START_STEP4, "the data receiver listens already");
+    auto listener = std::make_shared<NETDataListener>(ioContext, blockDecoder);
     listener->open(port);
-    listener_ = std::move(listener);
-    running_.store(true, std::memory_order_relaxed);
+    dataListener = std::move(listener);
+    listening.store(true, std::memory_order_relaxed);
 }
 
 uint16_t NETDataReceiver::localPort() const
 {
-    return listener_ ? listener_->port() : 0;
+    return dataListener ? dataListener->port() : 0;
 }
 
 // Runs work on the I/O thread and waits for it, so that it never races with
@@ -53,13 +53,13 @@ uint16_t NETDataReceiver::localPort() const
 template <class Work>
 void NETDataReceiver::onIoThread(Work&& work)
 {
-    if (io_.stopped() || io_.get_executor().running_in_this_thread()) {
+    if (ioContext.stopped() || ioContext.get_executor().running_in_this_thread()) {
         work();
         return;
     }
     std::promise<void> done;
     std::future<void> finished = done.get_future();
-    asio::post(io_, [&work, &done] {
+    asio::post(ioContext, [&work, &done] {
         try {
             work();
             done.set_value();
@@ -72,23 +72,23 @@ void NETDataReceiver::onIoThread(Work&& work)
 
 void NETDataReceiver::stop()
 {
-    if (!listener_)
+    if (!dataListener)
         return;
     asio::error_code cancelError;
     asio::error_code closeError;
-    onIoThread([&] { listener_->stop(cancelError, closeError); });
+    onIoThread([&] { dataListener->stop(cancelError, closeError); });
     if (cancelError)
-        raise(KX_ERR_FAILED, "cancel");
+        raise(KX_ERR_FAILED, "the data listener's wait for connections cannot be cancelled");
     if (closeError)
-        raise(KX_ERR_FAILED, "close");
+        raise(KX_ERR_FAILED, "the data listener cannot be closed");
 }
 
 void NETDataReceiver::shutdown() noexcept
 {
-    if (!listener_)
+    if (!dataListener)
         return;
     try {
-        onIoThread([&] { listener_->shutdown(); });
+        onIoThread([&] { dataListener->shutdown(); });
     } catch (...) {
         // Nothing useful to report: the listener and connections are closed
         // or will close with the I/O context.
@@ -97,14 +97,14 @@ void NETDataReceiver::shutdown() noexcept
 
 int NETDataReceiver::read(const std::string& id, double* values, double* times, size_t* count, bool absolute)
 {
-    NETChannelBuffer* buffer = decoder_->findBuffer(id);
+    NETChannelBuffer* buffer = blockDecoder->findBuffer(id);
     if (count && values && times)
         // A channel that is not transferred delivers nothing, and the count
         // says so: a host that goes by it must not take the untouched
         // contents of its arrays for samples.
-        *count = buffer ? buffer->take(values, times, *count, decoder_->startTimeSource(), absolute) : 0;
+        *count = buffer ? buffer->take(values, times, *count, blockDecoder->startTimeSource(), absolute) : 0;
     // Checked after the read, so that a read that lost samples reports it.
-    return decoder_->overflowed() ? KX_ERR_DATA_OVERRUN : KX_OK;
+    return blockDecoder->overflowed() ? KX_ERR_DATA_OVERRUN : KX_OK;
 }
 
 int NETDataReceiver::readScalarData2(const std::string& id, double* values, double* times, size_t* count)
@@ -119,7 +119,7 @@ int NETDataReceiver::readScalarData2Abs(const std::string& id, double* values, d
 
 void NETDataReceiver::readScalarData(const std::string& id, double** values, double** times, size_t* count)
 {
-    NETChannelBuffer* buffer = decoder_->findBuffer(id);
+    NETChannelBuffer* buffer = blockDecoder->findBuffer(id);
     if (!values || !times || !count)
         return;
     if (!buffer) {
@@ -140,12 +140,12 @@ void NETDataReceiver::readScalarData(const std::string& id, double** values, dou
     }
     *values = valueArray;
     *times = timeArray;
-    *count = buffer->take(valueArray, timeArray, limit, decoder_->startTimeSource(), false);
+    *count = buffer->take(valueArray, timeArray, limit, blockDecoder->startTimeSource(), false);
 }
 
 std::unique_ptr<PacketFramer> NETDataReceiver::makeFramer()
 {
-    return std::make_unique<PacketFramer>(*decoder_);
+    return std::make_unique<PacketFramer>(*blockDecoder);
 }
 
 } // namespace ktremote

@@ -48,13 +48,13 @@ public:
     void addChannel(const ChannelRecord& record, int32_t bufferSize, double sampleRate);
 
     // Host thread: listens on 0.0.0.0:port (0 picks a free port) and starts
-    // accepting. Raises a Failure naming the failed step ("open",
-    // "set_option", "bind", "listen"). Sets running().
+    // accepting. Raises a Failure whose text says which step failed
+    // (opening, address reuse, binding, listening). Sets running().
     void listen(uint16_t port);
 
     // Host thread: closes the listening socket; open data connections and
-    // buffered samples stay. Raises a Failure named "cancel" or "close" when
-    // those steps fail. A second stop does nothing.
+    // buffered samples stay. Raises a Failure when cancelling the wait for
+    // connections or closing fails. A second stop does nothing.
     void stop();
 
     // Host thread: stop(), then closes every open data connection. Errors are
@@ -62,7 +62,7 @@ public:
     void shutdown() noexcept;
 
     // Set by a successful listen(), never cleared.
-    bool running() const { return running_.load(std::memory_order_relaxed); }
+    bool running() const { return listening.load(std::memory_order_relaxed); }
     // The port listened on (useful after listen(0)); 0 before listen().
     uint16_t localPort() const;
 
@@ -86,19 +86,19 @@ public:
     // feed from one thread at a time, and not while the listener is active.
     std::unique_ptr<PacketFramer> makeFramer();
 
-    BlockDecoder& decoder() { return *decoder_; }
-    double startTime() const { return decoder_->startTime(); }
-    bool overflowed() const { return decoder_->overflowed(); }
+    BlockDecoder& decoder() { return *blockDecoder; }
+    double startTime() const { return blockDecoder->startTime(); }
+    bool overflowed() const { return blockDecoder->overflowed(); }
 
 private:
     int read(const std::string& id, double* values, double* times, size_t* count, bool absolute);
     template <class Work>
     void onIoThread(Work&& work);
 
-    asio::io_context& io_;
-    std::shared_ptr<BlockDecoder> decoder_;
-    std::shared_ptr<NETDataListener> listener_;
-    std::atomic<bool> running_{false};
+    asio::io_context& ioContext;
+    std::shared_ptr<BlockDecoder> blockDecoder;
+    std::shared_ptr<NETDataListener> dataListener;
+    std::atomic<bool> listening{false};
 };
 
 } // namespace ktremote

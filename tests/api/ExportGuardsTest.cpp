@@ -211,6 +211,44 @@ TEST(ExportGuards, RaisedFailuresBecomeTheExportsOwnCode)
     }
 }
 
+// Every way a failure leaves an export, the guard, Disconnect's own catch and
+// a channel's export, keeps its text on the instance; a success leaves it.
+TEST(ExportGuards, RaisedFailuresLeaveTheirTextOnTheInstance)
+{
+    const struct {
+        Raise kind;
+        const char* text;
+    } cases[] = {
+        {Raise::Failure, "the test operation failed"},
+        {Raise::BadAlloc, "the library ran out of memory"},
+        {Raise::Other, "conversion failed"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        TestInstance instance(true, 1);
+        EXPECT_EQ(lastFailureText(instance.handle()), "");
+        instance.raise = c.kind;
+        EXPECT_EQ(ktconGetState(instance.handle(), &out.state), KX_ERR_FAILED);
+        EXPECT_EQ(lastFailureText(instance.handle()), c.text);
+        instance.raise = Raise::Nothing;
+        EXPECT_EQ(ktconGetState(instance.handle(), &out.state), KX_OK);
+        EXPECT_EQ(lastFailureText(instance.handle()), c.text);
+
+        TestInstance disconnecting(true, 1);
+        disconnecting.raise = c.kind;
+        EXPECT_EQ(ktconDisconnect(disconnecting.handle()), KX_OK);
+        EXPECT_EQ(lastFailureText(disconnecting.handle()), c.text);
+
+        TestInstance owner(true, 1);
+        TestChannel channel;
+        channel.owner = &owner;
+        channel.raise = c.kind;
+        EXPECT_EQ(ktconControlChannelWriteData(handleOf(&channel), 1.0), KX_ERR_FAILED);
+        EXPECT_EQ(lastFailureText(owner.handle()), c.text);
+    }
+    EXPECT_EQ(lastFailureText(nullptr), "");
+}
+
 TEST(ExportGuards, SomeExportsDropTheOperationsResult)
 {
     TestInstance instance(true, 1);

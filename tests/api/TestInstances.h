@@ -8,6 +8,7 @@
 #include "api/ExportGuards.h"
 #include "api/Failure.h"
 #include "api/KTXInstance.h"
+#include "api/LastFailure.h"
 
 #include <new>
 #include <stdexcept>
@@ -22,7 +23,7 @@ inline void raiseAs(Raise what)
 {
     switch (what) {
     case Raise::Nothing: return;
-    case Raise::Failure: throw Failure(-8);
+    case Raise::Failure: throw Failure(-8, "the test operation failed");
     case Raise::BadAlloc: throw std::bad_alloc();
     case Raise::Other: throw std::runtime_error("conversion failed");
     }

@@ -4,6 +4,7 @@
 #include "Ktsim.h"
 #include "SetupParser.h"
 #include "Streams.h"
+#include "api/LastFailure.h"
 
 #include <gtest/gtest.h>
 
@@ -91,6 +92,7 @@ TEST_F(ApplicationTest, SetupsLoadOnlyWhenTheApplicationConfirms)
     EXPECT_EQ(count, 2u);
 
     EXPECT_EQ(ktconLoadSetup(app, sim.dir().file("missing.kts").c_str()), KX_ERR_SETUP_NOT_LOADED);
+    EXPECT_EQ(lastFailureText(app), "the application did not confirm that it loaded the setup");
     ASSERT_EQ(ktconGetChannelCount(app, &count), KX_OK);
     EXPECT_EQ(count, 2u) << "a refused setup changes nothing";
 
@@ -98,6 +100,7 @@ TEST_F(ApplicationTest, SetupsLoadOnlyWhenTheApplicationConfirms)
     // application; it is refused before anything is sent.
     EXPECT_EQ(ktconLoadSetup(app, "builtin:default\r\nSTARTACQ"), KX_ERR_SETUP_NOT_LOADED);
     EXPECT_EQ(ktconLoadSetup(app, "builtin:default\nSTARTACQ"), KX_ERR_SETUP_NOT_LOADED);
+    EXPECT_EQ(lastFailureText(app), "the setup file name holds a line break");
     EXPECT_FALSE(acquiring());
     EXPECT_FALSE(received("LOADSETUP builtin:default"));
 
@@ -114,6 +117,7 @@ TEST_F(ApplicationTest, SetupsLoadOnlyWhenTheApplicationConfirms)
 TEST_F(ApplicationTest, StoringRunsInsideAMeasurement)
 {
     EXPECT_EQ(ktconStartStoring(app, "early.csv"), KX_ERR_START_STORING) << "not acquiring yet";
+    EXPECT_EQ(lastFailureText(app), "the application refused to start storing");
     size_t count = 0;
     ASSERT_EQ(ktconGetChannelCount(app, &count), KX_OK);
     openChannel(app, "Voltage");
@@ -126,10 +130,12 @@ TEST_F(ApplicationTest, StoringRunsInsideAMeasurement)
     EXPECT_EQ(ktconStopStoringEx(app, &after), KX_OK);
     EXPECT_EQ(after, KX_STATE_ACQUIRING);
     EXPECT_EQ(ktconStopStoring(app), KX_ERR_STOP_STORING) << "no longer storing";
+    EXPECT_EQ(lastFailureText(app), "the application refused to stop storing");
 
     // Names that cannot go into a command line are refused unsent.
     EXPECT_EQ(ktconStartStoring(app, "a|b.csv"), KX_ERR_START_STORING);
     EXPECT_EQ(ktconStartStoring(app, "c.csv\r\nSTOP"), KX_ERR_START_STORING);
+    EXPECT_EQ(lastFailureText(app), "the storing file name holds a '|' or a line break");
     EXPECT_TRUE(acquiring());
     EXPECT_FALSE(received("STARTSTORE a|b"));
     EXPECT_FALSE(received("STARTSTORE c.csv"));

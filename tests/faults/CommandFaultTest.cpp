@@ -8,6 +8,7 @@
 #include "SetupParser.h"
 #include "Streams.h"
 #include "api/ExportGuards.h"
+#include "api/LastFailure.h"
 #include "net/KTXNETInstance.h"
 
 #include <gtest/gtest.h>
@@ -66,6 +67,10 @@ TEST_P(CommandFaultTest, CallReturnsWithItsCodeAndLaterCallsDoNotWait)
     ChannelHandle voltage = openChannel(app, "Voltage");
 
     EXPECT_EQ(fault.call(app), fault.result);
+    // Each fault closes the connection; what fails is the closed connection.
+    if (fault.result != KX_OK) {
+        EXPECT_EQ(lastFailureText(app), "the command connection is closed");
+    }
     EXPECT_EQ(getState(app), fault.laterResult);
     // Reads never touch the command connection: they keep working.
     double value = 0.0;
@@ -106,6 +111,7 @@ TEST(CommandFault, JunkBehindTheListEndRefusesTheList)
     ::KTXInstance* app = connectFast(sim.connectText(freePort()));
     size_t count = 99;
     EXPECT_EQ(ktconGetChannelCount(app, &count), KX_ERR_FAILED);
+    EXPECT_EQ(lastFailureText(app), "a channel list line has too few fields");
     EXPECT_EQ(getState(app), KX_OK);
     ktconDisconnect(app);
 }
@@ -139,6 +145,7 @@ TEST(CommandFault, DisconnectWhileAReplyIsPendingReleasesTheWaitingCall)
     ASSERT_EQ(waiting.wait_for(std::chrono::seconds(30)), std::future_status::ready);
     EXPECT_EQ(waiting.get(), KX_ERR_FAILED);
     EXPECT_EQ(getState(app), KX_ERR_FAILED);
+    EXPECT_EQ(lastFailureText(app), "the command connection is closed");
     // ktsim logs "EXIT" only if it went out after the waiting call's command.
     const std::vector<std::string> lines = sim.receivedLines();
     ASSERT_FALSE(lines.empty());
@@ -158,6 +165,7 @@ TEST(CommandFault, APeerThatNeverGreetsEndsTheConnectAfterTwentySeconds)
                              std::to_string(freePort());
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(ktconConnect(app, text.c_str()), KX_ERR_NO_COMMAND_CONNECTION);
+    EXPECT_EQ(lastFailureText(app), "the peer at the command port sent no greeting in time: it is not the application");
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf("silent peer: Connect -6 after %.1f s\n", seconds);
     EXPECT_GE(seconds, 20.0);

@@ -12,6 +12,7 @@
 #include "Ktsim.h"
 #include "SetupParser.h"
 #include "Streams.h"
+#include "api/LastFailure.h"
 
 #include <gtest/gtest.h>
 
@@ -158,6 +159,7 @@ TEST(DeadLink, APendingCommandFails)
     const double seconds = secondsSince(cut);
     report("pending command", result, seconds);
     EXPECT_EQ(result, KX_ERR_FAILED);
+    EXPECT_EQ(lastFailureText(app), "the command connection is closed");
     EXPECT_LT(seconds, std::chrono::duration<double>(detectionLimit).count());
 
     const auto later = Clock::now();
@@ -182,6 +184,7 @@ TEST(DeadLink, ACommandOnAnIdleInstanceFails)
     const double seconds = secondsSince(cut);
     report("idle instance, then a command", result, seconds);
     EXPECT_EQ(result, KX_ERR_FAILED);
+    EXPECT_EQ(lastFailureText(app), "the command connection is closed");
     EXPECT_LT(seconds, std::chrono::duration<double>(detectionLimit).count());
 
     const auto later = Clock::now();
@@ -212,6 +215,7 @@ TEST(DeadLink, StopMeasurementFailsAndFreesTheDataPort)
     const double seconds = secondsSince(cut);
     report("stop during a measurement", result, seconds);
     EXPECT_EQ(result, KX_ERR_FAILED);
+    EXPECT_EQ(lastFailureText(app), "the command connection is closed");
     EXPECT_LT(seconds, std::chrono::duration<double>(detectionLimit).count());
 
     for (Reading& reading : readings) {

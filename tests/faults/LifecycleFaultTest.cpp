@@ -4,6 +4,7 @@
 #include "Ktsim.h"
 #include "SetupParser.h"
 #include "Streams.h"
+#include "api/LastFailure.h"
 
 #include <gtest/gtest.h>
 
@@ -94,6 +95,7 @@ TEST(LifecycleFault, ApplicationEndsMidMeasurementAndTheHostReconnects)
     }
     int state = 0;
     EXPECT_EQ(ktconGetState(app, &state), KX_ERR_FAILED);
+    EXPECT_EQ(lastFailureText(app), "the command connection is closed");
     EXPECT_EQ(ktconStopMeasurement(app), KX_ERR_FAILED);
 
     Ktsim restarted;
@@ -151,6 +153,7 @@ TEST(LifecycleFault, ApplicationKilledAndRestartedOnTheSamePorts)
     sim->kill();
     sim.reset();
     EXPECT_EQ(ktconStopMeasurement(lost), KX_ERR_FAILED);
+    EXPECT_EQ(lastFailureText(lost), "the command connection is closed");
     for (Reading& reading : before)
         reading.readAll();
     for (const Reading& reading : before)

@@ -171,6 +171,7 @@ TEST(ChannelListOperations, ABadListFailsTheCallAndKeepsTheRecordsBeforeIt)
     ListedApplication app({Line().id("1"), Line().id("2").set(13, "two"), Line().id("3")});
     size_t count = 99;
     EXPECT_EQ(ktconGetChannelCount(app.handle(), &count), KX_ERR_FAILED);
+    EXPECT_EQ(lastFailureText(app.handle()), "a numeric field of a channel list line holds no number");
     EXPECT_EQ(count, 99u);
     ASSERT_EQ(app.instance->channels.size(), 1u);
     EXPECT_EQ(app.instance->channels[0].id, "0,1");

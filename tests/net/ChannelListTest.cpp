@@ -157,7 +157,7 @@ TEST(ChannelList, ReadsEachFieldIntoItsMember)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        c.check(ParseChannelLine(c.line.text()));
+        c.check(parseChannelLine(c.line.text()));
     }
 }
 
@@ -215,7 +215,7 @@ TEST(ChannelList, RejectsLinesWithoutANumberWhereOneIsNeededOrTooFewFields)
         {"bad field of a line the filter drops", Line().set(13, "0").set(18, "x")},
     };
     for (const auto& c : cases)
-        EXPECT_THROW(ParseChannelLine(c.line.text()), Failure) << c.name;
+        EXPECT_THROW(parseChannelLine(c.line.text()), Failure) << c.name;
 }
 
 TEST(ChannelList, ABadLineEndsTheListButKeepsTheRecordsBeforeIt)

@@ -78,6 +78,7 @@ TEST(Connect, RefusesATextWithoutExactlyThreeWordsAndKeepsTheDefaults)
     for (const char* text : {"", "   ", "localhost", "localhost 8999", "a b c d", "\ta\tb\tc\td\t"}) {
         TestNetInstance instance;
         EXPECT_EQ(instance.Connect(text), KX_ERR_BAD_ADDRESS) << text;
+        EXPECT_EQ(instance.lastFailure.text(), "the connection text is not three words: host, command port and data port");
         EXPECT_EQ(instance.host, "localhost");
         EXPECT_EQ(instance.commandPort, "8999");
         EXPECT_EQ(instance.dataPort, "8001");
@@ -107,6 +108,7 @@ TEST(Connect, RefusesADataPortThatIsNoTcpPort)
         TestNetInstance instance;
         const std::string text = "127.0.0.1 " + std::to_string(peer.local_endpoint().port()) + " " + port;
         EXPECT_EQ(ktconConnect(handleOf(&instance), text.c_str()), KX_ERR_BAD_ADDRESS) << port;
+        EXPECT_EQ(lastFailureText(handleOf(&instance)), "the data port is not a TCP port number from 1 to 65535");
         EXPECT_EQ(instance.commandPort, "8999");
         EXPECT_EQ(instance.dataPort, "8001");
         EXPECT_FALSE(instance.connected);
@@ -154,6 +156,7 @@ TEST(Connect, ReportsNoCommandConnectionWhenNothingAccepts)
     RefusingPort refusing;
     TestNetInstance instance;
     EXPECT_EQ(instance.Connect(refusing.connectText().c_str()), KX_ERR_NO_COMMAND_CONNECTION);
+    EXPECT_EQ(instance.lastFailure.text(), "the application did not accept the command connection in time");
     EXPECT_FALSE(instance.connected);
     EXPECT_EQ(instance.mode, 0);
     EXPECT_FALSE(instance.commandSocketConnected());
@@ -164,11 +167,19 @@ TEST(Connect, FailuresAfterTheConnectionCameUpRaiseAndLeaveTheInstanceUnconnecte
     // A greeting that never comes because the peer closes; a command port
     // that does not resolve.
     ScriptedPeer peer([](Session&) {}, 2);
-    for (const std::string& text : {peer.connectText(), std::string("127.0.0.1 no-such-service-here 8001")}) {
+    const struct {
+        std::string text;
+        const char* failure;
+    } cases[] = {
+        {peer.connectText(), "the command connection is closed"},
+        {"127.0.0.1 no-such-service-here 8001", "the application's host or command port cannot be resolved"},
+    };
+    for (const auto& [text, failure] : cases) {
         TestNetInstance instance;
         EXPECT_THROW(instance.Connect(text.c_str()), Failure) << text;
         EXPECT_FALSE(instance.connected);
         EXPECT_EQ(ktconConnect(handleOf(&instance), text.c_str()), KX_ERR_FAILED);
+        EXPECT_EQ(lastFailureText(handleOf(&instance)), failure);
         size_t count = 0;
         EXPECT_EQ(ktconGetChannelCount(handleOf(&instance), &count), KX_ERR_NOT_CONNECTED);
     }
@@ -234,6 +245,8 @@ TEST(Connect, APeerThatNeverGreetsEndsTheConnectWithNoCommandConnection)
     TestNetInstance instance;
     instance.setReplyTimeLimit(300ms);
     EXPECT_EQ(ktconConnect(handleOf(&instance), peer.connectText().c_str()), KX_ERR_NO_COMMAND_CONNECTION);
+    EXPECT_EQ(lastFailureText(handleOf(&instance)),
+              "the peer at the command port sent no greeting in time: it is not the application");
     EXPECT_FALSE(instance.connected);
     EXPECT_EQ(instance.mode, 0);
     EXPECT_FALSE(instance.commandSocketConnected());
@@ -420,6 +433,7 @@ TEST(Transact, APeerClosingMidReplyReleasesTheCaller)
     EXPECT_THROW(instance->Transact("B"), Failure);
     size_t count = 0;
     EXPECT_EQ(ktconGetChannelCount(handleOf(instance.get()), &count), KX_ERR_FAILED);
+    EXPECT_EQ(lastFailureText(handleOf(instance.get())), "the command connection is closed");
 }
 
 TEST(Disconnect, SendsExitClosesAndLeavesTheInstanceMarkedConnected)

@@ -166,7 +166,7 @@ TEST_F(DataReceiver, ListenFailureNamesTheStep)
         second.listen(receiver->localPort());
         FAIL() << "bound a port that is listened on";
     } catch (const Failure& failure) {
-        EXPECT_STREQ(failure.what(), "bind");
+        EXPECT_STREQ(failure.what(), "the data port cannot be bound: another program may be listening on it");
     }
     EXPECT_FALSE(second.running());
     second.stop(); // never listened: nothing to do

@@ -145,8 +145,17 @@ TEST(MeasurementControl, RepliesAreComparedExactly)
         EXPECT_EQ(app.instance->IsInAcquisition(&acquiring), KX_OK);
         EXPECT_EQ(acquiring, c.acquiring);
         EXPECT_EQ(app.instance->LoadSetup("s.kts"), c.loadSetup);
+        if (c.loadSetup != KX_OK) {
+            EXPECT_EQ(app.instance->lastFailure.text(), "the application did not confirm that it loaded the setup");
+        }
         EXPECT_EQ(app.instance->StartStoring("f.dat"), c.startStoring);
+        if (c.startStoring != KX_OK) {
+            EXPECT_EQ(app.instance->lastFailure.text(), "the application refused to start storing");
+        }
         EXPECT_EQ(app.instance->StopStoring(), c.stopStoring);
+        if (c.stopStoring != KX_OK) {
+            EXPECT_EQ(app.instance->lastFailure.text(), "the application refused to stop storing");
+        }
     }
 }
 
@@ -163,8 +172,10 @@ TEST(MeasurementControl, NamesGoOutUnchangedOrNotAtAll)
     EXPECT_EQ(instance.StartStoring("a\r\nSTOP"), KX_ERR_START_STORING);
     EXPECT_EQ(instance.StartStoring("a\nSTOP"), KX_ERR_START_STORING);
     EXPECT_EQ(instance.StartStoring(nullptr), KX_ERR_START_STORING);
+    EXPECT_EQ(instance.lastFailure.text(), "the storing file name holds a '|' or a line break");
     EXPECT_EQ(instance.LoadSetup("x.kts\rSTARTACQ"), KX_ERR_SETUP_NOT_LOADED);
     EXPECT_EQ(instance.LoadSetup("x.kts\nSTARTACQ"), KX_ERR_SETUP_NOT_LOADED);
+    EXPECT_EQ(instance.lastFailure.text(), "the setup file name holds a line break");
     // Nothing to send for these.
     EXPECT_EQ(instance.SetAppWindowVisible(true), KX_ERR_NOT_SUPPORTED);
     EXPECT_EQ(instance.BeginRead(1, 2), KX_OK);
@@ -243,21 +254,24 @@ TEST(MeasurementControl, ChannelNumbersAreReadAsDecimalIntegers)
 TEST(MeasurementControl, AFailingStepEndsTheStartWithItsCode)
 {
     // The application closes the connection instead of answering the named
-    // command; the commands after it are never sent.
+    // command; the commands after it are never sent. The failure's text is
+    // the closed connection, or the step that a closed connection failed.
+    const char* closed = "the command connection is closed";
     const struct {
         const char* closeAt;
         const char* acquiring;
         int result;
+        const char* failure;
     } cases[] = {
-        {"ISMEASURING", "+OK No\r\n", KX_ERR_START_STEP1},
-        {"STOPTRANSFER", "+OK Yes\r\n", KX_ERR_START_STEP1},
-        {"ENTERSETUP", "+OK Yes\r\n", KX_ERR_START_STEP1},
-        {"GETTIMING", "+OK No\r\n", KX_ERR_START_STEP3},
-        {"/ETX", "+OK No\r\n", KX_ERR_START_STEP4},
-        {"SETTIMEOUT", "+OK No\r\n", KX_ERR_START_STEP4},
-        {"GETSAMPLERATE", "+OK No\r\n", KX_ERR_START_STEP4},
-        {"STARTTRANSFER", "+OK No\r\n", KX_ERR_START_STEP5},
-        {"STARTACQ", "+OK No\r\n", KX_ERR_START_STEP6},
+        {"ISMEASURING", "+OK No\r\n", KX_ERR_START_STEP1, closed},
+        {"STOPTRANSFER", "+OK Yes\r\n", KX_ERR_START_STEP1, closed},
+        {"ENTERSETUP", "+OK Yes\r\n", KX_ERR_START_STEP1, closed},
+        {"GETTIMING", "+OK No\r\n", KX_ERR_START_STEP3, closed},
+        {"/ETX", "+OK No\r\n", KX_ERR_START_STEP4, closed},
+        {"SETTIMEOUT", "+OK No\r\n", KX_ERR_START_STEP4, closed},
+        {"GETSAMPLERATE", "+OK No\r\n", KX_ERR_START_STEP4, "the sample rate of a channel is unknown"},
+        {"STARTTRANSFER", "+OK No\r\n", KX_ERR_START_STEP5, closed},
+        {"STARTACQ", "+OK No\r\n", KX_ERR_START_STEP6, closed},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.closeAt);
@@ -265,6 +279,7 @@ TEST(MeasurementControl, AFailingStepEndsTheStartWithItsCode)
         app.refresh();
         app.markAll();
         EXPECT_EQ(app.instance->StartMeasurement(), c.result);
+        EXPECT_EQ(app.instance->lastFailure.text(), c.failure);
         const std::string sent = app.sent();
         const size_t at = sent.find(c.closeAt);
         ASSERT_NE(at, std::string::npos) << sent;
@@ -282,9 +297,11 @@ TEST(MeasurementControl, AReceiverThatCannotBeSetUpStopsTheStartBeforeTheTransfe
         const char* what;
         std::string dataPort;
         std::string rateReply;
+        const char* failure;
     } cases[] = {
-        {"data port in use", takenPort, "+OK 1000\r\n"},
-        {"no sample rate", freeDataPort(), "-ERR no rate\r\n"},
+        {"data port in use", takenPort, "+OK 1000\r\n",
+         "the data port cannot be bound: another program may be listening on it"},
+        {"no sample rate", freeDataPort(), "-ERR no rate\r\n", "the sample rate of a channel is unknown"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -292,6 +309,7 @@ TEST(MeasurementControl, AReceiverThatCannotBeSetUpStopsTheStartBeforeTheTransfe
         app.refresh();
         app.markAll();
         EXPECT_EQ(app.instance->StartMeasurement(), KX_ERR_START_STEP4);
+        EXPECT_EQ(app.instance->lastFailure.text(), c.failure);
         const std::string sent = app.sent();
         EXPECT_NE(sent.find("SETTIMEOUT 0\r\n"), std::string::npos) << sent;
         EXPECT_EQ(sent.find("STARTTRANSFER"), std::string::npos) << sent;
@@ -302,6 +320,7 @@ TEST(MeasurementControl, StopSendsItsCommandsAndNeedsTheCommandConnection)
 {
     TestNetInstance never;
     EXPECT_EQ(never.StopMeasurement(), KX_ERR_NO_COMMAND_CONNECTION);
+    EXPECT_EQ(never.lastFailure.text(), "there is no command connection");
 
     App app(application(threeChannels(), {}));
     app.refresh();
@@ -354,6 +373,7 @@ TEST(MeasurementControl, StopAndDisconnectFreeTheDataPortWhenTheApplicationIsGon
             EXPECT_EQ(ktconStopMeasurement(handleOf(app.instance.get())), KX_ERR_FAILED);
         else
             EXPECT_EQ(ktconDisconnect(handleOf(app.instance.get())), KX_OK);
+        EXPECT_EQ(lastFailureText(handleOf(app.instance.get())), "the command connection is closed");
         char byte = 0;
         std::error_code error;
         data.read_some(asio::buffer(&byte, 1), error);

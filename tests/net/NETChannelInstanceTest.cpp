@@ -97,12 +97,14 @@ TEST(NETChannelInstance, AFailedRateQueryLeavesRateAndRecordAlone)
     auto channel = app.open("Sync");
     double rate = 7.0;
     EXPECT_EQ(channel->GetSampleRate(&rate), KX_ERR_APP_CALL_FAILED);
+    EXPECT_EQ(lastFailureText(app.handle()), "the application's sample rate reply holds no number");
     EXPECT_EQ(rate, 7.0);
     EXPECT_EQ(channel->sampleRate, 999.0);
 
     // Nor does a command connection that is gone.
     ASSERT_EQ(ktconDisconnect(app.handle()), KX_OK);
     EXPECT_EQ(channel->GetSampleRate(&rate), KX_ERR_APP_CALL_FAILED);
+    EXPECT_EQ(lastFailureText(app.handle()), "the command connection is closed");
     EXPECT_EQ(rate, 7.0);
 }
 
@@ -112,7 +114,7 @@ TEST(NETChannelInstance, ARecordWithoutOwnerAsksThroughTheGivenInstance)
     ChannelRecord copy = app.instance->channels[0];
     ASSERT_EQ(copy.owner, nullptr);
     double rate = 0;
-    EXPECT_EQ(NETChannelInstance::QuerySampleRate(*app.instance, copy, &rate), KX_OK);
+    EXPECT_EQ(NETChannelInstance::querySampleRate(*app.instance, copy, &rate), KX_OK);
     EXPECT_EQ(rate, 200.0);
     EXPECT_EQ(copy.sampleRate, 200.0);
     EXPECT_EQ(app.instance->channels[0].sampleRate, 999.0);
@@ -143,6 +145,7 @@ TEST(NETChannelInstance, RefusedOperationsSendNothing)
     auto channel = app.open("Sync");
     EXPECT_EQ(channel->WriteControlData(1.0, -1.0), KX_ERR_NOT_CONTROL_CHANNEL);
     EXPECT_EQ(ktconControlChannelWriteData(handleOf(channel.get()), 1.0), KX_ERR_NOT_CONTROL_CHANNEL);
+    EXPECT_EQ(lastFailureText(app.handle()), "the channel is not a control channel");
     EXPECT_EQ(channel->Reset(), KX_ERR_NOT_SUPPORTED);
     EXPECT_EQ(channel->Start(), KX_ERR_NOT_SUPPORTED);
     EXPECT_EQ(app.sentAfterConnect(), "LISTUSEDCHS DW\r\n");

@@ -95,20 +95,20 @@ class CsvSinkTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        previous_ = std::signal(SIGPIPE, SIG_IGN);
+        previous = std::signal(SIGPIPE, SIG_IGN);
         char pattern[] = "/tmp/ktcli-parts-XXXXXX";
         ASSERT_NE(::mkdtemp(pattern), nullptr);
-        dir_ = pattern;
+        dir = pattern;
     }
     void TearDown() override
     {
-        std::signal(SIGPIPE, previous_);
-        ::unlink((dir_ + "/fifo").c_str());
-        ::rmdir(dir_.c_str());
+        std::signal(SIGPIPE, previous);
+        ::unlink((dir + "/fifo").c_str());
+        ::rmdir(dir.c_str());
     }
 
-    std::string dir_;
-    void (*previous_)(int) = nullptr;
+    std::string dir;
+    void (*previous)(int) = nullptr;
 };
 
 std::vector<Samples> oneRound(const std::vector<double>& values)
@@ -118,7 +118,7 @@ std::vector<Samples> oneRound(const std::vector<double>& values)
 
 TEST_F(CsvSinkTest, AReaderThatWentAwayEndsTheOutputWithoutAnError)
 {
-    const std::string fifo = dir_ + "/fifo";
+    const std::string fifo = dir + "/fifo";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
     ASSERT_GE(reader, 0);

@@ -7,17 +7,17 @@ std::optional<std::string> LineFramer::next(bool* overlong)
     if (overlong)
         *overlong = false;
     for (;;) {
-        std::size_t end = pending_.find('\n', scanned_);
+        std::size_t end = pending.find('\n', scanned);
         if (end == std::string::npos) {
-            scanned_ = pending_.size();
-            if (pending_.size() <= maxLine)
+            scanned = pending.size();
+            if (pending.size() <= maxLine)
                 return std::nullopt;
             // Report an overlong line once, then drop the rest of it.
-            std::string head = pending_.substr(0, maxLine);
-            pending_.clear();
-            scanned_ = 0;
-            bool report = !discarding_;
-            discarding_ = true;
+            std::string head = pending.substr(0, maxLine);
+            pending.clear();
+            scanned = 0;
+            bool report = !discarding;
+            discarding = true;
             if (report) {
                 if (overlong)
                     *overlong = true;
@@ -25,11 +25,11 @@ std::optional<std::string> LineFramer::next(bool* overlong)
             }
             return std::nullopt;
         }
-        std::string line = pending_.substr(0, end);
-        pending_.erase(0, end + 1);
-        scanned_ = 0;
-        if (discarding_) {
-            discarding_ = false;
+        std::string line = pending.substr(0, end);
+        pending.erase(0, end + 1);
+        scanned = 0;
+        if (discarding) {
+            discarding = false;
             continue;
         }
         if (!line.empty() && line.back() == '\r')

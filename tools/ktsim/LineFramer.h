@@ -14,16 +14,16 @@ public:
     static constexpr std::size_t maxLine = 1 << 16;
 
     // Adds received bytes.
-    void feed(const char* data, std::size_t size) { pending_.append(data, size); }
+    void feed(const char* data, std::size_t size) { pending.append(data, size); }
 
     // The next complete line, if any. A line longer than maxLine is cut
     // there and returned with `overlong` set.
     std::optional<std::string> next(bool* overlong = nullptr);
 
 private:
-    std::string pending_;
-    std::size_t scanned_ = 0;
-    bool discarding_ = false;
+    std::string pending;
+    std::size_t scanned = 0;
+    bool discarding = false;
 };
 
 }  // namespace ktsim

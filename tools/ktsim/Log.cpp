@@ -8,8 +8,8 @@ namespace ktsim {
 
 void Log::toFile(const std::string& path)
 {
-    file_.open(path, std::ios::binary | std::ios::trunc);
-    if (!file_)
+    file.open(path, std::ios::binary | std::ios::trunc);
+    if (!file)
         throw std::runtime_error("cannot create log file " + path);
 }
 
@@ -18,12 +18,12 @@ void Log::line(const std::string& text)
     if (!enabled())
         return;
     char stamp[32];
-    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::snprintf(stamp, sizeof stamp, "[%10.3f] ", seconds);
-    if (stderr_)
+    if (echoToStderr)
         std::cerr << stamp << text << std::endl;
-    if (file_.is_open())
-        file_ << stamp << text << std::endl;
+    if (file.is_open())
+        file << stamp << text << std::endl;
 }
 
 std::string Log::printable(const std::string& text)

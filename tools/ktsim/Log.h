@@ -9,10 +9,10 @@ namespace ktsim {
 
 class Log {
 public:
-    void toStderr(bool on) { stderr_ = on; }
+    void toStderr(bool on) { echoToStderr = on; }
     // Throws std::runtime_error when the file cannot be created.
     void toFile(const std::string& path);
-    bool enabled() const { return stderr_ || file_.is_open(); }
+    bool enabled() const { return echoToStderr || file.is_open(); }
 
     // Writes one line, prefixed with the seconds since ktsim started.
     void line(const std::string& text);
@@ -22,9 +22,9 @@ public:
     static std::string printable(const std::string& text);
 
 private:
-    bool stderr_ = false;
-    std::ofstream file_;
-    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+    bool echoToStderr = false;
+    std::ofstream file;
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
 };
 
 }  // namespace ktsim
