@@ -10,6 +10,20 @@ function(ktremote_warnings target)
   endif()
 endfunction()
 
+# Fuzz trees: every object gets libFuzzer's coverage instrumentation and, by
+# default, ASan+UBSan, so that the fuzz targets link the same libraries as
+# everything else; only the targets themselves add libFuzzer's main.
+if(KTREMOTE_BUILD_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang" OR NOT CMAKE_C_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "KTREMOTE_BUILD_FUZZ needs clang as C and C++ compiler "
+      "(-DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14)")
+  endif()
+  if(NOT KTREMOTE_SANITIZE)
+    set(KTREMOTE_SANITIZE address,undefined)
+  endif()
+  set(KTREMOTE_SANITIZE fuzzer-no-link,${KTREMOTE_SANITIZE})
+endif()
+
 if(KTREMOTE_SANITIZE)
   set(_ktremote_san "-fsanitize=${KTREMOTE_SANITIZE}")
   if(KTREMOTE_SANITIZE MATCHES "undefined")

@@ -25,13 +25,18 @@ set(CPACK_PACKAGE_VENDOR "ktremote developers")
 set(CPACK_PACKAGE_CONTACT "ktremote developers <ktremote@localhost>")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 # The Debian revision comes from the newest entry of cmake/debian/changelog,
-# "ktremote (<version>-<revision>) ..."; its version should be this one
-# (tests/packaging/run.sh checks that).
+# "ktremote (<version>-<revision>) ...". Its version must be the project's:
+# a new version needs a changelog entry (tests/packaging/run.sh checks the
+# built packages too).
 file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/debian/changelog _ktremote_changelog_top LIMIT_COUNT 1)
-if(NOT _ktremote_changelog_top MATCHES "^ktremote \\([^)]+-([^)-]+)\\) ")
+if(NOT _ktremote_changelog_top MATCHES "^ktremote \\(([^)]+)-([^)-]+)\\) ")
   message(FATAL_ERROR "cmake/debian/changelog does not start with \"ktremote (<version>-<revision>) ...\"")
 endif()
-set(CPACK_DEBIAN_PACKAGE_RELEASE ${CMAKE_MATCH_1})
+if(NOT CMAKE_MATCH_1 STREQUAL PROJECT_VERSION)
+  message(FATAL_ERROR "the newest entry of cmake/debian/changelog is for version ${CMAKE_MATCH_1}, "
+    "the project is version ${PROJECT_VERSION}: add an entry for ${PROJECT_VERSION}")
+endif()
+set(CPACK_DEBIAN_PACKAGE_RELEASE ${CMAKE_MATCH_2})
 # No CPACK_PACKAGE_DESCRIPTION_SUMMARY: it would become the first line of
 # every package's description; each component's description below starts
 # with its own summary line instead.

@@ -32,31 +32,34 @@ namespace {
 constexpr uint8_t kStartMarker[8] = {0, 1, 2, 3, 4, 5, 6, 7};
 constexpr uint8_t kEndMarker[7] = {7, 6, 5, 4, 3, 2, 1};
 
-// Packet bodies cut by the framer of the current feed.
-std::vector<std::vector<uint8_t>>* g_bodies = nullptr;
+// A framer that checks where each packet body lies, keeps a copy of it and
+// has it decoded from an exact-size copy.
+class CheckingFramer : public PacketFramer {
+public:
+    CheckingFramer(BlockDecoder& decoder, size_t initialCapacity, std::vector<std::vector<uint8_t>>& collected)
+        : PacketFramer(decoder, initialCapacity)
+        , bodies(collected)
+    {
+    }
 
-} // namespace
+protected:
+    bool decodeBody(const uint8_t* body, size_t size) override
+    {
+        // The framer hands out the bytes between the markers: its buffer
+        // holds the start marker right before the body and the end marker
+        // right after.
+        FUZZ_CHECK(std::memcmp(body - 8, kStartMarker, 8) == 0);
+        FUZZ_CHECK(std::memcmp(body + size, kEndMarker, 7) == 0);
+        std::unique_ptr<uint8_t[]> copy(new uint8_t[size]);
+        if (size > 0)
+            std::memcpy(copy.get(), body, size);
+        bodies.emplace_back(body, body + size);
+        return PacketFramer::decodeBody(copy.get(), size);
+    }
 
-// The framer's call of BlockDecoder::decodePacket, redirected here by the
-// linker (--wrap).
-extern "C" bool __real__ZN8ktremote12BlockDecoder12decodePacketEPKhm(BlockDecoder* self, const uint8_t* body,
-                                                                     size_t size);
-extern "C" bool __wrap__ZN8ktremote12BlockDecoder12decodePacketEPKhm(BlockDecoder* self, const uint8_t* body,
-                                                                     size_t size)
-{
-    // The framer hands out the bytes between the markers: its buffer holds
-    // the start marker right before the body and the end marker right after.
-    FUZZ_CHECK(std::memcmp(body - 8, kStartMarker, 8) == 0);
-    FUZZ_CHECK(std::memcmp(body + size, kEndMarker, 7) == 0);
-    std::unique_ptr<uint8_t[]> copy(new uint8_t[size]);
-    if (size > 0)
-        std::memcpy(copy.get(), body, size);
-    if (g_bodies)
-        g_bodies->emplace_back(body, body + size);
-    return __real__ZN8ktremote12BlockDecoder12decodePacketEPKhm(self, copy.get(), size);
-}
-
-namespace {
+private:
+    std::vector<std::vector<uint8_t>>& bodies;
+};
 
 struct ChannelLayout {
     ChannelRecord record;
@@ -124,15 +127,13 @@ FeedResult feed(const std::vector<ChannelLayout>& layout, bool small, const uint
         const size_t capacity = small ? channel.smallCapacity : size + 1;
         decoder.addBuffer(std::make_unique<NETChannelBuffer>(channel.record, capacity, 100.0));
     }
-    PacketFramer framer(decoder, 64);
-    g_bodies = &result.bodies;
+    CheckingFramer framer(decoder, 64, result.bodies);
     for (size_t at = 0; at < size;) {
         const size_t n = chunker ? std::min(size - at, chunker->size(maxChunk)) : size - at;
         framer.append(data + at, n);
         FUZZ_CHECK(framer.pendingBytes() <= PacketFramer::kMaxPacketBytes);
         at += n;
     }
-    g_bodies = nullptr;
 
     result.stats = framer.stats();
     result.pending = framer.pendingBytes();

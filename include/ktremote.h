@@ -118,9 +118,9 @@ enum {
 
 /* ---- Library and instances ------------------------------------------- */
 
-/** Copies the version text "1.1.3.26" into buffer (at most bufferSize bytes,
- *  always NUL-terminated when bufferSize > 0; a short buffer gets a truncated
- *  text). Returns 0, or -9 for a null buffer. */
+/** Copies the version text, such as "1.2.3.4", into buffer (at most
+ *  bufferSize bytes, always NUL-terminated when bufferSize > 0; a short
+ *  buffer gets a truncated text). Returns 0, or -9 for a null buffer. */
 KTREMOTE_API KX_ERROR_CODE ktconGetVersion(char* buffer, size_t bufferSize);
 
 /** Creates an instance: a network instance when useNetwork is non-zero, an

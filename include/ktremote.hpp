@@ -259,7 +259,7 @@ struct Samples {
     bool empty() const noexcept { return values.empty(); }
 };
 
-/** The library's version text, e.g. "1.1.3.26". */
+/** The library's version text, such as "1.2.3.4". */
 inline std::string version()
 {
     char text[32] = {};

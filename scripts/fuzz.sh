@@ -31,13 +31,16 @@ fi
 
 scripts/setup.sh fuzz
 tree=build/fuzz
-cmake -S fuzz -B "$tree" -G Ninja -DCMAKE_CXX_COMPILER=clang++-14 >"$tree.configure.log" 2>&1 \
+# The fuzz targets and what they link; the tests and examples are not needed.
+cmake -S . -B "$tree" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 -DKTREMOTE_BUILD_FUZZ=ON \
+  -DKTREMOTE_BUILD_TESTS=OFF -DKTREMOTE_BUILD_EXAMPLES=OFF >"$tree.configure.log" 2>&1 \
   || { cat "$tree.configure.log"; exit 1; }
-cmake --build "$tree"
+cmake --build "$tree" --target ktremote_fuzz
 
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-  mapfile -t targets <"$tree/targets.txt"
+  mapfile -t targets <"$tree/fuzz/targets.txt"
 fi
 
 status=0
@@ -63,7 +66,7 @@ for target in "${targets[@]}"; do
     options+=("${extra[@]}")
   fi
   log=$tree/$name.log
-  if "$tree/$target" "${options[@]}" "$corpus" "fuzz/corpus/$name" >"$log" 2>&1; then
+  if "$tree/fuzz/$target" "${options[@]}" "$corpus" "fuzz/corpus/$name" >"$log" 2>&1; then
     result=ok
   else
     result=FAILED

@@ -96,7 +96,7 @@ def _resolve_library(library: LibraryArgument) -> Library:
 
 
 def version(library: LibraryArgument = None) -> str:
-    """The library's version text, e.g. "1.1.3.26"."""
+    """The library's version text, such as "1.2.3.4"."""
     lib = _resolve_library(library)
     text = ctypes.create_string_buffer(32)
     _check(lib.ktconGetVersion(text, len(text)), "ktconGetVersion")

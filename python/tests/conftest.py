@@ -1,4 +1,5 @@
 import os
+import re
 import sys
 from pathlib import Path
 
@@ -20,6 +21,16 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 HEADER = Path(os.environ.get("KTREMOTE_HEADER",
                              Path(__file__).resolve().parents[2] / "include" / "ktremote.h"))
+
+
+@pytest.fixture(scope="session")
+def project_version():
+    """The version of the project() call in the top CMakeLists.txt, which the
+    library of every build reports."""
+    cmake = (Path(__file__).resolve().parents[2] / "CMakeLists.txt").read_text()
+    found = re.search(r"^project\(ktremote VERSION ([0-9.]+)", cmake, re.MULTILINE)
+    assert found, "no project(ktremote VERSION ...) in CMakeLists.txt"
+    return found.group(1)
 
 
 @pytest.fixture(scope="session")

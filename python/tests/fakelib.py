@@ -15,6 +15,11 @@ libc.malloc.argtypes = (c_size_t,)
 libc.malloc.restype = c_void_p
 
 
+# The stand-in's version text: unlike any real one, so that a test cannot
+# pass on the real library's text by mistake.
+VERSION = "0.0.0.1"
+
+
 def address(pointer):
     return ctypes.cast(pointer, c_void_p).value
 
@@ -93,7 +98,7 @@ class FakeLibrary:
     # -- functions
 
     def _ktconGetVersion(self, buffer, size):
-        text = b"1.1.3.26\0"
+        text = VERSION.encode() + b"\0"
         ctypes.memmove(buffer, text, min(size, len(text)))
         return 0
 

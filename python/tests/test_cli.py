@@ -5,6 +5,7 @@ import json
 
 import pytest
 
+from fakelib import VERSION
 from ktremote import _cli
 
 
@@ -41,9 +42,9 @@ def test_channels_in_every_format(run, fake):
 
 
 def test_versions(run):
-    assert run("version") == (0, "1.1.3.26\n", "")
+    assert run("version") == (0, VERSION + "\n", "")
     code, out, _ = run("--version")
-    assert code == 0 and out.startswith("ktremote ") and out.endswith(" (library 1.1.3.26)\n")
+    assert code == 0 and out.startswith("ktremote ") and out.endswith(f" (library {VERSION})\n")
 
 
 def test_state_write_and_stop(run, fake):

@@ -79,5 +79,5 @@ def test_failed_connect_raises_instead_of_passing_silently(lib):
         app.state
 
 
-def test_version(lib):
-    assert ktremote.version(lib) == "1.1.3.26"
+def test_version(lib, project_version):
+    assert ktremote.version(lib) == project_version

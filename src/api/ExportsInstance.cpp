@@ -2,7 +2,7 @@
 
 #include "ExportGuards.h"
 #include "InstanceFactory.h"
-#include "Version.h"
+#include "KtremoteVersion.h"
 
 #include <cstring>
 

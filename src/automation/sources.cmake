@@ -1,7 +1,6 @@
 # The automation backend, compiled into the Windows builds only.
 target_sources(ktremote_core PRIVATE
   automation/ChannelId.cpp
-  automation/ChannelIdText.cpp
   automation/DCOMChannelInstance.cpp
   automation/InvokeMember.cpp
   automation/KTXDCOMInstance.cpp

@@ -86,6 +86,11 @@ void PacketFramer::commit(size_t size)
     frame();
 }
 
+bool PacketFramer::decodeBody(const uint8_t* body, size_t size)
+{
+    return decoder_.decodePacket(body, size);
+}
+
 bool PacketFramer::seekStart()
 {
     const size_t held = end_ - begin_;
@@ -185,7 +190,7 @@ void PacketFramer::frame()
             break;
 
         ++stats_.packets;
-        if (!decoder_.decodePacket(body, end))
+        if (!decodeBody(body, end))
             ++stats_.malformed;
         begin_ += kMarkerSize + end + kMarkerSize;
         inPacket_ = false;

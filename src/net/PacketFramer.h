@@ -56,7 +56,7 @@ public:
     // The budget, when given, must outlive the framer.
     explicit PacketFramer(BlockDecoder& decoder, size_t initialCapacity = kInitialCapacity,
                           PacketBudget* budget = nullptr);
-    ~PacketFramer();
+    virtual ~PacketFramer();
     PacketFramer(const PacketFramer&) = delete;
     PacketFramer& operator=(const PacketFramer&) = delete;
 
@@ -72,6 +72,13 @@ public:
     // marker.
     size_t pendingBytes() const { return end_ - begin_; }
     const Stats& stats() const { return stats_; }
+
+protected:
+    // Hands one packet body (the bytes between its markers, which lie right
+    // before and after it in the framer's buffer) to the decoder; false when
+    // it was malformed. A subclass may look at each body on its way (the
+    // fuzz target checks where the framer cut it).
+    virtual bool decodeBody(const uint8_t* body, size_t size);
 
 private:
     void frame();

@@ -1,6 +1,7 @@
 // Instances and channels as the host sees them without a peer: creation,
 // defaults, version, the shared channel operations and the id enumeration.
 
+#include "KtremoteVersion.h"
 #include "TestInstances.h"
 #include "ktremote.h"
 
@@ -16,9 +17,9 @@ TEST(Version, IsCopiedWithItsTerminator)
     char buffer[16];
     std::memset(buffer, 'x', sizeof buffer);
     EXPECT_EQ(ktconGetVersion(buffer, sizeof buffer), KX_OK);
-    EXPECT_STREQ(buffer, "1.1.3.26");
+    EXPECT_STREQ(buffer, ktremote::versionText);
     EXPECT_EQ(ktconGetVersion(buffer, 9), KX_OK);
-    EXPECT_STREQ(buffer, "1.1.3.26");
+    EXPECT_STREQ(buffer, ktremote::versionText);
 
     std::memset(buffer, 'x', sizeof buffer);
     EXPECT_EQ(ktconGetVersion(buffer, 4), KX_OK); // short buffer: truncated, never overrun

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "KtremoteVersion.h"
 #include "ktremote.h"
 
 namespace {
@@ -80,7 +81,7 @@ TEST(SharedLibrary, LoadsAndResolvesEveryExport)
     ASSERT_NE(getVersion, nullptr);
     char version[16] = {};
     EXPECT_EQ(getVersion(version, sizeof version), KX_OK);
-    EXPECT_STREQ(version, "1.1.3.26");
+    EXPECT_STREQ(version, ktremote::versionText);
 
     using CreateInstance = KX_ERROR_CODE (*)(KTXInstance**, int);
     using GetChannelCount = KX_ERROR_CODE (*)(KTXInstance*, size_t*);

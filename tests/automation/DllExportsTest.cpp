@@ -3,6 +3,7 @@
 // plain names (no stdcall decoration on i686), and nothing imported beyond
 // the system's own DLLs.
 
+#include "KtremoteVersion.h"
 #include "ktremote.h"
 
 #include <gtest/gtest.h>
@@ -163,7 +164,7 @@ TEST_F(Dll, CallsThroughPlainCFunctionPointers)
     char version[16] = {};
     for (int i = 0; i < 1000; ++i)
         ASSERT_EQ(getVersion(version, sizeof version), KX_OK);
-    EXPECT_STREQ(version, "1.1.3.26");
+    EXPECT_STREQ(version, ktremote::versionText);
 
     for (int useNetwork : {0, 1}) {
         KTXInstance* instance = nullptr;

@@ -4,6 +4,7 @@
 // them without allocating.
 
 #include "FakeInstance.h"
+#include "KtremoteVersion.h"
 #include "ktremote.hpp"
 
 #include <gtest/gtest.h>
@@ -145,7 +146,7 @@ TEST(CxxInstance, UnconnectedInstanceReportsNotConnected)
         EXPECT_EQ(e.code(), ktremote::Result::NotConnected);
         EXPECT_STREQ(e.name(), "KX_ERR_NOT_CONNECTED");
     }
-    EXPECT_EQ(ktremote::version(), "1.1.3.26");
+    EXPECT_EQ(ktremote::version(), ktremote::versionText);
 }
 
 TEST(CxxInstance, FailedConnectThrowsAndIsNotDisconnectedLater)

@@ -2,6 +2,7 @@
 // h5py, also after the writer was killed.
 
 #include "Hdf5Recorder.h"
+#include "KtremoteVersion.h"
 #include "Process.h"
 #include "RecordingText.h"
 #include "Recordings.h"
@@ -148,7 +149,7 @@ TEST(Hdf5Recorder, ReadsBackEveryValueTimeAndAttribute)
         {"Voltage", "9", "mV", KX_CHANNEL_SYNC, 20000.0},
     };
     RecordingInfo info;
-    info.libraryVersion = "1.1.3.26";
+    info.libraryVersion = ktremote::versionText;
     info.commandLine = "ktcli stream --output 'x y.h5' \"\xC3\xA4\"\tend\nnext \\";
 
     // Channel 0 crosses chunk and batch sizes in uneven pieces and holds the
@@ -178,7 +179,7 @@ TEST(Hdf5Recorder, ReadsBackEveryValueTimeAndAttribute)
 
     const ReadRecording file = readRecording(path, dir.path());
     ASSERT_EQ(file.error, "");
-    EXPECT_EQ(file.attributes.at("library_version").text, "1.1.3.26");
+    EXPECT_EQ(file.attributes.at("library_version").text, ktremote::versionText);
     EXPECT_EQ(file.attributes.at("command_line").text, info.commandLine);
     EXPECT_EQ(file.attributes.at("start_time").number(), 46365.5);
     EXPECT_EQ(file.attributes.at("start_time_utc").text, "2026-12-09T12:00:00.000Z");

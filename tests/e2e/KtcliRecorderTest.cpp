@@ -3,6 +3,7 @@
 // port and lost samples end it, and the output that scripts read.
 
 #include "Ktsim.h"
+#include "KtremoteVersion.h"
 #include "Streams.h"
 
 #include <asio.hpp>
@@ -254,7 +255,8 @@ TEST_F(KtcliRecorderTest, CommonOptionsStandBeforeOrAfterTheCommand)
     }
     const RunResult version = runToEnd(KTCLI_EXECUTABLE, {"--port", "1", "--version"}, ktcliLimit);
     EXPECT_EQ(version.status, 0);
-    EXPECT_EQ(version.out, "ktcli " KTREMOTE_TOOL_VERSION " (library " KTREMOTE_TOOL_VERSION ")\n");
+    const std::string text = ktremote::versionText;
+    EXPECT_EQ(version.out, "ktcli " + text + " (library " + text + ")\n");
     const RunResult unknown = runToEnd(KTCLI_EXECUTABLE, {"--port", "1", "--colour", "state"}, ktcliLimit);
     EXPECT_EQ(unknown.status, 2) << unknown.err;
 }

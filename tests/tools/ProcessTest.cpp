@@ -1,5 +1,7 @@
 // The ktsim program as a parent process starts it: the first line names the
 // port, and it goes away when its stdin closes or it gets SIGTERM.
+#include "KtremoteVersion.h"
+
 #include <asio.hpp>
 #include <gtest/gtest.h>
 
@@ -119,7 +121,8 @@ TEST(ProcessTest, ExitsCleanlyOnSigterm)
 TEST(ProcessTest, VersionNamesItselfAndTheLibrary)
 {
     Child child({"--version"});
-    EXPECT_EQ(child.firstLine(), "ktsim " KTREMOTE_TOOL_VERSION " (library " KTREMOTE_TOOL_VERSION ")\n");
+    const std::string version = ktremote::versionText;
+    EXPECT_EQ(child.firstLine(), "ktsim " + version + " (library " + version + ")\n");
     EXPECT_EQ(child.wait(), 0);
 }
 

@@ -3,6 +3,7 @@
 
 #include "Cli.h"
 #include "Commands.h"
+#include "KtremoteVersion.h"
 #include "Signals.h"
 #include "ktremote.hpp"
 
@@ -40,7 +41,7 @@ void printVersion()
     } catch (const ktremote::Error& error) {
         library = std::string("unknown: ") + error.name();
     }
-    std::printf("ktcli %s (library %s)\n", KTREMOTE_TOOL_VERSION, library.c_str());
+    std::printf("ktcli %s (library %s)\n", ktremote::versionText, library.c_str());
 }
 
 const CommandSpec* findCommand(const std::string& name)

@@ -1,5 +1,6 @@
 // ktsim: a stand-in for the Kaltrop application, for developing and testing
 // host programs without the instrument.
+#include "KtremoteVersion.h"
 #include "SetupParser.h"
 #include "Simulator.h"
 
@@ -56,7 +57,7 @@ int main(int argc, char** argv)
     if (options.version) {
         // ktsim speaks the protocol itself; the library it names is the one
         // built from the same tree.
-        std::cout << "ktsim " << KTREMOTE_TOOL_VERSION << " (library " << KTREMOTE_TOOL_VERSION << ")\n";
+        std::cout << "ktsim " << ktremote::versionText << " (library " << ktremote::versionText << ")\n";
         return 0;
     }
     if (!options.printSetup.empty()) {
