@@ -74,7 +74,7 @@ Arguments parse(int argc, char** argv)
 std::string format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
 std::string format(const char* pattern, ...)
 {
-    char text[1024];
+    char text[4096];
     va_list args;
     va_start(args, pattern);
     std::vsnprintf(text, sizeof text, pattern, args);
