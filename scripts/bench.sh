@@ -37,10 +37,17 @@ load_before=$(uptime)
 "$tree/bench/ktremote_bench" --benchmark_counters_tabular=true \
   --benchmark_out="$tree/micro.json" --benchmark_out_format=json | grep -v '^Connection from: '
 "$tree/bench/e2e/ktremote_e2e_bench" --seconds "${KTREMOTE_BENCH_SECONDS:-3}" --markdown "$tree/e2e.md" \
-  | grep -v '^Connection from: '
+  --headline "$tree/headline.md" | grep -v '^Connection from: ' | tee "$tree/e2e.out"
 load_after=$(uptime)
 
+# Every figure with a target, beside its anchor of the same run: the
+# harness's summary and each sentence that states a target.
+echo
+echo "bench.sh: ratios against their targets (load before: $load_before)"
+grep -e '(target' "$tree/e2e.out" | sed 's/\*\*//g' || true
+
 if [ "$write_doc" = 1 ]; then
-  python3 scripts/bench_report.py docs/performance.md "$tree/micro.json" "$tree/e2e.md" "$load_before" "$load_after"
+  python3 scripts/bench_report.py docs/performance.md "$tree/micro.json" "$tree/e2e.md" "$load_before" "$load_after" \
+    "$tree/headline.md"
   echo "bench.sh: figures written to docs/performance.md"
 fi

@@ -68,7 +68,8 @@ uint64_t LibrarySession::drain(const ktsim::SampleModel* model)
         for (;;) {
             size_t count = kReadBlock;
             const KX_ERROR_CODE result = ktconChannelReadScalarData_2(channels_[c], values_.data(), times_.data(), &count);
-            overrun_ = overrun_ || result == KX_ERR_DATA_OVERRUN;
+            if (result == KX_ERR_DATA_OVERRUN)
+                ++overruns_;
             if (model) {
                 const ktsim::Channel& channel = model->channel(names_[c]);
                 for (size_t i = 0; i < count && intact_; ++i)

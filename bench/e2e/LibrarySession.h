@@ -37,7 +37,9 @@ public:
     // ktsim sent (intact() turns false at the first difference).
     uint64_t drain(const ktsim::SampleModel* model = nullptr);
     bool intact() const { return intact_; }
-    bool overrun() const { return overrun_; }
+    bool overrun() const { return overruns_ > 0; }
+    // Reads that returned KX_ERR_DATA_OVERRUN so far.
+    uint64_t overruns() const { return overruns_; }
 
 private:
     ::KTXInstance* app_ = nullptr;
@@ -47,7 +49,7 @@ private:
     std::vector<double> values_;
     std::vector<double> times_;
     bool intact_ = true;
-    bool overrun_ = false;
+    uint64_t overruns_ = 0;
 };
 
 } // namespace ktremote::bench

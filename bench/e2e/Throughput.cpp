@@ -9,6 +9,7 @@
 #include <asio/ip/tcp.hpp>
 #include <asio/write.hpp>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <stdexcept>
@@ -45,6 +46,43 @@ void sleepSeconds(double seconds)
 {
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
 }
+
+// Rounds of reads by a host: with a period, each round starts when the
+// previous one's period is over, and a round that comes late is not made
+// up, as with a timer that fires once per period. Keeps the longest time
+// between the starts of two rounds.
+class Rounds {
+public:
+    explicit Rounds(double period)
+        : period_(std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(period)))
+    {
+    }
+
+    void wait()
+    {
+        const auto now = Clock::now();
+        if (period_.count() > 0) {
+            next_ = std::max(next_ + period_, now);
+            std::this_thread::sleep_until(next_);
+        }
+        const auto start = Clock::now();
+        if (last_ != Clock::time_point{})
+            longestGap_ = std::max(longestGap_, std::chrono::duration<double>(start - last_).count());
+        last_ = start;
+    }
+    // From here on, gaps count.
+    void resetGap()
+    {
+        longestGap_ = 0.0;
+    }
+    double longestGap() const { return longestGap_; }
+
+private:
+    Clock::duration period_;
+    Clock::time_point next_ = Clock::now();
+    Clock::time_point last_{};
+    double longestGap_ = 0.0;
+};
 
 } // namespace
 
@@ -157,24 +195,37 @@ StreamFigures measureLibrary(const StreamRun& run, int bufferSize, bool verify)
     LibrarySession session(sim, run.sim.setup, bufferSize);
     session.start();
 
+    Rounds rounds(run.readPeriod);
     const auto first = Clock::now();
-    while (session.drain(model.get()) == 0)
+    for (;;) {
+        rounds.wait();
+        if (session.drain(model.get()) != 0)
+            break;
         if (secondsSince(first) > 30)
             throw std::runtime_error("no data through the library");
+    }
     const auto warm = Clock::now();
-    while (secondsSince(warm) < run.warmup)
+    while (secondsSince(warm) < run.warmup) {
+        rounds.wait();
         session.drain(model.get());
+    }
 
     CpuWindow cpu(sim.pid());
     const pid_t host = currentThreadId();
     cpu.begin();
+    rounds.resetGap();
+    const uint64_t overrunsBefore = session.overruns();
     uint64_t samples = 0;
     const auto start = Clock::now();
-    while (secondsSince(start) < run.seconds)
+    while (secondsSince(start) < run.seconds) {
+        rounds.wait();
         samples += session.drain(model.get());
+    }
     StreamFigures figures;
     figures.seconds = secondsSince(start);
     cpu.end();
+    figures.overrunReads = session.overruns() - overrunsBefore;
+    figures.longestGap = rounds.longestGap();
     session.stop();
 
     figures.samples = static_cast<double>(samples);
@@ -184,7 +235,7 @@ StreamFigures measureLibrary(const StreamRun& run, int bufferSize, bool verify)
                      {"I/O", figures.ioCpuSeconds / figures.seconds},
                      {"host", cpu.thread(host) / figures.seconds}};
     figures.intact = session.intact();
-    figures.overrun = session.overrun();
+    figures.overrun = figures.overrunReads > 0;
     return figures;
 }
 
@@ -205,25 +256,36 @@ StreamFigures measureReference(const StreamRun& run, size_t capacity)
                 ++taken;
         return taken;
     };
+    Rounds rounds(run.readPeriod);
     const auto first = Clock::now();
-    while (drain() == 0)
+    for (;;) {
+        rounds.wait();
+        if (drain() != 0)
+            break;
         if (secondsSince(first) > 30)
             throw std::runtime_error("no data through the reference receiver");
+    }
     const auto warm = Clock::now();
-    while (secondsSince(warm) < run.warmup)
+    while (secondsSince(warm) < run.warmup) {
+        rounds.wait();
         drain();
+    }
 
     CpuWindow cpu(sim.pid());
     const pid_t host = currentThreadId();
     cpu.begin();
+    rounds.resetGap();
     const uint64_t droppedBefore = receiver.dropped();
     uint64_t samples = 0;
     const auto start = Clock::now();
-    while (secondsSince(start) < run.seconds)
+    while (secondsSince(start) < run.seconds) {
+        rounds.wait();
         samples += drain();
+    }
     StreamFigures figures;
     figures.seconds = secondsSince(start);
     cpu.end();
+    figures.longestGap = rounds.longestGap();
     commands.command("STOPTRANSFER");
     receiver.join();
 

@@ -10,6 +10,8 @@
 //    drains every channel with ktconChannelReadScalarData_2;
 //  - reference: ktsim sends, ReferenceReceiver decodes, the host pops every
 //    sample.
+// The library and reference hosts read again at once, or once per
+// StreamRun::readPeriod. Only overruns and drops within the window count.
 
 #include "Sim.h"
 
@@ -28,7 +30,11 @@ struct StreamFigures {
     double ioCpuSeconds = 0.0; // the receiving thread's CPU time over the window
     bool intact = true;        // every value compared was the one sent
     bool overrun = false;      // some samples were dropped before the host read them
-    uint64_t dropped = 0;
+    uint64_t dropped = 0;      // samples the reference receiver dropped
+    uint64_t overrunReads = 0; // library reads that returned KX_ERR_DATA_OVERRUN
+    // The longest time between the starts of two rounds of reads by the
+    // host over the window.
+    double longestGap = 0.0;
 
     double megabytesPerSecond() const { return bytes / seconds / 1e6; }
     double samplesPerSecond() const { return samples / seconds; }
@@ -42,6 +48,9 @@ struct StreamRun {
     double bytesPerSample = 4.0;
     double seconds = 2.0;
     double warmup = 0.3;
+    // Seconds from the start of one round of reads to the next, as a host
+    // that reads on a timer does; 0 reads again at once.
+    double readPeriod = 0.0;
 };
 
 StreamFigures measureSocketPair(const StreamBytes& stream, double seconds, double warmup);

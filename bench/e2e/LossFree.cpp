@@ -1,0 +1,101 @@
+#include "LossFree.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace ktremote::bench {
+
+namespace {
+
+constexpr int kPacketMs = 5;
+constexpr int kLowestRate = 125000;
+constexpr int kHighestRate = 8000000; // 512 M samples/s; 100 ms rings take 410 MB there
+// Narrowing stops when the two rates are within this ratio (about 6 %).
+constexpr double kResolution = 1.06;
+
+// Whole kHz, so that writeSetup's sine repeats after 1000 samples and ktsim
+// streams it from a table.
+int roundRate(double rate)
+{
+    return std::max(1000, static_cast<int>(std::lround(rate / 1000.0)) * 1000);
+}
+
+} // namespace
+
+double RateTrial::share() const
+{
+    return figures.samplesPerSecond() / (static_cast<double>(rate) * kLossFreeChannels);
+}
+
+int RateSearch::next() const
+{
+    if (done_)
+        return 0;
+    if (retry_)
+        return retry_;
+    if (high_ == 0)
+        return low_ == 0 ? kLowestRate : low_ * 2;
+    return roundRate(std::sqrt(static_cast<double>(low_) * high_));
+}
+
+void RateSearch::record(RateTrial trial)
+{
+    const int rate = trial.rate;
+    const bool keptUp = trial.keptUp;
+    const bool second = retry_ == rate;
+    trials_.push_back(std::move(trial));
+    retry_ = 0;
+    if (keptUp)
+        low_ = std::max(low_, rate);
+    else if (!second)
+        retry_ = rate;
+    else
+        high_ = high_ == 0 ? rate : std::min(high_, rate);
+    if (retry_)
+        return;
+    if (high_ == 0 && low_ >= kHighestRate)
+        done_ = true;
+    else if (low_ == 0 && high_ != 0)
+        done_ = true; // not even the lowest rate
+    else if (high_ != 0 && static_cast<double>(high_) / low_ <= kResolution)
+        done_ = true;
+    else if (high_ != 0 && (next() <= low_ || next() >= high_))
+        done_ = true;
+}
+
+const RateTrial* RateSearch::best() const
+{
+    const RateTrial* found = nullptr;
+    for (const RateTrial& trial : trials_)
+        if (trial.keptUp && (!found || trial.rate > found->rate))
+            found = &trial;
+    return found;
+}
+
+RateTrial tryRate(const std::string& ktsim, const e2e::TempDir& dir, Receiver receiver, int rate, double seconds)
+{
+    StreamRun run;
+    run.ktsim = ktsim;
+    run.sim.setup = writeSetup(dir, kLossFreeChannels, rate);
+    run.sim.packetMs = kPacketMs;
+    run.sim.burst = false;
+    run.channels = kLossFreeChannels;
+    run.seconds = seconds;
+    const StreamBytes stream = streamBytes(run.sim.setup, kPacketMs, 1 << 20);
+    run.bytesPerSample = stream.bytesPerSample();
+    const int buffer = static_cast<int>(std::ceil(rate * kBufferSeconds));
+    if (receiver == Receiver::Reference || receiver == Receiver::PacedHost)
+        run.readPeriod = kReadPeriod;
+
+    RateTrial trial;
+    trial.rate = rate;
+    switch (receiver) {
+    case Receiver::Sink: trial.figures = measureSimToSink(run); break;
+    case Receiver::Reference: trial.figures = measureReference(run, static_cast<size_t>(buffer)); break;
+    default: trial.figures = measureLibrary(run, buffer, false); break;
+    }
+    trial.keptUp = !trial.figures.overrun && trial.share() >= kKeptUpShare;
+    return trial;
+}
+
+} // namespace ktremote::bench
