@@ -1,5 +1,6 @@
 #include "KTXNETInstance.h"
 
+#include "BriefSpin.h"
 #include "ChannelList.h"
 #include "ConnectionText.h"
 #include "NETCommandConnection.h"
@@ -24,6 +25,7 @@ constexpr const char* lineEnd = "\r\n";
 
 std::string takeReply(std::future<std::string> reply)
 {
+    spinBrieflyOn(reply);
     try {
         return reply.get();
     } catch (const std::future_error&) {

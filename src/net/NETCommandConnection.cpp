@@ -10,6 +10,11 @@
 
 #include <exception>
 
+#if defined(__linux__)
+#include <cerrno>
+#include <sys/socket.h>
+#endif
+
 namespace ktremote {
 
 namespace {
@@ -28,6 +33,33 @@ std::exception_ptr releasedFailure()
 {
     return std::make_exception_ptr(Failure(KX_ERR_NO_COMMAND_CONNECTION, "the command connection is being closed"));
 }
+
+// Callers write their lines themselves where the socket can be written
+// without waiting and without a signal for a peer that has gone. Elsewhere
+// (Windows) the I/O thread writes every line.
+#if defined(__linux__)
+constexpr bool callerWrites = true;
+
+// Writes what the socket takes at once; returns how many bytes that was
+// (0 also when it failed: the I/O thread's write of the rest then fails and
+// closes the connection).
+size_t writeWithoutWaiting(int handle, const std::string& bytes)
+{
+    ssize_t n;
+    do
+        n = ::send(handle, bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    while (n < 0 && errno == EINTR);
+    return n < 0 ? 0 : static_cast<size_t>(n);
+}
+#else
+constexpr bool callerWrites = false;
+
+template <class Handle>
+size_t writeWithoutWaiting(Handle, const std::string&)
+{
+    return 0;
+}
+#endif
 
 } // namespace
 
@@ -63,11 +95,14 @@ void NETCommandConnection::connect(std::vector<asio::ip::tcp::endpoint> candidat
                                 }
                                 state = State::Open;
                                 enableDeadLinkDetection(socket);
+                                if (callerWrites && !finishing) {
+                                    std::lock_guard<std::mutex> lock(writeLock);
+                                    callerHandle = socket.native_handle();
+                                }
                                 socketConnected.store(true);
                                 // Work that came before the connection did
                                 // starts now.
-                                if (!writeQueue.empty())
-                                    writeFront();
+                                writeFront();
                                 if (pendingReply && !reading)
                                     readReply();
                             });
@@ -78,6 +113,8 @@ std::future<std::string> NETCommandConnection::exchange(std::string line, ReplyE
 {
     std::promise<std::string> reply;
     std::future<std::string> future = reply.get_future();
+    if (callerWrites && writeFromCaller(line, reply, end))
+        return future;
     asio::post(ioContext, [this, line = std::move(line), reply = std::move(reply), end = std::move(end)]() mutable {
         if (state == State::Closed || finishing) {
             reply.set_exception(closedFailure());
@@ -85,7 +122,7 @@ std::future<std::string> NETCommandConnection::exchange(std::string line, ReplyE
         }
         // The line of a command whose reply nobody could take stays unsent:
         // its answer would become the reply of the command before it.
-        if (pendingReply) {
+        if (!claimReply()) {
             reply.set_exception(busyFailure());
             return;
         }
@@ -95,14 +132,64 @@ std::future<std::string> NETCommandConnection::exchange(std::string line, ReplyE
     return future;
 }
 
+// On the calling thread: when the connection is open, nothing is queued and
+// no reply is claimed, claims the reply, asks the I/O thread to await it and
+// writes the line. What the socket did not take is queued for the I/O
+// thread. Returns false, leaving everything as it was, when the I/O thread
+// has to handle the exchange.
+bool NETCommandConnection::writeFromCaller(std::string& line, std::promise<std::string>& reply, ReplyEnd& end)
+{
+    std::lock_guard<std::mutex> lock(writeLock);
+    if (!callerHandle || !queueOpen || replyClaimed || !writeQueue.empty())
+        return false;
+    // The read starts while the line travels. The handler cannot overtake
+    // this call where it matters: closing the socket and finish() take the
+    // lock that is held until the line is out.
+    asio::post(ioContext, [this, reply = std::move(reply), end = std::move(end)]() mutable {
+        // The connection broke, or a Disconnect released this exchange
+        // before it got here; either took the claim.
+        if (state == State::Closed || finishing) {
+            reply.set_exception(state == State::Closed ? closedFailure() : releasedFailure());
+            return;
+        }
+        startWait(std::move(reply), std::move(end), std::nullopt);
+    });
+    replyClaimed = true;
+    const size_t taken = writeWithoutWaiting(*callerHandle, line);
+    if (taken < line.size()) {
+        writeQueue.push_back(line.substr(taken));
+        asio::post(ioContext, [this] { writeFront(); });
+    }
+    return true;
+}
+
+bool NETCommandConnection::claimReply()
+{
+    std::lock_guard<std::mutex> lock(writeLock);
+    if (replyClaimed)
+        return false;
+    replyClaimed = true;
+    return true;
+}
+
+void NETCommandConnection::releaseClaim()
+{
+    std::lock_guard<std::mutex> lock(writeLock);
+    replyClaimed = false;
+}
+
 void NETCommandConnection::send(std::string bytes)
 {
-    asio::post(ioContext, [this, bytes = std::move(bytes)]() mutable {
-        // Once the connection is closed nothing goes out any more.
-        if (state == State::Closed || finishing)
+    {
+        // Queued at once, so that a line that a caller writes later cannot
+        // overtake these bytes. Once the connection is closed or finishing,
+        // nothing goes out any more.
+        std::lock_guard<std::mutex> lock(writeLock);
+        if (!queueOpen)
             return;
-        enqueue(std::move(bytes));
-    });
+        writeQueue.push_back(std::move(bytes));
+    }
+    asio::post(ioContext, [this] { writeFront(); });
 }
 
 std::future<std::string> NETCommandConnection::awaitReply(ReplyEnd end, Limit limit)
@@ -110,7 +197,7 @@ std::future<std::string> NETCommandConnection::awaitReply(ReplyEnd end, Limit li
     std::promise<std::string> reply;
     std::future<std::string> future = reply.get_future();
     asio::post(ioContext, [this, reply = std::move(reply), end = std::move(end), limit]() mutable {
-        if (state == State::Closed || finishing || pendingReply) {
+        if (state == State::Closed || finishing || !claimReply()) {
             reply.set_exception(closedFailure());
             return;
         }
@@ -130,28 +217,42 @@ std::future<std::string> NETCommandConnection::finish(std::string line, ReplyEnd
             reply.set_exception(closedFailure());
             return;
         }
+        // From here on callers no longer write or queue. An exchange whose
+        // line a caller already wrote counts as waiting even before the I/O
+        // thread took its reply: the answer to it may come first.
+        bool released = false;
+        {
+            std::lock_guard<std::mutex> lock(writeLock);
+            queueOpen = false;
+            callerHandle.reset();
+            released = replyClaimed;
+            replyClaimed = true; // by this wait
+        }
         // The waiting call is told first, before the line goes out.
-        const bool released = pendingReply.has_value();
-        if (released) {
+        if (pendingReply) {
             pendingReply->set_exception(releasedFailure());
             pendingReply.reset();
         }
         finishing = true;
         enqueue(std::move(line));
-        // A read for the released call may still be in progress: its reply
-        // now ends this wait, which therefore needs a bound. Without a
-        // released call the reply is this line's own and may take its time.
+        // A read for the released call may still be in progress, or its
+        // answer on the way: it now ends this wait, which therefore needs a
+        // bound. Without a released call the reply is this line's own and
+        // may take its time.
         startWait(std::move(reply), std::move(end), released ? Limit(limitAfterRelease) : std::nullopt);
     });
     return future;
 }
 
+// On the I/O thread, which may queue even after finish() closed the queue
+// for callers: finish() queues its own line.
 void NETCommandConnection::enqueue(std::string bytes)
 {
-    const bool idle = writeQueue.empty();
-    writeQueue.push_back(std::move(bytes));
-    if (idle && state != State::Connecting)
-        writeFront();
+    {
+        std::lock_guard<std::mutex> lock(writeLock);
+        writeQueue.push_back(std::move(bytes));
+    }
+    writeFront();
 }
 
 void NETCommandConnection::startWait(std::promise<std::string> reply, ReplyEnd end, Limit limit)
@@ -174,16 +275,32 @@ void NETCommandConnection::startWait(std::promise<std::string> reply, ReplyEnd e
         readReply();
 }
 
+// Starts writing the queue's front unless a write is in progress, the queue
+// is empty, or the connection is not up or closed.
 void NETCommandConnection::writeFront()
 {
-    asio::async_write(socket, asio::buffer(writeQueue.front()), [this](const std::error_code& error, size_t) {
+    if (writing || state != State::Open)
+        return;
+    const std::string* front = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(writeLock);
+        if (writeQueue.empty())
+            return;
+        // Elements of a deque stay in place while others are added behind.
+        front = &writeQueue.front();
+    }
+    writing = true;
+    asio::async_write(socket, asio::buffer(*front), [this](const std::error_code& error, size_t) {
+        writing = false;
         if (error) {
             shutDown(closedFailure());
             return;
         }
-        writeQueue.pop_front();
-        if (!writeQueue.empty())
-            writeFront();
+        {
+            std::lock_guard<std::mutex> lock(writeLock);
+            writeQueue.pop_front();
+        }
+        writeFront();
     });
 }
 
@@ -203,6 +320,10 @@ void NETCommandConnection::readReply()
                                if (pendingReply) {
                                    std::promise<std::string> done = std::move(*pendingReply);
                                    pendingReply.reset();
+                                   // The caller may begin its next exchange
+                                   // as soon as it has this reply.
+                                   if (!finishing)
+                                       releaseClaim();
                                    done.set_value(std::move(text));
                                }
                                if (finishing)
@@ -220,8 +341,15 @@ void NETCommandConnection::close()
 void NETCommandConnection::shutDown(std::exception_ptr failure)
 {
     state = State::Closed;
-    std::error_code ignored;
-    socket.close(ignored);
+    {
+        // No caller writes to the handle while it closes, nor later.
+        std::lock_guard<std::mutex> lock(writeLock);
+        queueOpen = false;
+        callerHandle.reset();
+        replyClaimed = false;
+        std::error_code ignored;
+        socket.close(ignored);
+    }
     replyTimer.cancel();
     if (pendingReply) {
         pendingReply->set_exception(std::move(failure));

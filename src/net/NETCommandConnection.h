@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <deque>
 #include <future>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,10 +29,19 @@ public:
 // The command connection of a network instance: a TCP connection to the
 // application that carries command lines out and replies back.
 //
-// The socket, the buffers and the pending reply belong to the I/O thread:
-// the public operations only post work to the I/O context. The caller's
-// thread meets the I/O thread in two places, `socketConnected` and the
-// future of a reply.
+// The I/O thread is the only one that reads the socket; the receive buffer
+// and the pending reply belong to it. The caller's thread meets it in
+// `socketConnected`, the future of a reply, and the write side: where the
+// platform lets a thread write to the socket without waiting and without a
+// signal for a peer that has gone (Linux), exchange() writes its line from
+// the calling thread when the connection is open, nothing is queued and no
+// reply is awaited. That saves waking the I/O thread before the line can go
+// out; the I/O thread is asked to start reading first, so that its wake-up
+// overlaps the round trip. The write queue, the socket handle used by
+// callers, whether bytes may still be queued and whether a reply is claimed
+// are guarded by `writeLock`. The I/O thread holds it only for short steps
+// that never wait, and closes the socket under it, so a caller never writes
+// to a handle that is being closed or has been reused.
 //
 // A reply is everything that has come in once its terminator is there, the
 // bytes that arrived behind the terminator in the same reads included.
@@ -56,16 +66,18 @@ public:
     // becomes true when one did.
     void connect(std::vector<asio::ip::tcp::endpoint> endpoints);
 
-    // One command and its reply: queues `line` for sending and waits for the
-    // reply that ends where `end` says, in one step on the I/O thread, so
-    // that no other command can come between the two. The future holds the
+    // One command and its reply: sends `line` and waits for the reply that
+    // ends where `end` says, as one step, so that no other command can come
+    // between the two. The calling thread writes the line itself when it can
+    // (see above; what the socket does not take at once is queued for the
+    // I/O thread); otherwise the I/O thread queues it. The future holds the
     // reply text, or a Failure when the connection did not come up, broke or
     // is closing. One reply may be awaited at a time; an exchange while
     // another still waits fails at once, and its line is not sent.
     std::future<std::string> exchange(std::string line, ReplyEnd end);
 
     // Queues bytes for sending. Bytes go out in the order they were queued,
-    // once the connection is up.
+    // lines of later exchanges behind them, once the connection is up.
     void send(std::string bytes);
 
     // Waits for the next reply without sending anything, reading once the
@@ -92,12 +104,16 @@ public:
 private:
     enum class State { Connecting, Open, Closed };
 
+    bool writeFromCaller(std::string& line, std::promise<std::string>& reply, ReplyEnd& end);
+    bool claimReply();
+    void releaseClaim();
     void enqueue(std::string bytes);
     void startWait(std::promise<std::string> reply, ReplyEnd end, Limit limit);
     void writeFront();
     void readReply();
     void shutDown(std::exception_ptr failure);
 
+    // Owned by the I/O thread.
     State state = State::Connecting;
     asio::io_context& ioContext;
     asio::ip::tcp::socket socket;
@@ -107,9 +123,18 @@ private:
     std::optional<std::promise<std::string>> pendingReply;
     std::optional<ReplyEnd> replyEnd;
     bool reading = false;                            // a read for a reply is in progress
+    bool writing = false;                            // a write of the queue's front is in progress
     bool finishing = false;                          // finish() ran: close after its reply
     uint64_t waitNumber = 0;                         // tells a time limit which wait it belongs to
+
+    // Guards the members below it.
+    std::mutex writeLock;
     std::deque<std::string> writeQueue;              // front: being written
+    bool queueOpen = true;                           // neither closed nor finishing: bytes may be queued
+    bool replyClaimed = false;                       // a reply is awaited, or about to be by a written line
+    // The socket's handle while callers may write to it: connected, open,
+    // not finishing, and only where callers write.
+    std::optional<asio::ip::tcp::socket::native_handle_type> callerHandle;
 };
 
 } // namespace ktremote
