@@ -57,8 +57,7 @@ void BM_AllocationsAfterStart(benchmark::State& state)
         run();
         allocations += allocationCount() - before;
     }
-    state.counters["allocs_per_iteration"] =
-        static_cast<double>(allocations) / static_cast<double>(state.iterations());
+    state.counters["allocs_per_iteration"] = static_cast<double>(allocations) / static_cast<double>(state.iterations());
 }
 BENCHMARK(BM_AllocationsAfterStart)->Name("Allocations/frame_decode_read_after_start");
 

@@ -8,10 +8,7 @@ namespace {
 std::atomic<uint64_t> allocations{0};
 }
 
-uint64_t allocationCount()
-{
-    return allocations.load(std::memory_order_relaxed);
-}
+uint64_t allocationCount() { return allocations.load(std::memory_order_relaxed); }
 
 void* operator new(std::size_t size)
 {
@@ -21,13 +18,6 @@ void* operator new(std::size_t size)
     throw std::bad_alloc();
 }
 
-void operator delete(void* p) noexcept
-{
-    std::free(p);
-}
+void operator delete(void* p) noexcept { std::free(p); }
 
-void operator delete(void* p, std::size_t) noexcept
-{
-    std::free(p);
-}
-
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }

@@ -81,7 +81,8 @@ void BM_DecodeSingleValue(benchmark::State& state)
     BlockDecoder decoder;
     PacketBuilder p(1.0);
     for (int c = 0; c < 256; ++c) {
-        decoder.addBuffer(std::make_unique<NETChannelBuffer>(record("s" + std::to_string(c), 5, Kind::Single), 3000, -1));
+        decoder.addBuffer(
+            std::make_unique<NETChannelBuffer>(record("s" + std::to_string(c), 5, Kind::Single), 3000, -1));
         p.single<float>(1, 1.5f);
     }
     const auto& packet = p.body();

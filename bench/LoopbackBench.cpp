@@ -68,13 +68,18 @@ void BM_Loopback(benchmark::State& state)
             warm = true;
         }
         state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kChunks * chunk.size()));
-        state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * kChunks * kPacketsPerChunk * kChannels * kSamples);
+        state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * kChunks * kPacketsPerChunk * kChannels *
+                                kSamples);
         state.counters["allocs_after_first"] = static_cast<double>(allocations);
     }
     work.reset();
     io.stop();
     ioThread.join();
 }
-BENCHMARK(BM_Loopback)->Name("Loopback/frame_and_decode/sync_float")->UseRealTime()->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_Loopback)
+    ->Name("Loopback/frame_and_decode/sync_float")
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(2.0);
 
 } // namespace

@@ -61,9 +61,27 @@ void BM_Read(benchmark::State& state)
     }
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * perCall));
 }
-BENCHMARK_TEMPLATE(BM_Read, Read::Relative)->Name("Read/readScalarData2")->Arg(1)->Arg(100)->Arg(1000)->Arg(3000)->UseManualTime();
-BENCHMARK_TEMPLATE(BM_Read, Read::Absolute)->Name("Read/readScalarData2Abs")->Arg(1)->Arg(100)->Arg(1000)->Arg(3000)->UseManualTime();
-BENCHMARK_TEMPLATE(BM_Read, Read::Allocating)->Name("Read/readScalarData")->Arg(1)->Arg(100)->Arg(1000)->Arg(3000)->UseManualTime();
+BENCHMARK_TEMPLATE(BM_Read, Read::Relative)
+    ->Name("Read/readScalarData2")
+    ->Arg(1)
+    ->Arg(100)
+    ->Arg(1000)
+    ->Arg(3000)
+    ->UseManualTime();
+BENCHMARK_TEMPLATE(BM_Read, Read::Absolute)
+    ->Name("Read/readScalarData2Abs")
+    ->Arg(1)
+    ->Arg(100)
+    ->Arg(1000)
+    ->Arg(3000)
+    ->UseManualTime();
+BENCHMARK_TEMPLATE(BM_Read, Read::Allocating)
+    ->Name("Read/readScalarData")
+    ->Arg(1)
+    ->Arg(100)
+    ->Arg(1000)
+    ->Arg(3000)
+    ->UseManualTime();
 
 // The same read of 100 values from the last of many channels: what finding
 // the channel's buffer by its id adds as the channel count grows.
@@ -95,6 +113,11 @@ void BM_ReadAmongChannels(benchmark::State& state)
     }
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kPerCall));
 }
-BENCHMARK(BM_ReadAmongChannels)->Name("Read/readScalarData2_100_of_last_channel")->Arg(1)->Arg(64)->Arg(1024)->UseManualTime();
+BENCHMARK(BM_ReadAmongChannels)
+    ->Name("Read/readScalarData2_100_of_last_channel")
+    ->Arg(1)
+    ->Arg(64)
+    ->Arg(1024)
+    ->UseManualTime();
 
 } // namespace

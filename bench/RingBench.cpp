@@ -84,6 +84,12 @@ void BM_SampleRing(benchmark::State& state)
     }
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kItems));
 }
-BENCHMARK(BM_SampleRing)->Name("Ring/sample_ring_batches")->Arg(1)->Arg(100)->Arg(1000)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SampleRing)
+    ->Name("Ring/sample_ring_batches")
+    ->Arg(1)
+    ->Arg(100)
+    ->Arg(1000)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace

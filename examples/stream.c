@@ -108,7 +108,10 @@ int main(int argc, char** argv)
             s->min = DBL_MAX;
             s->max = -DBL_MAX;
             printf("%-24s %-10s %-6s %10.3f\n", s->name, s->unit,
-                   type == KX_CHANNEL_ASYNC ? "async" : type == KX_CHANNEL_SYNC ? "sync" : "single", rate);
+                   type == KX_CHANNEL_ASYNC      ? "async"
+                       : type == KX_CHANNEL_SYNC ? "sync"
+                                                 : "single",
+                   rate);
             ++used;
         }
         free(ids[k]); /* the id texts are the host's */
@@ -145,9 +148,8 @@ int main(int argc, char** argv)
         if (s->count == 0)
             printf("%-24s %10d\n", s->name, 0);
         else
-            printf("%-24s %10llu %12.4g %12.4g %12.4g %10.3f%s\n", s->name, s->count, s->min,
-                   s->sum / (double)s->count, s->max, s->lastTime - s->firstTime,
-                   s->overrun ? "  (samples dropped)" : "");
+            printf("%-24s %10llu %12.4g %12.4g %12.4g %10.3f%s\n", s->name, s->count, s->min, s->sum / (double)s->count,
+                   s->max, s->lastTime - s->firstTime, s->overrun ? "  (samples dropped)" : "");
         ktconFreeChannelInstance(s->channel);
     }
     printf("%zu samples from %zu channels\n", total, used);

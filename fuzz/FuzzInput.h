@@ -64,5 +64,4 @@ private:
 
 } // namespace ktremote::fuzz
 
-#define FUZZ_CHECK(condition) \
-    ((condition) ? (void)0 : ::ktremote::fuzz::fail(#condition, __FILE__, __LINE__))
+#define FUZZ_CHECK(condition) ((condition) ? (void)0 : ::ktremote::fuzz::fail(#condition, __FILE__, __LINE__))

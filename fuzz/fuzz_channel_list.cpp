@@ -51,15 +51,14 @@ bool sameNumber(double a, double b)
 bool sameRecord(const ChannelRecord& a, const ChannelRecord& b)
 {
     return a.listField0 == b.listField0 && a.id == b.id && a.listIndex == b.listIndex &&
-           a.listField3IsZero == b.listField3IsZero && a.listField4 == b.listField4 &&
-           a.listField5 == b.listField5 && a.name == b.name && a.listField7 == b.listField7 &&
-           a.unit == b.unit && a.isControl == b.isControl && a.isAsync == b.isAsync &&
-           a.isSingleValue == b.isSingleValue && a.sampleRateDivider == b.sampleRateDivider &&
-           sameNumber(a.sampleRate, b.sampleRate) && sameNumber(a.expectedAsyncRate, b.expectedAsyncRate) &&
-           a.listField12 == b.listField12 && a.dataType == b.dataType && a.sampleSize == b.sampleSize &&
-           a.listField14 == b.listField14 && a.listField15 == b.listField15 && sameNumber(a.scale2, b.scale2) &&
-           a.transferred == b.transferred && a.owner == b.owner && sameNumber(a.offset2, b.offset2) &&
-           sameNumber(a.scale1, b.scale1) && sameNumber(a.offset1, b.offset1);
+        a.listField3IsZero == b.listField3IsZero && a.listField4 == b.listField4 && a.listField5 == b.listField5 &&
+        a.name == b.name && a.listField7 == b.listField7 && a.unit == b.unit && a.isControl == b.isControl &&
+        a.isAsync == b.isAsync && a.isSingleValue == b.isSingleValue && a.sampleRateDivider == b.sampleRateDivider &&
+        sameNumber(a.sampleRate, b.sampleRate) && sameNumber(a.expectedAsyncRate, b.expectedAsyncRate) &&
+        a.listField12 == b.listField12 && a.dataType == b.dataType && a.sampleSize == b.sampleSize &&
+        a.listField14 == b.listField14 && a.listField15 == b.listField15 && sameNumber(a.scale2, b.scale2) &&
+        a.transferred == b.transferred && a.owner == b.owner && sameNumber(a.offset2, b.offset2) &&
+        sameNumber(a.scale1, b.scale1) && sameNumber(a.offset1, b.offset1);
 }
 
 bool sameOutcome(const Outcome& a, const Outcome& b)
@@ -85,11 +84,26 @@ std::string lineOf(const ChannelRecord& r)
     std::string path = r.id.substr(2); // ';' and ',' read alike
     std::string kind = r.isAsync ? "Async" : r.isSingleValue ? "SingleValue" : std::to_string(r.sampleRateDivider);
     std::string rate = r.isAsync ? shortest(r.expectedAsyncRate) : r.isSingleValue ? "0" : shortest(r.sampleRate);
-    const std::string fields[] = {r.listField0, path, r.listIndex, r.listField3IsZero ? "0" : "1", r.listField4,
-                                  r.listField5, r.name, r.listField7, r.unit, r.isControl ? "-1" : "0", kind,
-                                  rate, std::to_string(r.listField12), std::to_string(r.dataType),
-                                  std::to_string(r.listField14), std::to_string(r.listField15),
-                                  shortest(r.scale2), shortest(r.offset2), shortest(r.scale1), shortest(r.offset1)};
+    const std::string fields[] = {r.listField0,
+                                  path,
+                                  r.listIndex,
+                                  r.listField3IsZero ? "0" : "1",
+                                  r.listField4,
+                                  r.listField5,
+                                  r.name,
+                                  r.listField7,
+                                  r.unit,
+                                  r.isControl ? "-1" : "0",
+                                  kind,
+                                  rate,
+                                  std::to_string(r.listField12),
+                                  std::to_string(r.dataType),
+                                  std::to_string(r.listField14),
+                                  std::to_string(r.listField15),
+                                  shortest(r.scale2),
+                                  shortest(r.offset2),
+                                  shortest(r.scale1),
+                                  shortest(r.offset1)};
     std::string line;
     for (const std::string& field : fields)
         line += field + '\t';

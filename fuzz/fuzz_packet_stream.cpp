@@ -37,8 +37,7 @@ constexpr uint8_t kEndMarker[7] = {7, 6, 5, 4, 3, 2, 1};
 class CheckingFramer : public PacketFramer {
 public:
     CheckingFramer(BlockDecoder& decoder, size_t initialCapacity, std::vector<std::vector<uint8_t>>& collected)
-        : PacketFramer(decoder, initialCapacity)
-        , bodies(collected)
+        : PacketFramer(decoder, initialCapacity), bodies(collected)
     {
     }
 
@@ -85,9 +84,8 @@ std::vector<ChannelLayout> readLayout(FuzzInput& in)
 {
     static constexpr int32_t kTypes[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 12, -1, 2};
     static constexpr double kFactors[][4] = {
-        {1.0, 0.0, 0.0, 0.0},  {2.0, 1.0, 0.0, 0.0},     {2.0, 1.0, 10.0, 0.0},
-        {0.5, -3.0, 0.0, 0.25}, {1e-3, 5.0, -2.0, 1e10}, {0.0, 0.0, 0.0, 0.0},
-        {1e308, 0.0, 10.0, 0.0}, {-1.0, 0.5, 0.0, 0.0},
+        {1.0, 0.0, 0.0, 0.0},    {2.0, 1.0, 0.0, 0.0}, {2.0, 1.0, 10.0, 0.0},   {0.5, -3.0, 0.0, 0.25},
+        {1e-3, 5.0, -2.0, 1e10}, {0.0, 0.0, 0.0, 0.0}, {1e308, 0.0, 10.0, 0.0}, {-1.0, 0.5, 0.0, 0.0},
     };
     std::vector<ChannelLayout> layout(in.byte() % 9);
     for (ChannelLayout& channel : layout) {

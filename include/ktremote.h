@@ -47,15 +47,15 @@
 #endif
 
 #if defined(_WIN32)
-#  if defined(KTREMOTE_BUILDING)
-#    define KTREMOTE_API __declspec(dllexport)
-#  else
-#    define KTREMOTE_API
-#  endif
-#elif defined(KTREMOTE_BUILDING)
-#  define KTREMOTE_API __attribute__((visibility("default")))
+#if defined(KTREMOTE_BUILDING)
+#define KTREMOTE_API __declspec(dllexport)
 #else
-#  define KTREMOTE_API
+#define KTREMOTE_API
+#endif
+#elif defined(KTREMOTE_BUILDING)
+#define KTREMOTE_API __attribute__((visibility("default")))
+#else
+#define KTREMOTE_API
 #endif
 
 #ifdef __cplusplus
@@ -69,51 +69,45 @@ typedef struct ChannelInstance ChannelInstance;
 
 /** Result codes. 0 is success; negative values are failures. */
 typedef enum KX_ERROR_CODE {
-    KX_OK = 0,                          /* success */
-    KX_ERR_CHANNEL_NOT_FOUND = -1,      /* no channel with that name */
-    KX_ERR_FAILED = -2,                 /* the operation failed inside the library or
-                                           the application; also ktconSetBufferSize
-                                           on an automation instance */
-    KX_ERR_NOT_CONNECTED = -4,          /* the instance has not been connected */
-    KX_ERR_BUFFER_TOO_SMALL = -5,       /* no buffer, or too small for text + NUL */
-    KX_ERR_NO_COMMAND_CONNECTION = -6,  /* the command connection is not open */
-    KX_ERR_APP_CALL_FAILED = -8,        /* a request to the application failed */
-    KX_ERR_INVALID_HANDLE = -9,         /* null handle or null required argument */
-    KX_ERR_BAD_ADDRESS = -10,           /* connect text is not "host cmdport dataport" */
-    KX_ERR_NO_TARGET_OBJECT = -11,      /* automation request on a missing object */
-    KX_ERR_APP_NOT_CREATED = -12,       /* the application object could not be created */
-    KX_ERR_AUTOMATION_CALL = -13,       /* an automation call failed */
-    KX_ERR_BAD_COUNT = -14,             /* invalid count for the channel enumeration */
-    KX_ERR_CHANNEL_NOT_CREATED = -15,   /* no channel with that id */
-    KX_ERR_NOT_SUPPORTED = -18,         /* not offered by this kind of instance */
-    KX_ERR_NOT_CONTROL_CHANNEL = -19,   /* value written to a non-control channel */
-    KX_ERR_SETUP_NOT_LOADED = -20,      /* the application did not confirm the setup */
-    KX_ERR_DATA_OVERRUN = -21,          /* samples were dropped: a channel buffer
-                                           overflowed during this measurement */
-    KX_ERR_START_STEP1 = -23,           /* start of measurement failed: stopping */
-    KX_ERR_START_STEP2 = -24,           /* ... channel numbers */
-    KX_ERR_START_STEP3 = -25,           /* ... timing query */
-    KX_ERR_START_STEP4 = -26,           /* ... transfer request or data listener */
-    KX_ERR_START_STEP5 = -27,           /* ... transfer start */
-    KX_ERR_START_STEP6 = -28,           /* ... acquisition start */
-    KX_ERR_START_STORING = -29,         /* storing could not be started */
-    KX_ERR_STOP_STORING = -30           /* storing could not be stopped */
+    KX_OK = 0,                         /* success */
+    KX_ERR_CHANNEL_NOT_FOUND = -1,     /* no channel with that name */
+    KX_ERR_FAILED = -2,                /* the operation failed inside the library or
+                                          the application; also ktconSetBufferSize
+                                          on an automation instance */
+    KX_ERR_NOT_CONNECTED = -4,         /* the instance has not been connected */
+    KX_ERR_BUFFER_TOO_SMALL = -5,      /* no buffer, or too small for text + NUL */
+    KX_ERR_NO_COMMAND_CONNECTION = -6, /* the command connection is not open */
+    KX_ERR_APP_CALL_FAILED = -8,       /* a request to the application failed */
+    KX_ERR_INVALID_HANDLE = -9,        /* null handle or null required argument */
+    KX_ERR_BAD_ADDRESS = -10,          /* connect text is not "host cmdport dataport" */
+    KX_ERR_NO_TARGET_OBJECT = -11,     /* automation request on a missing object */
+    KX_ERR_APP_NOT_CREATED = -12,      /* the application object could not be created */
+    KX_ERR_AUTOMATION_CALL = -13,      /* an automation call failed */
+    KX_ERR_BAD_COUNT = -14,            /* invalid count for the channel enumeration */
+    KX_ERR_CHANNEL_NOT_CREATED = -15,  /* no channel with that id */
+    KX_ERR_NOT_SUPPORTED = -18,        /* not offered by this kind of instance */
+    KX_ERR_NOT_CONTROL_CHANNEL = -19,  /* value written to a non-control channel */
+    KX_ERR_SETUP_NOT_LOADED = -20,     /* the application did not confirm the setup */
+    KX_ERR_DATA_OVERRUN = -21,         /* samples were dropped: a channel buffer
+                                          overflowed during this measurement */
+    KX_ERR_START_STEP1 = -23,          /* start of measurement failed: stopping */
+    KX_ERR_START_STEP2 = -24,          /* ... channel numbers */
+    KX_ERR_START_STEP3 = -25,          /* ... timing query */
+    KX_ERR_START_STEP4 = -26,          /* ... transfer request or data listener */
+    KX_ERR_START_STEP5 = -27,          /* ... transfer start */
+    KX_ERR_START_STEP6 = -28,          /* ... acquisition start */
+    KX_ERR_START_STORING = -29,        /* storing could not be started */
+    KX_ERR_STOP_STORING = -30          /* storing could not be stopped */
 } KX_ERROR_CODE;
 
 /** Application states delivered by ktconGetState. */
-enum {
-    KX_STATE_UNKNOWN = 0,
-    KX_STATE_SETUP = 1,
-    KX_STATE_ACQUIRING = 2,
-    KX_STATE_STOPPED = 3,
-    KX_STATE_ANALYSIS = 4
-};
+enum { KX_STATE_UNKNOWN = 0, KX_STATE_SETUP = 1, KX_STATE_ACQUIRING = 2, KX_STATE_STOPPED = 3, KX_STATE_ANALYSIS = 4 };
 
 /** Channel types delivered by ktconGetChannelType. */
 enum {
-    KX_CHANNEL_ASYNC = 0,        /* values carry their own timestamps */
-    KX_CHANNEL_SYNC = 1,         /* fixed sample rate */
-    KX_CHANNEL_SINGLE_VALUE = 2  /* one current value */
+    KX_CHANNEL_ASYNC = 0,       /* values carry their own timestamps */
+    KX_CHANNEL_SYNC = 1,        /* fixed sample rate */
+    KX_CHANNEL_SINGLE_VALUE = 2 /* one current value */
 };
 
 /* ---- Library and instances ------------------------------------------- */
@@ -300,8 +294,8 @@ KTREMOTE_API KX_ERROR_CODE ktconEndRead(KTXInstance* instance);
  *  holds the number of values delivered. A channel that is not transferred
  *  allocates nothing: both pointers stay as they were and *count becomes 0.
  *  Returns 0, -9, -4 or -2. */
-KTREMOTE_API KX_ERROR_CODE ktconChannelReadScalarData(ChannelInstance* channel, double** values,
-                                                      double** timestamps, size_t* count);
+KTREMOTE_API KX_ERROR_CODE ktconChannelReadScalarData(ChannelInstance* channel, double** values, double** timestamps,
+                                                      size_t* count);
 
 /** Reads up to *count values with their times in seconds (relative to the
  *  start of the measurement for synchronous and single-value channels; as
@@ -310,13 +304,13 @@ KTREMOTE_API KX_ERROR_CODE ktconChannelReadScalarData(ChannelInstance* channel, 
  *  delivered. Returns 0, -21 (samples were dropped during this measurement;
  *  the data delivered are still valid), 2 (automation: more values were
  *  waiting than the arrays hold), -8, -9, -4 or -2. */
-KTREMOTE_API KX_ERROR_CODE ktconChannelReadScalarData_2(ChannelInstance* channel, double* values,
-                                                        double* timestamps, size_t* count);
+KTREMOTE_API KX_ERROR_CODE ktconChannelReadScalarData_2(ChannelInstance* channel, double* values, double* timestamps,
+                                                        size_t* count);
 
 /** Like ktconChannelReadScalarData_2 with absolute times in days. Returns 0,
  *  -21, -9, -4 or -2. */
-KTREMOTE_API KX_ERROR_CODE ktconChannelReadScalarData_2abs(ChannelInstance* channel, double* values,
-                                                           double* timestamps, size_t* count);
+KTREMOTE_API KX_ERROR_CODE ktconChannelReadScalarData_2abs(ChannelInstance* channel, double* values, double* timestamps,
+                                                           size_t* count);
 
 /** Writes a value to a control channel. Returns 0, -9, -19 (not a control
  *  channel), -8 (the request did not reach the application) or -2. */

@@ -83,7 +83,7 @@ enum class Result : int {
 
 // Every value of the shared result table is the one ktremote.h gives the
 // code of the same name.
-#define KTREMOTE_CHECK_RESULT(name, value, meaning) \
+#define KTREMOTE_CHECK_RESULT(name, value, meaning)                                                                    \
     static_assert(static_cast<int>(name) == (value), #name " differs between ktremote.h and ktremote_results.h");
 KTREMOTE_RESULTS(KTREMOTE_CHECK_RESULT)
 #undef KTREMOTE_CHECK_RESULT
@@ -91,7 +91,7 @@ KTREMOTE_RESULTS(KTREMOTE_CHECK_RESULT)
 /** The C name of a result code ("KX_ERR_NOT_CONNECTED"), or "KX_UNKNOWN". */
 inline const char* resultName(int code) noexcept
 {
-#define KTREMOTE_NAME_CASE(name, value, meaning) \
+#define KTREMOTE_NAME_CASE(name, value, meaning)                                                                       \
     case value: return #name;
     switch (code) {
         KTREMOTE_RESULTS(KTREMOTE_NAME_CASE)
@@ -104,7 +104,7 @@ inline const char* resultName(int code) noexcept
  *  "unknown result code". */
 inline const char* resultDescription(int code) noexcept
 {
-#define KTREMOTE_MEANING_CASE(name, value, meaning) \
+#define KTREMOTE_MEANING_CASE(name, value, meaning)                                                                    \
     case value: return meaning;
     switch (code) {
         KTREMOTE_RESULTS(KTREMOTE_MEANING_CASE)
@@ -133,16 +133,14 @@ inline const std::error_category& category() noexcept
     return instance;
 }
 
-inline std::error_code make_error_code(Result result) noexcept
-{
-    return {static_cast<int>(result), category()};
-}
+inline std::error_code make_error_code(Result result) noexcept { return {static_cast<int>(result), category()}; }
 
 } // namespace ktremote
 
 namespace std {
 template <>
-struct is_error_code_enum<ktremote::Result> : true_type {};
+struct is_error_code_enum<ktremote::Result> : true_type {
+};
 } // namespace std
 
 namespace ktremote {
@@ -188,13 +186,14 @@ public:
     constexpr Span() noexcept = default;
     constexpr Span(T* data, std::size_t size) noexcept : data_(data), size_(size) {}
     template <std::size_t N>
-    constexpr Span(T (&array)[N]) noexcept : data_(array), size_(N) {}
+    constexpr Span(T (&array)[N]) noexcept : data_(array), size_(N)
+    {
+    }
     template <class Container,
-              class = std::enable_if_t<
-                  !std::is_same_v<std::remove_cv_t<std::remove_reference_t<Container>>, Span> &&
-                  !std::is_array_v<std::remove_reference_t<Container>> &&
-                  std::is_convertible_v<decltype(std::data(std::declval<Container&>())), T*> &&
-                  std::is_integral_v<decltype(std::size(std::declval<Container&>()))>>>
+              class = std::enable_if_t<!std::is_same_v<std::remove_cv_t<std::remove_reference_t<Container>>, Span> &&
+                                       !std::is_array_v<std::remove_reference_t<Container>> &&
+                                       std::is_convertible_v<decltype(std::data(std::declval<Container&>())), T*> &&
+                                       std::is_integral_v<decltype(std::size(std::declval<Container&>()))>>>
     constexpr Span(Container&& container) noexcept(noexcept(std::data(container)))
         : data_(std::data(container)), size_(std::size(container))
     {
@@ -364,7 +363,10 @@ public:
 
     /** Writes a value to a control channel; throws when it is not one or the
      *  request did not reach the application. */
-    void write(double value) { detail::check(ktconControlChannelWriteData(handle_, value), "ktconControlChannelWriteData"); }
+    void write(double value)
+    {
+        detail::check(ktconControlChannelWriteData(handle_, value), "ktconControlChannelWriteData");
+    }
 
     /** Reads up to min(values.size(), times.size()) samples with their times
      *  in seconds into the caller's arrays. Allocates nothing. */
@@ -410,7 +412,8 @@ private:
         Samples samples;
         samples.values.resize(maxCount);
         samples.times.resize(maxCount);
-        const ReadResult r = absolute ? readAbsolute(samples.values, samples.times) : read(samples.values, samples.times);
+        const ReadResult r =
+            absolute ? readAbsolute(samples.values, samples.times) : read(samples.values, samples.times);
         samples.values.resize(r.count);
         samples.times.resize(r.count);
         samples.overrun = r.overrun;

@@ -36,26 +36,22 @@
 
 static const char* resultName(int code)
 {
-#define KT_NAME_CASE(name, value, meaning) \
-    case value:                            \
-        return #name;
+#define KT_NAME_CASE(name, value, meaning)                                                                             \
+    case value: return #name;
     switch (code) {
         KTREMOTE_RESULTS(KT_NAME_CASE)
-    default:
-        return "KX_UNKNOWN";
+    default: return "KX_UNKNOWN";
     }
 #undef KT_NAME_CASE
 }
 
 static const char* resultMeaning(int code)
 {
-#define KT_MEANING_CASE(name, value, meaning) \
-    case value:                               \
-        return meaning;
+#define KT_MEANING_CASE(name, value, meaning)                                                                          \
+    case value: return meaning;
     switch (code) {
         KTREMOTE_RESULTS(KT_MEANING_CASE)
-    default:
-        return "the library returned a result code it does not document";
+    default: return "the library returned a result code it does not document";
     }
 #undef KT_MEANING_CASE
 }
@@ -75,10 +71,7 @@ static void check(const char* what, KX_ERROR_CODE code)
         raiseResult(what, code);
 }
 
-static void raiseArgument(const char* text)
-{
-    mexErrMsgIdAndTxt("ktremote:badArgument", "%s", text);
-}
+static void raiseArgument(const char* text) { mexErrMsgIdAndTxt("ktremote:badArgument", "%s", text); }
 
 /* ---- Registry of handles ------------------------------------------------ */
 
@@ -257,8 +250,8 @@ static double doubleArgument(const Call* call, int index)
 {
     const mxArray* a = argument(call, index);
     if (!(mxIsDouble(a) || mxIsLogical(a)) || mxIsComplex(a) || mxGetNumberOfElements(a) != 1)
-        mexErrMsgIdAndTxt("ktremote:badArgument", "ktremote_mex %s: argument %d must be a real scalar",
-                          call->command, index);
+        mexErrMsgIdAndTxt("ktremote:badArgument", "ktremote_mex %s: argument %d must be a real scalar", call->command,
+                          index);
     return mxIsLogical(a) ? (double)*mxGetLogicals(a) : mxGetScalar(a);
 }
 
@@ -433,9 +426,10 @@ static void cmdConnect(const Call* call, int nlhs, mxArray* plhs[])
     /* An instance that did not connect says so in the next call's connected
      * check; asking for the next id size sends nothing. */
     int size = 0;
-    check("ktconConnect", ktconGetNextChannelIdSize((KTXInstance*)instance->handle, &size) == KX_ERR_NOT_CONNECTED
-                              ? KX_ERR_NOT_CONNECTED
-                              : KX_OK);
+    check("ktconConnect",
+          ktconGetNextChannelIdSize((KTXInstance*)instance->handle, &size) == KX_ERR_NOT_CONNECTED
+              ? KX_ERR_NOT_CONNECTED
+              : KX_OK);
     instance->connected = 1;
     instance->listFetched = 0;
 }

@@ -21,10 +21,7 @@ void check(KX_ERROR_CODE result, const char* what)
 } // namespace
 
 LibrarySession::LibrarySession(const Sim& sim, const std::string& setup, int bufferSize)
-    : names_(channelNames(setup))
-    , next_(names_.size(), 0)
-    , values_(kReadBlock)
-    , times_(kReadBlock)
+    : names_(channelNames(setup)), next_(names_.size(), 0), values_(kReadBlock), times_(kReadBlock)
 {
     check(ktconCreateInstance(&app_, 1), "ktconCreateInstance");
     // Checks for the command connection every 20 ms instead of the default
@@ -51,15 +48,9 @@ LibrarySession::~LibrarySession()
     ktconDestroyInstance(app_);
 }
 
-void LibrarySession::start()
-{
-    check(ktconStartMeasurement(app_), "ktconStartMeasurement");
-}
+void LibrarySession::start() { check(ktconStartMeasurement(app_), "ktconStartMeasurement"); }
 
-void LibrarySession::stop()
-{
-    check(ktconStopMeasurement(app_), "ktconStopMeasurement");
-}
+void LibrarySession::stop() { check(ktconStopMeasurement(app_), "ktconStopMeasurement"); }
 
 uint64_t LibrarySession::drain(const ktsim::SampleModel* model)
 {
@@ -67,7 +58,8 @@ uint64_t LibrarySession::drain(const ktsim::SampleModel* model)
     for (size_t c = 0; c < channels_.size(); ++c) {
         for (;;) {
             size_t count = kReadBlock;
-            const KX_ERROR_CODE result = ktconChannelReadScalarData_2(channels_[c], values_.data(), times_.data(), &count);
+            const KX_ERROR_CODE result =
+                ktconChannelReadScalarData_2(channels_[c], values_.data(), times_.data(), &count);
             if (result == KX_ERR_DATA_OVERRUN)
                 ++overruns_;
             if (model) {

@@ -15,17 +15,11 @@ constexpr double kResolution = 1.06;
 
 // Whole kHz, so that writeSetup's sine repeats after 1000 samples and ktsim
 // streams it from a table.
-int roundRate(double rate)
-{
-    return std::max(1000, static_cast<int>(std::lround(rate / 1000.0)) * 1000);
-}
+int roundRate(double rate) { return std::max(1000, static_cast<int>(std::lround(rate / 1000.0)) * 1000); }
 
 } // namespace
 
-double RateTrial::share() const
-{
-    return figures.samplesPerSecond() / (static_cast<double>(rate) * kLossFreeChannels);
-}
+double RateTrial::share() const { return figures.samplesPerSecond() / (static_cast<double>(rate) * kLossFreeChannels); }
 
 int RateSearch::next() const
 {

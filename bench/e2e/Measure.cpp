@@ -58,20 +58,11 @@ double taskSeconds(pid_t tid)
 
 } // namespace
 
-double secondsSince(Clock::time_point start)
-{
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
+double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
-double monotonicSeconds()
-{
-    return std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
-}
+double monotonicSeconds() { return std::chrono::duration<double>(Clock::now().time_since_epoch()).count(); }
 
-double threadCpuSeconds()
-{
-    return clockSeconds(CLOCK_THREAD_CPUTIME_ID);
-}
+double threadCpuSeconds() { return clockSeconds(CLOCK_THREAD_CPUTIME_ID); }
 
 std::map<pid_t, double> taskCpuSeconds()
 {
@@ -89,10 +80,7 @@ std::map<pid_t, double> taskCpuSeconds()
     return tasks;
 }
 
-double processCpuSeconds(pid_t pid)
-{
-    return statCpuSeconds("/proc/" + std::to_string(pid) + "/stat");
-}
+double processCpuSeconds(pid_t pid) { return statCpuSeconds("/proc/" + std::to_string(pid) + "/stat"); }
 
 uint64_t residentBytes()
 {
@@ -106,16 +94,13 @@ double quantile(std::vector<double>& values, double q)
 {
     if (values.empty())
         return std::nan("");
-    const auto at = static_cast<size_t>(std::min<double>(static_cast<double>(values.size() - 1),
-                                                         std::floor(q * static_cast<double>(values.size()))));
+    const auto at = static_cast<size_t>(
+        std::min<double>(static_cast<double>(values.size() - 1), std::floor(q * static_cast<double>(values.size()))));
     std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(at), values.end());
     return values[at];
 }
 
-pid_t currentThreadId()
-{
-    return static_cast<pid_t>(syscall(SYS_gettid));
-}
+pid_t currentThreadId() { return static_cast<pid_t>(syscall(SYS_gettid)); }
 
 void CpuWindow::begin()
 {

@@ -33,10 +33,7 @@ ReferenceReceiver::ReferenceReceiver(size_t channels, size_t capacity)
         rings_.push_back(std::make_unique<ClassicRing>(capacity));
 }
 
-ReferenceReceiver::~ReferenceReceiver()
-{
-    join();
-}
+ReferenceReceiver::~ReferenceReceiver() { join(); }
 
 void ReferenceReceiver::start()
 {

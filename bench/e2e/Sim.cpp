@@ -17,8 +17,9 @@ namespace ktremote::bench {
 
 Sim::Sim(const std::string& executable, const SimOptions& options)
 {
-    std::vector<std::string> arguments = {"--port",  "0", "--exit-on-stdin-eof", "--seed", std::to_string(seed),
-                                          "--setup", options.setup, "--packet-ms", std::to_string(options.packetMs)};
+    std::vector<std::string> arguments = {
+        "--port",      "0",           "--exit-on-stdin-eof",           "--seed", std::to_string(seed), "--setup",
+        options.setup, "--packet-ms", std::to_string(options.packetMs)};
     if (options.burst)
         arguments.push_back("--burst");
     if (options.stampSendTime)
@@ -82,8 +83,7 @@ StreamBytes streamBytes(const std::string& setup, int packetMs, size_t minimum)
     return stream;
 }
 
-CommandClient::CommandClient(uint16_t port)
-    : socket_(io_)
+CommandClient::CommandClient(uint16_t port) : socket_(io_)
 {
     socket_.connect({asio::ip::address_v4::loopback(), port});
     socket_.set_option(asio::ip::tcp::no_delay(true));
@@ -121,7 +121,8 @@ void CommandClient::startStreaming(int channels, uint16_t dataPort)
     const std::string prepared = command(block);
     if (prepared.rfind("+OK", 0) != 0)
         throw std::runtime_error("PREPARETRANSFER: " + prepared);
-    for (const std::string& line : {std::string("STARTTRANSFER ") + std::to_string(dataPort), std::string("STARTACQ")}) {
+    for (const std::string& line :
+         {std::string("STARTTRANSFER ") + std::to_string(dataPort), std::string("STARTACQ")}) {
         const std::string reply = command(line);
         if (reply != "+OK")
             throw std::runtime_error(line + ": " + reply);

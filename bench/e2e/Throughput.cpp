@@ -42,10 +42,7 @@ void waitFor(const std::atomic<uint64_t>& counter, const char* what)
     }
 }
 
-void sleepSeconds(double seconds)
-{
-    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-}
+void sleepSeconds(double seconds) { std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); }
 
 // Rounds of reads by a host: with a period, each round starts when the
 // previous one's period is over, and a round that comes late is not made
@@ -71,10 +68,7 @@ public:
         last_ = start;
     }
     // From here on, gaps count.
-    void resetGap()
-    {
-        longestGap_ = 0.0;
-    }
+    void resetGap() { longestGap_ = 0.0; }
     double longestGap() const { return longestGap_; }
 
 private:

@@ -42,7 +42,7 @@ struct StreamFigures {
 };
 
 struct StreamRun {
-    std::string ktsim;  // path of the ktsim executable
+    std::string ktsim; // path of the ktsim executable
     SimOptions sim;
     int channels = 64;
     double bytesPerSample = 4.0;

@@ -30,7 +30,7 @@ struct Arguments {
     std::string ktsim = KTSIM_EXECUTABLE;
     std::string markdown;
     std::string headline; // file for the table of the figures users meet
-    std::string section; // only this one: lossfree, commands, latency, throughput, scaling or memory
+    std::string section;  // only this one: lossfree, commands, latency, throughput, scaling or memory
     double seconds = 2.0;
     int buffer = 1 << 16; // samples per channel buffer in the throughput runs
     bool smoke = false;
@@ -89,8 +89,8 @@ struct Headline {
     std::string rows;
     std::string lines;
 
-    void add(const std::string& figure, const std::string& library, const std::string& anchor,
-             const std::string& ratio, const std::string& target)
+    void add(const std::string& figure, const std::string& library, const std::string& anchor, const std::string& ratio,
+             const std::string& target)
     {
         rows += "| " + figure + " | " + library + " | " + anchor + " | " + ratio + " | " + target + " |\n";
         lines += figure + ": " + ratio + " (" + library + " against " + anchor + "; target " + target + ")\n";
@@ -157,16 +157,18 @@ std::string throughputSection(const Arguments& a)
     const double limit = raw.megabytesPerSecond();
     const double share = library.megabytesPerSecond() / limit;
 
-    std::string text = format("### Throughput\n\nktsim `--burst`, `builtin:bench64` (64 float32 channels), packets of "
-                              "5 ms = %.0f bytes; buffers of %d samples unless noted; %.1f s windows. MB/s counts stream bytes "
-                              "(%.3f bytes per sample). \"Cores\" is the CPU time of each participant over the window "
-                              "divided by its length.\n\n",
-                              static_cast<double>(stream.bytes.size()) / static_cast<double>(stream.packets),
-                              a.buffer, a.seconds, run.bytesPerSample);
+    std::string text =
+        format("### Throughput\n\nktsim `--burst`, `builtin:bench64` (64 float32 channels), packets of "
+               "5 ms = %.0f bytes; buffers of %d samples unless noted; %.1f s windows. MB/s counts stream bytes "
+               "(%.3f bytes per sample). \"Cores\" is the CPU time of each participant over the window "
+               "divided by its length.\n\n",
+               static_cast<double>(stream.bytes.size()) / static_cast<double>(stream.packets), a.buffer, a.seconds,
+               run.bytesPerSample);
     text += "| Path | MB/s | M samples/s | of raw loopback | Cores |\n|---|---:|---:|---:|---|\n";
     text += streamRow("raw loopback: socket pair in one process, same bytes, nothing decoded", raw, limit);
     text += streamRow("ktsim → plain receiving thread, nothing decoded", sink, limit);
-    text += streamRow("**ktsim → library → host draining all channels (`ktconChannelReadScalarData_2`)**", library, limit);
+    text +=
+        streamRow("**ktsim → library → host draining all channels (`ktconChannelReadScalarData_2`)**", library, limit);
     text += streamRow("ktsim → library as above, default buffers (3000 samples)", libraryDefault, limit);
     text += streamRow("ktsim → reference receiver (read_until per packet, one atomic publish per sample) → host "
                       "popping one at a time",
@@ -286,8 +288,8 @@ std::string lossFreeSection(const Arguments& a, const ktremote::e2e::TempDir& di
     text += row("**ktsim → library → host reading every 10 ms**", paced, "I/O");
     text += row("ktsim → reference receiver → host popping every 10 ms (anchor)", reference, "receiver");
     text += row("ktsim → library → host reading without pause", searches[2], "I/O");
-    text += row("ktsim → plain receiving thread, nothing decoded (what ktsim sends in real time)", searches[3],
-                "receiver");
+    text +=
+        row("ktsim → plain receiving thread, nothing decoded (what ktsim sends in real time)", searches[3], "receiver");
     const RateTrial* best = paced.best();
     const std::string figure = "Loss-free throughput, host reading every 10 ms";
     if (anchor && best) {
@@ -315,8 +317,8 @@ std::string latencySection(const Arguments& a, const ktremote::e2e::TempDir& dir
     text += format("| %zu | %.0f µs | %.0f µs | %.0f µs |\n\n", f.values, f.median * 1e6, f.p99 * 1e6, f.max * 1e6);
     text += format("Median %.0f µs (target < 50 µs), 99th percentile %.0f µs (target < 200 µs).\n\n", f.median * 1e6,
                    f.p99 * 1e6);
-    headline.add("Latency from send to read, 1 kHz packets: median", format("%.0f µs", f.median * 1e6),
-                 "target itself", "", "< 50 µs");
+    headline.add("Latency from send to read, 1 kHz packets: median", format("%.0f µs", f.median * 1e6), "target itself",
+                 "", "< 50 µs");
     headline.add("Latency from send to read, 1 kHz packets: 99th percentile", format("%.0f µs", f.p99 * 1e6),
                  "target itself", "", "< 200 µs");
     return text;
@@ -358,18 +360,19 @@ std::string scalingSection(const Arguments& a, const ktremote::e2e::TempDir& dir
         const StreamFigures f = measureLibrary(run, 1 << 16, false);
         const double perSample = f.ioCpuSeconds / f.samples;
         text += format("| %d ms | %.0f | %.0f | %.1f | %.2f | %.1f | %s |\n", packetMs, perPacket * run.bytesPerSample,
-                       f.megabytesPerSecond(), f.samplesPerSecond() / 1e6, perSample * 1e9,
-                       perSample * perPacket * 1e6, f.coresText().c_str());
+                       f.megabytesPerSecond(), f.samplesPerSecond() / 1e6, perSample * 1e9, perSample * perPacket * 1e6,
+                       f.coresText().c_str());
     }
     return text + "\n";
 }
 
 std::string memorySection(const Arguments& a)
 {
-    std::string text = "### Memory\n\nGrowth of resident memory from before connecting to a running measurement "
-                       "with full buffers, per channel (sync channels: 8 bytes per buffered sample). Measured in a "
-                       "fresh process.\n\n| Channels | Buffer size (samples) | Resident per channel | Of which samples |\n"
-                       "|---:|---:|---:|---:|\n";
+    std::string text =
+        "### Memory\n\nGrowth of resident memory from before connecting to a running measurement "
+        "with full buffers, per channel (sync channels: 8 bytes per buffered sample). Measured in a "
+        "fresh process.\n\n| Channels | Buffer size (samples) | Resident per channel | Of which samples |\n"
+        "|---:|---:|---:|---:|\n";
     for (const auto& [channels, buffer] : {std::pair{256, 3000}, std::pair{16, 1000000}}) {
         const MemoryFigures f = measureMemory(a.ktsim, channels, buffer);
         text += format("| %d | %d | %.1f KiB | %.1f KiB |\n", channels, buffer, f.bytesPerChannel / 1024,

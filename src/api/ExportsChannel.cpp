@@ -108,8 +108,7 @@ KX_ERROR_CODE ktconChannelSetTransferred(::ChannelInstance* handle, bool transfe
     });
 }
 
-KX_ERROR_CODE ktconChannelReadScalarData(::ChannelInstance* handle, double** values, double** timestamps,
-                                         size_t* count)
+KX_ERROR_CODE ktconChannelReadScalarData(::ChannelInstance* handle, double** values, double** timestamps, size_t* count)
 {
     const bool given = values != nullptr && timestamps != nullptr && count != nullptr;
     return forwardToChannel(handle, CheckAll, given, [&](auto& channel) {
@@ -118,8 +117,7 @@ KX_ERROR_CODE ktconChannelReadScalarData(::ChannelInstance* handle, double** val
     });
 }
 
-KX_ERROR_CODE ktconChannelReadScalarData_2(::ChannelInstance* handle, double* values, double* timestamps,
-                                           size_t* count)
+KX_ERROR_CODE ktconChannelReadScalarData_2(::ChannelInstance* handle, double* values, double* timestamps, size_t* count)
 {
     const bool given = values != nullptr && timestamps != nullptr && count != nullptr;
     return forwardToChannel(handle, CheckAll, given,

@@ -178,10 +178,7 @@ KX_ERROR_CODE ktconCreateChannelInstanceByNameUtf8(::KTXInstance* handle, const 
     });
 }
 
-KX_ERROR_CODE ktconCreateChannelInstanceByName(::KTXInstance*, const char*, ::ChannelInstance**)
-{
-    return KX_OK;
-}
+KX_ERROR_CODE ktconCreateChannelInstanceByName(::KTXInstance*, const char*, ::ChannelInstance**) { return KX_OK; }
 
 KX_ERROR_CODE ktconSetBufferSize(::KTXInstance* handle, int bufferSize)
 {

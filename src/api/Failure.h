@@ -9,7 +9,10 @@ namespace ktremote {
 // code (usually KX_ERR_FAILED), so the value never reaches the host.
 class Failure : public std::exception {
 public:
-    explicit Failure(int code, const char* what = "an operation of the library failed") noexcept : code_(code), what_(what) {}
+    explicit Failure(int code, const char* what = "an operation of the library failed") noexcept
+        : code_(code), what_(what)
+    {
+    }
     int code() const noexcept { return code_; }
     const char* what() const noexcept override { return what_; }
 
@@ -18,6 +21,9 @@ private:
     const char* what_;
 };
 
-[[noreturn]] inline void raise(int code, const char* what = "an operation of the library failed") { throw Failure(code, what); }
+[[noreturn]] inline void raise(int code, const char* what = "an operation of the library failed")
+{
+    throw Failure(code, what);
+}
 
 } // namespace ktremote

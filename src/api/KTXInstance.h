@@ -48,17 +48,17 @@ public:
     virtual int GetNextChannelIdSize(int32_t* size);
     virtual int GetNextChannelId(char* buffer);
 
-    bool connected = false;           // set by a successful Connect, never cleared
-    int32_t mode = 0;                 // 1 network, 0 automation (set by Connect)
-    int32_t nextOrdinal = 0;          // automation: ordinal of the next handle
-    int32_t usedChannelCount = 0;     // automation: last used-channel count
-    int32_t bufferSize = -1;          // samples per channel buffer; -1 = default
+    bool connected = false;              // set by a successful Connect, never cleared
+    int32_t mode = 0;                    // 1 network, 0 automation (set by Connect)
+    int32_t nextOrdinal = 0;             // automation: ordinal of the next handle
+    int32_t usedChannelCount = 0;        // automation: last used-channel count
+    int32_t bufferSize = -1;             // samples per channel buffer; -1 = default
     std::vector<ChannelRecord> channels; // the instance's channel list
     std::vector<std::string> channelIds; // automation: ids of the id enumeration
-    int32_t idCursor = 0;             // next position of the id enumeration
-    std::string host = "localhost";   // network: application host
-    std::string commandPort = "8999"; // network: application command port
-    std::string dataPort = "8001";    // network: port the library listens on
+    int32_t idCursor = 0;                // next position of the id enumeration
+    std::string host = "localhost";      // network: application host
+    std::string commandPort = "8999";    // network: application command port
+    std::string dataPort = "8001";       // network: port the library listens on
     // The latest failure of this instance and of its channel handles.
     LastFailure lastFailure;
 

@@ -8,15 +8,9 @@ namespace ktremote {
 
 namespace {
 
-bool isCSpace(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
+bool isCSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
-bool isHexDigit(char c)
-{
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
+bool isHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 
 // Skips leading white space and takes an optional sign. Returns true for a
 // minus sign.
@@ -43,8 +37,8 @@ std::optional<T> parseFloating(std::string_view text)
     if (text.empty() || text.front() == '-' || text.front() == '+')
         return std::nullopt;
     auto format = std::chars_format::general;
-    if (text.size() >= 3 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')
-        && (isHexDigit(text[2]) || (text[2] == '.' && text.size() >= 4 && isHexDigit(text[3])))) {
+    if (text.size() >= 3 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X') &&
+        (isHexDigit(text[2]) || (text[2] == '.' && text.size() >= 4 && isHexDigit(text[3])))) {
         text.remove_prefix(2);
         format = std::chars_format::hex;
         // std::from_chars takes an exponent with two signs ("p+-5"), which
@@ -73,8 +67,8 @@ std::optional<int32_t> parseInt32(std::string_view text, size_t* used)
     const bool negative = takeSign(text);
     // Accumulate the magnitude; stop counting once it is out of range but
     // keep going over the digits, as strtol does.
-    const int64_t limit = negative ? -static_cast<int64_t>(std::numeric_limits<int32_t>::min())
-                                   : std::numeric_limits<int32_t>::max();
+    const int64_t limit =
+        negative ? -static_cast<int64_t>(std::numeric_limits<int32_t>::min()) : std::numeric_limits<int32_t>::max();
     int64_t magnitude = 0;
     size_t digits = 0;
     bool overflow = false;

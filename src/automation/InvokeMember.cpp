@@ -28,8 +28,8 @@ HRESULT InvokeMember(WORD kind, VARIANT* result, IDispatch* target, const wchar_
         parameters.cNamedArgs = 1;
         result = nullptr;
     }
-    const HRESULT hr = target->Invoke(member, IID_NULL, LOCALE_SYSTEM_DEFAULT, kind, &parameters, result,
-                                      nullptr, nullptr);
+    const HRESULT hr =
+        target->Invoke(member, IID_NULL, LOCALE_SYSTEM_DEFAULT, kind, &parameters, result, nullptr, nullptr);
     if (FAILED(hr))
         raise(KX_ERR_AUTOMATION_CALL, "the application's object refused an automation call");
     return hr;

@@ -355,12 +355,14 @@ int KTXDCOMInstance::InitChannelIdEnum()
 
 int KTXDCOMInstance::GetNextChannelIdSize(int32_t* size)
 {
-    return nextIdSize(channelIds.size(), [&](size_t k) -> const std::string& { return channelIds[k]; }, size);
+    return nextIdSize(
+        channelIds.size(), [&](size_t k) -> const std::string& { return channelIds[k]; }, size);
 }
 
 int KTXDCOMInstance::GetNextChannelId(char* buffer)
 {
-    return nextId(channelIds.size(), [&](size_t k) -> const std::string& { return channelIds[k]; }, buffer);
+    return nextId(
+        channelIds.size(), [&](size_t k) -> const std::string& { return channelIds[k]; }, buffer);
 }
 
 ChannelInstance* KTXDCOMInstance::CreateChannelInstance(KTXInstance* owner, const char* channelId)

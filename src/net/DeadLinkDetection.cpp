@@ -54,10 +54,7 @@ void setTimings(SOCKET handle)
 
 #else
 
-void setInt(int handle, int level, int option, int value)
-{
-    setsockopt(handle, level, option, &value, sizeof value);
-}
+void setInt(int handle, int level, int option, int value) { setsockopt(handle, level, option, &value, sizeof value); }
 
 void setTimings(int handle)
 {

@@ -139,10 +139,7 @@ void KTXNETInstance::SendCommand(const std::string& command, std::string& reply)
 
 std::string KTXNETInstance::Transact(const std::string& command) { return exchange(command, ReplyEnd::line()); }
 
-std::string KTXNETInstance::TransactList(const std::string& command)
-{
-    return exchange(command, ReplyEnd::list());
-}
+std::string KTXNETInstance::TransactList(const std::string& command) { return exchange(command, ReplyEnd::list()); }
 
 std::string KTXNETInstance::exchange(const std::string& command, const ReplyEnd& end)
 {

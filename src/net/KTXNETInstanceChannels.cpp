@@ -109,12 +109,14 @@ int KTXNETInstance::InitChannelIdEnum()
 
 int KTXNETInstance::GetNextChannelIdSize(int32_t* size)
 {
-    return nextIdSize(channels.size(), [this](size_t k) -> const std::string& { return channels[k].id; }, size);
+    return nextIdSize(
+        channels.size(), [this](size_t k) -> const std::string& { return channels[k].id; }, size);
 }
 
 int KTXNETInstance::GetNextChannelId(char* buffer)
 {
-    return nextId(channels.size(), [this](size_t k) -> const std::string& { return channels[k].id; }, buffer);
+    return nextId(
+        channels.size(), [this](size_t k) -> const std::string& { return channels[k].id; }, buffer);
 }
 
 } // namespace ktremote

@@ -257,8 +257,7 @@ int KTXNETInstance::ReadScalarData2ById(const std::string& id, double* values, d
     return dataReceiver->readScalarData2(id, values, timestamps, count);
 }
 
-int KTXNETInstance::ReadScalarData2AbsById(const std::string& id, double* values, double* timestamps,
-                                           size_t* count)
+int KTXNETInstance::ReadScalarData2AbsById(const std::string& id, double* values, double* timestamps, size_t* count)
 {
     if (!dataReceiver) {
         *count = 0;

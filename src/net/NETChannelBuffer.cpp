@@ -29,26 +29,15 @@ double timeStepOf(double sampleRate)
 
 // Channels slower than 0.5 Hz, whose rate rounds to 0, are timed by the
 // rate itself.
-double exactRateOf(double sampleRate)
-{
-    return sampleRate > 0.0 && sampleRate < 0.5 ? sampleRate : 0.0;
-}
+double exactRateOf(double sampleRate) { return sampleRate > 0.0 && sampleRate < 0.5 ? sampleRate : 0.0; }
 
 } // namespace
 
 NETChannelBuffer::NETChannelBuffer(const ChannelRecord& record, size_t capacity, double rate)
-    : id(record.id)
-    , kind(kindOf(record))
-    , dataType(record.dataType)
-    , sampleSize(sampleSizeOf(record.dataType, record.sampleSize))
-    , scale1(record.scale1)
-    , offset1(record.offset1)
-    , scale2(record.scale2)
-    , offset2(record.offset2)
-    , sampleRate(rate)
-    , timeStep_(timeStepOf(rate))
-    , exactRate_(exactRateOf(rate))
-    , ring_(std::min<size_t>(capacity, INT32_MAX), kind != ChannelKind::Sync)
+    : id(record.id), kind(kindOf(record)), dataType(record.dataType),
+      sampleSize(sampleSizeOf(record.dataType, record.sampleSize)), scale1(record.scale1), offset1(record.offset1),
+      scale2(record.scale2), offset2(record.offset2), sampleRate(rate), timeStep_(timeStepOf(rate)),
+      exactRate_(exactRateOf(rate)), ring_(std::min<size_t>(capacity, INT32_MAX), kind != ChannelKind::Sync)
 {
 }
 

@@ -81,31 +81,30 @@ void NETCommandConnection::connect(std::vector<asio::ip::tcp::endpoint> candidat
         endpoints = std::move(candidates);
         // Each endpoint gets a socket of its own address family; a refused
         // attempt closes it and goes on with the next endpoint.
-        asio::async_connect(socket, endpoints,
-                            [this](const std::error_code& error, const asio::ip::tcp::endpoint&) {
-                                if (error) {
-                                    shutDown(closedFailure());
-                                    return;
-                                }
-                                // Closed while the connect completed.
-                                if (state == State::Closed) {
-                                    std::error_code ignored;
-                                    socket.close(ignored);
-                                    return;
-                                }
-                                state = State::Open;
-                                enableDeadLinkDetection(socket);
-                                if (callerWrites && !finishing) {
-                                    std::lock_guard<std::mutex> lock(writeLock);
-                                    callerHandle = socket.native_handle();
-                                }
-                                socketConnected.store(true);
-                                // Work that came before the connection did
-                                // starts now.
-                                writeFront();
-                                if (pendingReply && !reading)
-                                    readReply();
-                            });
+        asio::async_connect(socket, endpoints, [this](const std::error_code& error, const asio::ip::tcp::endpoint&) {
+            if (error) {
+                shutDown(closedFailure());
+                return;
+            }
+            // Closed while the connect completed.
+            if (state == State::Closed) {
+                std::error_code ignored;
+                socket.close(ignored);
+                return;
+            }
+            state = State::Open;
+            enableDeadLinkDetection(socket);
+            if (callerWrites && !finishing) {
+                std::lock_guard<std::mutex> lock(writeLock);
+                callerHandle = socket.native_handle();
+            }
+            socketConnected.store(true);
+            // Work that came before the connection did
+            // starts now.
+            writeFront();
+            if (pendingReply && !reading)
+                readReply();
+        });
     });
 }
 
@@ -211,36 +210,37 @@ std::future<std::string> NETCommandConnection::finish(std::string line, ReplyEnd
 {
     std::promise<std::string> reply;
     std::future<std::string> future = reply.get_future();
-    asio::post(ioContext, [this, line = std::move(line), reply = std::move(reply), end = std::move(end),
-                           limitAfterRelease]() mutable {
-        if (state == State::Closed || finishing) {
-            reply.set_exception(closedFailure());
-            return;
-        }
-        // From here on callers no longer write or queue. An exchange whose
-        // line a caller already wrote counts as waiting even before the I/O
-        // thread took its reply: the answer to it may come first.
-        bool released = false;
-        {
-            std::lock_guard<std::mutex> lock(writeLock);
-            queueOpen = false;
-            callerHandle.reset();
-            released = replyClaimed;
-            replyClaimed = true; // by this wait
-        }
-        // The waiting call is told first, before the line goes out.
-        if (pendingReply) {
-            pendingReply->set_exception(releasedFailure());
-            pendingReply.reset();
-        }
-        finishing = true;
-        enqueue(std::move(line));
-        // A read for the released call may still be in progress, or its
-        // answer on the way: it now ends this wait, which therefore needs a
-        // bound. Without a released call the reply is this line's own and
-        // may take its time.
-        startWait(std::move(reply), std::move(end), released ? Limit(limitAfterRelease) : std::nullopt);
-    });
+    asio::post(
+        ioContext,
+        [this, line = std::move(line), reply = std::move(reply), end = std::move(end), limitAfterRelease]() mutable {
+            if (state == State::Closed || finishing) {
+                reply.set_exception(closedFailure());
+                return;
+            }
+            // From here on callers no longer write or queue. An exchange whose
+            // line a caller already wrote counts as waiting even before the I/O
+            // thread took its reply: the answer to it may come first.
+            bool released = false;
+            {
+                std::lock_guard<std::mutex> lock(writeLock);
+                queueOpen = false;
+                callerHandle.reset();
+                released = replyClaimed;
+                replyClaimed = true; // by this wait
+            }
+            // The waiting call is told first, before the line goes out.
+            if (pendingReply) {
+                pendingReply->set_exception(releasedFailure());
+                pendingReply.reset();
+            }
+            finishing = true;
+            enqueue(std::move(line));
+            // A read for the released call may still be in progress, or its
+            // answer on the way: it now ends this wait, which therefore needs a
+            // bound. Without a released call the reply is this line's own and
+            // may take its time.
+            startWait(std::move(reply), std::move(end), released ? Limit(limitAfterRelease) : std::nullopt);
+        });
     return future;
 }
 

@@ -119,19 +119,19 @@ private:
     asio::ip::tcp::socket socket;
     asio::steady_timer replyTimer;
     std::vector<asio::ip::tcp::endpoint> endpoints;
-    std::string receiveBuffer;                       // bytes not yet handed out
+    std::string receiveBuffer; // bytes not yet handed out
     std::optional<std::promise<std::string>> pendingReply;
     std::optional<ReplyEnd> replyEnd;
-    bool reading = false;                            // a read for a reply is in progress
-    bool writing = false;                            // a write of the queue's front is in progress
-    bool finishing = false;                          // finish() ran: close after its reply
-    uint64_t waitNumber = 0;                         // tells a time limit which wait it belongs to
+    bool reading = false;    // a read for a reply is in progress
+    bool writing = false;    // a write of the queue's front is in progress
+    bool finishing = false;  // finish() ran: close after its reply
+    uint64_t waitNumber = 0; // tells a time limit which wait it belongs to
 
     // Guards the members below it.
     std::mutex writeLock;
-    std::deque<std::string> writeQueue;              // front: being written
-    bool queueOpen = true;                           // neither closed nor finishing: bytes may be queued
-    bool replyClaimed = false;                       // a reply is awaited, or about to be by a written line
+    std::deque<std::string> writeQueue; // front: being written
+    bool queueOpen = true;              // neither closed nor finishing: bytes may be queued
+    bool replyClaimed = false;          // a reply is awaited, or about to be by a written line
     // The socket's handle while callers may write to it: connected, open,
     // not finishing, and only where callers write.
     std::optional<asio::ip::tcp::socket::native_handle_type> callerHandle;

@@ -6,18 +6,12 @@ namespace ktremote {
 
 NETDataConnection::NETDataConnection(asio::io_context& io, std::shared_ptr<BlockDecoder> decoder,
                                      std::shared_ptr<PacketBudget> budget, std::weak_ptr<NETDataListener> listener)
-    : socket_(io)
-    , decoder_(std::move(decoder))
-    , budget_(std::move(budget))
-    , framer_(*decoder_, PacketFramer::kInitialCapacity, budget_.get())
-    , listener_(std::move(listener))
+    : socket_(io), decoder_(std::move(decoder)), budget_(std::move(budget)),
+      framer_(*decoder_, PacketFramer::kInitialCapacity, budget_.get()), listener_(std::move(listener))
 {
 }
 
-void NETDataConnection::start()
-{
-    readSome();
-}
+void NETDataConnection::start() { readSome(); }
 
 void NETDataConnection::close()
 {

@@ -21,8 +21,8 @@ public:
     static constexpr size_t kReadChunk = size_t{128} << 10;
 
     // The budget is shared by all connections of one listener.
-    NETDataConnection(asio::io_context& io, std::shared_ptr<BlockDecoder> decoder,
-                      std::shared_ptr<PacketBudget> budget, std::weak_ptr<NETDataListener> listener);
+    NETDataConnection(asio::io_context& io, std::shared_ptr<BlockDecoder> decoder, std::shared_ptr<PacketBudget> budget,
+                      std::weak_ptr<NETDataListener> listener);
 
     asio::ip::tcp::socket& socket() { return socket_; }
     void start();

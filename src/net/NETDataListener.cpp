@@ -14,11 +14,8 @@
 namespace ktremote {
 
 NETDataListener::NETDataListener(asio::io_context& io, std::shared_ptr<BlockDecoder> decoder)
-    : ioContext(io)
-    , blockDecoder(std::move(decoder))
-    , budget(std::make_shared<PacketBudget>(PacketFramer::kMaxPacketBytes))
-    , acceptor(io)
-    , retryTimer(io)
+    : ioContext(io), blockDecoder(std::move(decoder)),
+      budget(std::make_shared<PacketBudget>(PacketFramer::kMaxPacketBytes)), acceptor(io), retryTimer(io)
 {
 }
 
@@ -49,10 +46,9 @@ void NETDataListener::open(uint16_t port)
 void NETDataListener::acceptNext()
 {
     auto connection = std::make_shared<NETDataConnection>(ioContext, blockDecoder, budget, weak_from_this());
-    acceptor.async_accept(connection->socket(),
-                           [self = shared_from_this(), connection](const asio::error_code& error) {
-                               self->onAccept(connection, error);
-                           });
+    acceptor.async_accept(connection->socket(), [self = shared_from_this(), connection](const asio::error_code& error) {
+        self->onAccept(connection, error);
+    });
 }
 
 void NETDataListener::onAccept(const std::shared_ptr<NETDataConnection>& connection, const asio::error_code& error)
@@ -108,11 +104,11 @@ void NETDataListener::shutdown()
 void NETDataListener::remove(NETDataConnection* connection)
 {
     connections.erase(std::remove_if(connections.begin(), connections.end(),
-                                      [connection](const std::weak_ptr<NETDataConnection>& entry) {
-                                          auto locked = entry.lock();
-                                          return !locked || locked.get() == connection;
-                                      }),
-                       connections.end());
+                                     [connection](const std::weak_ptr<NETDataConnection>& entry) {
+                                         auto locked = entry.lock();
+                                         return !locked || locked.get() == connection;
+                                     }),
+                      connections.end());
 }
 
 } // namespace ktremote

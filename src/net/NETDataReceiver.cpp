@@ -13,16 +13,11 @@
 
 namespace ktremote {
 
-NETDataReceiver::NETDataReceiver(asio::io_context& io)
-    : ioContext(io)
-    , blockDecoder(std::make_shared<BlockDecoder>())
+NETDataReceiver::NETDataReceiver(asio::io_context& io) : ioContext(io), blockDecoder(std::make_shared<BlockDecoder>())
 {
 }
 
-NETDataReceiver::~NETDataReceiver()
-{
-    shutdown();
-}
+NETDataReceiver::~NETDataReceiver() { shutdown(); }
 
 void NETDataReceiver::addChannel(const ChannelRecord& record, int32_t bufferSize, double sampleRate)
 {
@@ -42,10 +37,7 @@ void NETDataReceiver::listen(uint16_t port)
     listening.store(true, std::memory_order_relaxed);
 }
 
-uint16_t NETDataReceiver::localPort() const
-{
-    return dataListener ? dataListener->port() : 0;
-}
+uint16_t NETDataReceiver::localPort() const { return dataListener ? dataListener->port() : 0; }
 
 // Runs work on the I/O thread and waits for it, so that it never races with
 // a completion handler; directly when already there or when no thread runs
@@ -143,9 +135,6 @@ void NETDataReceiver::readScalarData(const std::string& id, double** values, dou
     *count = buffer->take(valueArray, timeArray, limit, blockDecoder->startTimeSource(), false);
 }
 
-std::unique_ptr<PacketFramer> NETDataReceiver::makeFramer()
-{
-    return std::make_unique<PacketFramer>(*blockDecoder);
-}
+std::unique_ptr<PacketFramer> NETDataReceiver::makeFramer() { return std::make_unique<PacketFramer>(*blockDecoder); }
 
 } // namespace ktremote

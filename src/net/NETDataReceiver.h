@@ -33,7 +33,7 @@ class NETDataListener;
 // leaks; the channel buffers go away with the last of them.
 class NETDataReceiver {
 public:
-    static constexpr size_t kDefaultCapacity = 3000;     // samples per channel without a buffer size
+    static constexpr size_t kDefaultCapacity = 3000;       // samples per channel without a buffer size
     static constexpr size_t kReadScalarDataEntries = 3000; // entries of readScalarData's arrays
 
     explicit NETDataReceiver(asio::io_context& io);

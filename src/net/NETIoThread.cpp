@@ -6,7 +6,10 @@ NETIoThread::NETIoThread() : workGuard(asio::make_work_guard(ioContext)) {}
 
 NETIoThread::~NETIoThread() { stop(); }
 
-void NETIoThread::start() { thread = std::thread([this] { run(); }); }
+void NETIoThread::start()
+{
+    thread = std::thread([this] { run(); });
+}
 
 void NETIoThread::stop()
 {

@@ -37,11 +37,8 @@ size_t findStartMarker(const uint8_t* data, size_t size) { return findMarker(kSt
 } // namespace
 
 PacketFramer::PacketFramer(BlockDecoder& decoder, size_t initialCapacity, PacketBudget* budget)
-    : decoder_(decoder)
-    , budget_(budget)
-    , initialCapacity_(std::max<size_t>(initialCapacity, 64))
-    , data_(new uint8_t[initialCapacity_])
-    , capacity_(initialCapacity_)
+    : decoder_(decoder), budget_(budget), initialCapacity_(std::max<size_t>(initialCapacity, 64)),
+      data_(new uint8_t[initialCapacity_]), capacity_(initialCapacity_)
 {
 }
 
@@ -86,10 +83,7 @@ void PacketFramer::commit(size_t size)
     frame();
 }
 
-bool PacketFramer::decodeBody(const uint8_t* body, size_t size)
-{
-    return decoder_.decodePacket(body, size);
-}
+bool PacketFramer::decodeBody(const uint8_t* body, size_t size) { return decoder_.decodePacket(body, size); }
 
 bool PacketFramer::seekStart()
 {

@@ -37,8 +37,8 @@ public:
         const Iterator at = std::search(begin, end, marker_.begin(), marker_.end());
         if (at == end) {
             // The tail may be the beginning of the marker.
-            const auto keep = std::min<std::ptrdiff_t>(std::distance(begin, end),
-                                                       static_cast<std::ptrdiff_t>(marker_.size()) - 1);
+            const auto keep =
+                std::min<std::ptrdiff_t>(std::distance(begin, end), static_cast<std::ptrdiff_t>(marker_.size()) - 1);
             return {std::prev(end, keep), false};
         }
         const Iterator afterMarker = std::next(at, static_cast<std::ptrdiff_t>(marker_.size()));
@@ -61,5 +61,6 @@ private:
 
 namespace asio {
 template <>
-struct is_match_condition<ktremote::ReplyEnd> : std::true_type {};
+struct is_match_condition<ktremote::ReplyEnd> : std::true_type {
+};
 } // namespace asio

@@ -62,11 +62,8 @@ public:
     using Slot = std::atomic<double>;
 
     SampleRing(size_t capacity, bool withTimes)
-        : capacity_(capacity < 1 ? 1 : capacity)
-        , valueLane_(capacity_)
-        , timeLane_(withTimes ? capacity_ : 0)
-        , values_(valueLane_.slots)
-        , times_(timeLane_.slots)
+        : capacity_(capacity < 1 ? 1 : capacity), valueLane_(capacity_), timeLane_(withTimes ? capacity_ : 0),
+          values_(valueLane_.slots), times_(timeLane_.slots)
     {
     }
 
@@ -192,7 +189,7 @@ private:
             if (capacity == 0)
                 return;
             const size_t items = capacity + 2 * kSpare;
-            Slot* raw = static_cast<Slot*>(::operator new(items * sizeof(Slot), std::align_val_t{kCacheLineSize}));
+            Slot* raw = static_cast<Slot*>(::operator new (items * sizeof(Slot), std::align_val_t{kCacheLineSize}));
             for (size_t i = 0; i < items; ++i)
                 new (raw + i) Slot(0.0);
             slots = raw + kSpare;
@@ -200,7 +197,7 @@ private:
         ~Lane()
         {
             if (slots) // std::atomic<double> is trivially destructible
-                ::operator delete(static_cast<void*>(slots - kSpare), std::align_val_t{kCacheLineSize});
+                ::operator delete (static_cast<void*>(slots - kSpare), std::align_val_t{kCacheLineSize});
         }
         Lane(const Lane&) = delete;
         Lane& operator=(const Lane&) = delete;

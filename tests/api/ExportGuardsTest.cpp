@@ -64,23 +64,32 @@ std::vector<NamedInstanceCall> instanceCalls()
         {"StopStoring", [](::KTXInstance* h) { return ktconStopStoring(h); }, true, true},
         {"BeginRead", [](::KTXInstance* h) { return ktconBeginRead(h, 0, 0); }, true, true},
         {"EndRead", [](::KTXInstance* h) { return ktconEndRead(h); }, true, true},
-        {"EnumerateChannels", [](::KTXInstance* h) { return ktconEnumerateChannels(h, &out.ids, &out.count); }, true, true},
+        {"EnumerateChannels", [](::KTXInstance* h) { return ktconEnumerateChannels(h, &out.ids, &out.count); }, true,
+         true},
         {"InitChannelIdEnum", [](::KTXInstance* h) { return ktconInitChannelIdEnum(h); }, true, false},
         {"GetNextChannelIdSize", [](::KTXInstance* h) { return ktconGetNextChannelIdSize(h, &out.size); }, true, false},
         {"GetNextChannelId", [](::KTXInstance* h) { return ktconGetNextChannelId(h, out.text); }, true, false},
-        {"CreateChannelInstance", [](::KTXInstance* h) { return ktconCreateChannelInstance(h, "9,9", &out.channel); }, true, false},
+        {"CreateChannelInstance", [](::KTXInstance* h) { return ktconCreateChannelInstance(h, "9,9", &out.channel); },
+         true, false},
     };
 }
 
 std::vector<NamedChannelCall> channelCalls()
 {
     return {
-        {"ChannelGetName", [](::ChannelInstance* h) { return ktconChannelGetName(h, out.text, sizeof out.text); }, true},
-        {"ChannelGetNameUtf8", [](::ChannelInstance* h) { return ktconChannelGetNameUtf8(h, out.text, sizeof out.text, &out.count); }, true},
+        {"ChannelGetName", [](::ChannelInstance* h) { return ktconChannelGetName(h, out.text, sizeof out.text); },
+         true},
+        {"ChannelGetNameUtf8",
+         [](::ChannelInstance* h) { return ktconChannelGetNameUtf8(h, out.text, sizeof out.text, &out.count); }, true},
         {"ChannelSetTransferred", [](::ChannelInstance* h) { return ktconChannelSetTransferred(h, true); }, true},
-        {"ReadScalarData", [](::ChannelInstance* h) { return ktconChannelReadScalarData(h, &out.valuesOut, &out.timesOut, &out.count); }, true},
-        {"ReadScalarData_2", [](::ChannelInstance* h) { return ktconChannelReadScalarData_2(h, out.values, out.times, &out.count); }, true},
-        {"ReadScalarData_2abs", [](::ChannelInstance* h) { return ktconChannelReadScalarData_2abs(h, out.values, out.times, &out.count); }, true},
+        {"ReadScalarData",
+         [](::ChannelInstance* h) { return ktconChannelReadScalarData(h, &out.valuesOut, &out.timesOut, &out.count); },
+         true},
+        {"ReadScalarData_2",
+         [](::ChannelInstance* h) { return ktconChannelReadScalarData_2(h, out.values, out.times, &out.count); }, true},
+        {"ReadScalarData_2abs",
+         [](::ChannelInstance* h) { return ktconChannelReadScalarData_2abs(h, out.values, out.times, &out.count); },
+         true},
         {"ControlChannelWriteData", [](::ChannelInstance* h) { return ktconControlChannelWriteData(h, 1.5); }, false},
         {"GetSampleRate", [](::ChannelInstance* h) { return ktconGetSampleRate(h, &out.rate); }, false},
         {"GetChannelType", [](::ChannelInstance* h) { return ktconGetChannelType(h, &out.size); }, false},
@@ -277,7 +286,8 @@ TEST(ExportGuards, SomeExportsDropTheOperationsResult)
     EXPECT_EQ(ktconChannelReadScalarData(handleOf(&channel), &out.valuesOut, &out.timesOut, &out.count), KX_OK);
     channel.result = KX_ERR_DATA_OVERRUN;
     EXPECT_EQ(ktconChannelReadScalarData_2(handleOf(&channel), out.values, out.times, &out.count), KX_ERR_DATA_OVERRUN);
-    EXPECT_EQ(ktconChannelReadScalarData_2abs(handleOf(&channel), out.values, out.times, &out.count), KX_ERR_DATA_OVERRUN);
+    EXPECT_EQ(ktconChannelReadScalarData_2abs(handleOf(&channel), out.values, out.times, &out.count),
+              KX_ERR_DATA_OVERRUN);
 }
 
 TEST(ExportGuards, StartStoringChecksTheNameBeforeTheConnection)

@@ -63,8 +63,7 @@ TEST(CreateInstance, AFailedConnectIsReportedAndShowsAsNotConnectedLater)
         ASSERT_EQ(ktconCreateInstance(&handle, useNetwork), KX_OK);
         // Two words are never a valid network address, so this fails fast;
         // without COM the automation instance cannot connect at all.
-        EXPECT_EQ(ktconConnect(handle, "localhost 8999"),
-                  useNetwork ? KX_ERR_BAD_ADDRESS : KX_ERR_APP_NOT_CREATED);
+        EXPECT_EQ(ktconConnect(handle, "localhost 8999"), useNetwork ? KX_ERR_BAD_ADDRESS : KX_ERR_APP_NOT_CREATED);
         int state = 7;
         EXPECT_EQ(ktconGetState(handle, &state), KX_ERR_NOT_CONNECTED);
         EXPECT_EQ(state, 7);

@@ -36,11 +36,26 @@ public:
     Raise raise = Raise::Nothing;
     int result = 0;
 
-    int SetTransferred(bool t) override { return hit([&] { transferred = t; }); }
-    int GetSampleRate(double* r) override { return hit([&] { *r = 123.0; }); }
-    int ReadScalarData(double**, double**, size_t* c) override { return hit([&] { *c = 7; }); }
-    int ReadScalarData2(double*, double*, size_t* c) override { return hit([&] { *c = 7; }); }
-    int ReadScalarData2Abs(double*, double*, size_t* c) override { return hit([&] { *c = 7; }); }
+    int SetTransferred(bool t) override
+    {
+        return hit([&] { transferred = t; });
+    }
+    int GetSampleRate(double* r) override
+    {
+        return hit([&] { *r = 123.0; });
+    }
+    int ReadScalarData(double**, double**, size_t* c) override
+    {
+        return hit([&] { *c = 7; });
+    }
+    int ReadScalarData2(double*, double*, size_t* c) override
+    {
+        return hit([&] { *c = 7; });
+    }
+    int ReadScalarData2Abs(double*, double*, size_t* c) override
+    {
+        return hit([&] { *c = 7; });
+    }
     int WriteControlData(double value, double time) override
     {
         return hit([&] {
@@ -74,21 +89,66 @@ public:
     int result = 0; // what every overridden operation returns
     std::vector<std::string> ids;
 
-    int Connect(const char*) override { return hit([&] { connected = true; }); }
-    int Disconnect() override { return hit([] {}); }
-    int GetChannelCount(size_t* c) override { return hit([&] { *c = 42; }); }
-    int SetAppWindowVisible(bool) override { return hit([] {}); }
-    int LoadSetup(const char*) override { return hit([] {}); }
-    int IsInAcquisition(bool* r) override { return hit([&] { *r = true; }); }
-    int GetState(int32_t* s) override { return hit([&] { *s = 3; }); }
-    int StartMeasurement() override { return hit([] {}); }
-    int StartStoring(const char*) override { return hit([] {}); }
-    int StopStoring() override { return hit([] {}); }
-    int StopMeasurement() override { return hit([] {}); }
-    int BeginRead(intptr_t, intptr_t) override { return hit([] {}); }
-    int EndRead() override { return hit([] {}); }
-    int EnumerateChannels(char***, size_t* c) override { return hit([&] { *c = 1; }); }
-    int InitChannelIdEnum() override { return hit([] {}); }
+    int Connect(const char*) override
+    {
+        return hit([&] { connected = true; });
+    }
+    int Disconnect() override
+    {
+        return hit([] {});
+    }
+    int GetChannelCount(size_t* c) override
+    {
+        return hit([&] { *c = 42; });
+    }
+    int SetAppWindowVisible(bool) override
+    {
+        return hit([] {});
+    }
+    int LoadSetup(const char*) override
+    {
+        return hit([] {});
+    }
+    int IsInAcquisition(bool* r) override
+    {
+        return hit([&] { *r = true; });
+    }
+    int GetState(int32_t* s) override
+    {
+        return hit([&] { *s = 3; });
+    }
+    int StartMeasurement() override
+    {
+        return hit([] {});
+    }
+    int StartStoring(const char*) override
+    {
+        return hit([] {});
+    }
+    int StopStoring() override
+    {
+        return hit([] {});
+    }
+    int StopMeasurement() override
+    {
+        return hit([] {});
+    }
+    int BeginRead(intptr_t, intptr_t) override
+    {
+        return hit([] {});
+    }
+    int EndRead() override
+    {
+        return hit([] {});
+    }
+    int EnumerateChannels(char***, size_t* c) override
+    {
+        return hit([&] { *c = 1; });
+    }
+    int InitChannelIdEnum() override
+    {
+        return hit([] {});
+    }
     ChannelInstance* CreateChannelInstance(KTXInstance* owner, const char* id) override
     {
         ++calls;
@@ -108,12 +168,14 @@ public:
     int GetNextChannelIdSize(int32_t* size) override
     {
         ++calls;
-        return nextIdSize(ids.size(), [&](size_t k) -> const std::string& { return ids[k]; }, size);
+        return nextIdSize(
+            ids.size(), [&](size_t k) -> const std::string& { return ids[k]; }, size);
     }
     int GetNextChannelId(char* buffer) override
     {
         ++calls;
-        return nextId(ids.size(), [&](size_t k) -> const std::string& { return ids[k]; }, buffer);
+        return nextId(
+            ids.size(), [&](size_t k) -> const std::string& { return ids[k]; }, buffer);
     }
 
     ::KTXInstance* handle() { return handleOf(static_cast<KTXInstance*>(this)); }

@@ -74,8 +74,9 @@ TEST_F(Automation, SynchronousReadFillsAtMostTheCapacity)
     EXPECT_EQ(r.count, 3u);
     EXPECT_EQ(r.values, (std::vector<double>{0.5, 1.5, 2.5}));
     EXPECT_EQ(r.times, (std::vector<double>{0.0, 0.0, 0.0}));
-    EXPECT_EQ(calls(), (Lines{"app.Data", "data.StartDataSync()", "connection[0,0].NumValues",
-                              "connection[0,0].GetDataValues(UI2 3)", "data.EndDataSync()"}));
+    EXPECT_EQ(calls(),
+              (Lines{"app.Data", "data.StartDataSync()", "connection[0,0].NumValues",
+                     "connection[0,0].GetDataValues(UI2 3)", "data.EndDataSync()"}));
 
     // What did not fit is still waiting.
     r = read2(speed, 10);
@@ -101,9 +102,10 @@ TEST_F(Automation, AsynchronousReadsTakeTimestampsOfEitherWidth)
         EXPECT_EQ(r.result, KX_OK);
         EXPECT_EQ(r.values, (std::vector<double>{0.5, 1.5, 2.5}));
         EXPECT_EQ(r.times, (std::vector<double>{10.0, 10.25, 10.5}));
-        EXPECT_EQ(calls(), (Lines{"app.Data", "data.StartDataSync()", "connection[1,0].NumValues",
-                                  "connection[1,0].GetTSValues(UI2 3)", "connection[1,0].GetDataValues(UI2 3)",
-                                  "data.EndDataSync()"}));
+        EXPECT_EQ(calls(),
+                  (Lines{"app.Data", "data.StartDataSync()", "connection[1,0].NumValues",
+                         "connection[1,0].GetTSValues(UI2 3)", "connection[1,0].GetDataValues(UI2 3)",
+                         "data.EndDataSync()"}));
 
         kaltrop->channels[0] = withValues(kaltrop->channels[0], 2);
         kaltrop->recorder->clear();
@@ -111,9 +113,10 @@ TEST_F(Automation, AsynchronousReadsTakeTimestampsOfEitherWidth)
         EXPECT_EQ(r.result, KX_OK);
         EXPECT_EQ(r.values, (std::vector<double>{0.5, 1.5}));
         EXPECT_EQ(r.times, (std::vector<double>{10.0, 10.25}));
-        EXPECT_EQ(calls(), (Lines{"app.Data", "data.StartDataSync()", "connection[1,0].NumValues",
-                                  "connection[1,0].GetTSValues(UI2 2)", "connection[1,0].GetDataValues(UI2 2)",
-                                  "data.EndDataSync()"}));
+        EXPECT_EQ(calls(),
+                  (Lines{"app.Data", "data.StartDataSync()", "connection[1,0].NumValues",
+                         "connection[1,0].GetTSValues(UI2 2)", "connection[1,0].GetDataValues(UI2 2)",
+                         "data.EndDataSync()"}));
         instance->StopMeasurement();
     }
 }
@@ -187,8 +190,9 @@ TEST_F(Automation, SingleValueReadDeliversTheCurrentValue)
     EXPECT_EQ(r.count, 1u);
     EXPECT_EQ(r.values, std::vector<double>{42.5});
     EXPECT_EQ(r.times, std::vector<double>{0.0});
-    EXPECT_EQ(calls(), (Lines{"app.Data", "data.StartDataSync()", "connection[2,0].Channel",
-                              "channel[2,0].SingleValue", "data.EndDataSync()"}));
+    EXPECT_EQ(calls(),
+              (Lines{"app.Data", "data.StartDataSync()", "connection[2,0].Channel", "channel[2,0].SingleValue",
+                     "data.EndDataSync()"}));
 
     // No room: nothing is written.
     double value = -7.0, time = -7.0;
@@ -247,14 +251,16 @@ TEST_F(Automation, ControlWritesFollowTheApplicationsCurrentChannelKind)
     startWithAllChannels();
 
     EXPECT_EQ(ktconControlChannelWriteData(channels[0], 2.5), KX_OK);
-    EXPECT_EQ(calls(), (Lines{"connection[4,0].Channel", "channel[4,0].IsSingleValue",
-                              "channel[4,0].AddAsyncData(R8 2.5, R8 -1)", "channel[4,0].ValueChanged()"}));
+    EXPECT_EQ(calls(),
+              (Lines{"connection[4,0].Channel", "channel[4,0].IsSingleValue",
+                     "channel[4,0].AddAsyncData(R8 2.5, R8 -1)", "channel[4,0].ValueChanged()"}));
 
     kaltrop->channels[0].singleValue = true; // changed since the handle was made
     kaltrop->recorder->clear();
     EXPECT_EQ(ktconControlChannelWriteData(channels[0], 0.75), KX_OK);
-    EXPECT_EQ(calls(), (Lines{"connection[4,0].Channel", "channel[4,0].IsSingleValue",
-                              "channel[4,0].SingleValue := R8 0.75 named(-3)"}));
+    EXPECT_EQ(calls(),
+              (Lines{"connection[4,0].Channel", "channel[4,0].IsSingleValue",
+                     "channel[4,0].SingleValue := R8 0.75 named(-3)"}));
     EXPECT_EQ(kaltrop->channels[0].currentValue, 0.75);
 }
 

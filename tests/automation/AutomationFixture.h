@@ -22,10 +22,7 @@ public:
     bool applicationAvailable = true;
 
 protected:
-    IDispatch* createApplication() override
-    {
-        return applicationAvailable ? kaltrop_->newApplication() : nullptr;
-    }
+    IDispatch* createApplication() override { return applicationAvailable ? kaltrop_->newApplication() : nullptr; }
 
 private:
     std::shared_ptr<fake::FakeKaltrop> kaltrop_;

@@ -215,9 +215,9 @@ TEST_F(Automation, StoringSetupAndWindowRequests)
     EXPECT_EQ(ktconStopStoring(handle()), KX_OK);
     EXPECT_EQ(ktconLoadSetup(handle(), "C:\\setups\\rig.kts"), KX_OK);
     EXPECT_EQ(ktconSetAppWindowVisible(handle(), false), KX_OK);
-    EXPECT_EQ(calls(), (Lines{"app.StartStoring(BSTR '')", "app.StartStoring(BSTR 'Messung-\xC3\xA4.dat')",
-                              "app.StopStoring()", "app.LoadSetup(BSTR 'C:\\setups\\rig.kts')",
-                              "app.Visible := UI2 0 named(-3)"}));
+    EXPECT_EQ(calls(),
+              (Lines{"app.StartStoring(BSTR '')", "app.StartStoring(BSTR 'Messung-\xC3\xA4.dat')", "app.StopStoring()",
+                     "app.LoadSetup(BSTR 'C:\\setups\\rig.kts')", "app.Visible := UI2 0 named(-3)"}));
 
     kaltrop->recorder->failing = {"app.StartStoring", "app.StopStoring", "app.LoadSetup", "app.IsAcqRunning"};
     EXPECT_EQ(ktconStartStoring(handle(), "x.dat"), KX_ERR_START_STORING);
@@ -246,10 +246,10 @@ TEST_F(Automation, ChannelInstanceTakesItsRecordFromTheApplication)
     ::ChannelInstance* handle0 = open("3, 0");
     ASSERT_NE(handle0, nullptr);
     const ktremote::ChannelInstance& c0 = *channelOf(handle0);
-    EXPECT_EQ(calls(), (Lines{"app.Data", "data.FindChannelByIndexEx(I4[3,0])", "channel[3,0].Name",
-                              "channel[3,0].Async", "channel[3,0].Unit_", "channel[3,0].IsControlChannel",
-                              "channel[3,0].IsSingleValue", "channel[3,0].CalcSRDiv", "data.SampleRate",
-                              "channel[3,0].GetSampleRate()"}));
+    EXPECT_EQ(calls(),
+              (Lines{"app.Data", "data.FindChannelByIndexEx(I4[3,0])", "channel[3,0].Name", "channel[3,0].Async",
+                     "channel[3,0].Unit_", "channel[3,0].IsControlChannel", "channel[3,0].IsSingleValue",
+                     "channel[3,0].CalcSRDiv", "data.SampleRate", "channel[3,0].GetSampleRate()"}));
     EXPECT_EQ(c0.requestedId, "3, 0");
     EXPECT_EQ(c0.name, "Drehzahl \xC3\xBC");
     EXPECT_EQ(c0.unit, "1/min");

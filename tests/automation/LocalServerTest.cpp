@@ -150,10 +150,10 @@ TEST(LocalServer, WholeSessionAcrossProcesses)
     EXPECT_EQ(ktconStopMeasurement(app), KX_OK);
 
     const std::vector<std::string> log = callLogOf(app);
-    for (const char* line : {"app.SuppressMessages := UI2 65535 named(-3)", "app.Stop()",
-                             "connection[0,0].AType := UI2 3 named(-3)", "connection[0,0].GetDataValues(UI2 3)",
-                             "connection[0,2].GetTSValues(UI2 2)", "channel[1,0].SingleValue := R8 7.5 named(-3)",
-                             "data.FindChannelByIndexEx(I4[0,2])"})
+    for (const char* line :
+         {"app.SuppressMessages := UI2 65535 named(-3)", "app.Stop()", "connection[0,0].AType := UI2 3 named(-3)",
+          "connection[0,0].GetDataValues(UI2 3)", "connection[0,2].GetTSValues(UI2 2)",
+          "channel[1,0].SingleValue := R8 7.5 named(-3)", "data.FindChannelByIndexEx(I4[0,2])"})
         EXPECT_TRUE(contains(log, line)) << line;
 
     for (::ChannelInstance* channel : channels)

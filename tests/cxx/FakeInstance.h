@@ -24,8 +24,8 @@ public:
     FakeChannel() { ++alive; }
     ~FakeChannel() override { --alive; }
 
-    int readResult = 0;        // result of the two array reads
-    size_t available = 0;      // samples the next read can deliver
+    int readResult = 0;   // result of the two array reads
+    size_t available = 0; // samples the next read can deliver
     bool lastReadAbsolute = false;
     std::vector<double> written;
 
@@ -65,7 +65,7 @@ public:
         std::string name;
     };
 
-    std::vector<Entry> entries;   // the application's used channels
+    std::vector<Entry> entries; // the application's used channels
     bool acceptConnect = true;
     int disconnects = 0;
     int starts = 0;
@@ -147,11 +147,13 @@ public:
     int InitChannelIdEnum() override { return 0; }
     int GetNextChannelIdSize(int32_t* size) override
     {
-        return nextIdSize(entries.size(), [&](size_t k) -> const std::string& { return entries[k].id; }, size);
+        return nextIdSize(
+            entries.size(), [&](size_t k) -> const std::string& { return entries[k].id; }, size);
     }
     int GetNextChannelId(char* buffer) override
     {
-        return nextId(entries.size(), [&](size_t k) -> const std::string& { return entries[k].id; }, buffer);
+        return nextId(
+            entries.size(), [&](size_t k) -> const std::string& { return entries[k].id; }, buffer);
     }
 
     ::KTXInstance* handle() { return handleOf(static_cast<KTXInstance*>(this)); }

@@ -85,8 +85,10 @@ static_assert(!std::is_constructible_v<DoubleSpan, std::vector<float>&>);
 static_assert(!std::is_constructible_v<DoubleSpan, const std::vector<double>&>);
 static_assert(!std::is_constructible_v<DoubleSpan, float (&)[4]>);
 static_assert(!std::is_constructible_v<DoubleSpan, int>);
-static_assert(!std::is_copy_constructible_v<ktremote::Channel> && std::is_nothrow_move_constructible_v<ktremote::Channel>);
-static_assert(!std::is_copy_constructible_v<ktremote::Instance> && std::is_nothrow_move_constructible_v<ktremote::Instance>);
+static_assert(!std::is_copy_constructible_v<ktremote::Channel> &&
+              std::is_nothrow_move_constructible_v<ktremote::Channel>);
+static_assert(!std::is_copy_constructible_v<ktremote::Instance> &&
+              std::is_nothrow_move_constructible_v<ktremote::Instance>);
 static_assert(!std::is_copy_constructible_v<ktremote::Measurement>);
 
 } // namespace

@@ -36,7 +36,8 @@ namespace {
         return ::testing::AssertionFailure() << actual.size() << " values instead of " << expected.size();
     for (size_t i = 0; i < actual.size(); ++i)
         if (std::memcmp(&actual[i], &expected[i], sizeof(double)) != 0)
-            return ::testing::AssertionFailure() << "value " << i << " is " << actual[i] << " instead of " << expected[i];
+            return ::testing::AssertionFailure()
+                << "value " << i << " is " << actual[i] << " instead of " << expected[i];
     return ::testing::AssertionSuccess();
 }
 
@@ -68,7 +69,8 @@ const ReadDataset& dataset(const ReadGroup& group, const std::string& name)
 
 // Runs body, which ends by raising SIGKILL while its recorder is open, in a
 // forked child; true when the child did end so.
-template <typename Body> bool killedChild(Body body)
+template <typename Body>
+bool killedChild(Body body)
 {
     const pid_t pid = ::fork();
     if (pid == 0) {
@@ -172,7 +174,7 @@ TEST(Hdf5Recorder, ReadsBackEveryValueTimeAndAttribute)
         appendInPieces(recorder, 0, values0, times0, {1, 7, 0, 8184, 8193, 150000});
         recorder.flush();
         recorder.append(1, values1.data(), times1.data(), values1.size());
-        recorder.setStartTime(46365.5);  // replaces the first one
+        recorder.setStartTime(46365.5); // replaces the first one
         appendInPieces(recorder, 3, values3, times3, {3});
         EXPECT_THROW(recorder.append(4, values3.data(), times3.data(), 1), std::out_of_range);
     }
@@ -312,7 +314,7 @@ TEST(Hdf5Recorder, KilledWriterLeavesTheFileOfItsLastFlush)
         for (size_t done = 0; std::chrono::steady_clock::now() < end && done + block <= values.size(); done += block) {
             recorder.append(0, values.data() + done, times.data() + done, block);
             recorder.append(1, values.data() + done, times.data() + done, 1);
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));  // paces the writer only
+            std::this_thread::sleep_for(std::chrono::milliseconds(5)); // paces the writer only
         }
         ::raise(SIGKILL);
     }));

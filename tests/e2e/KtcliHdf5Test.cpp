@@ -46,9 +46,9 @@ protected:
         std::replace(id.begin(), id.end(), ';', ',');
         EXPECT_EQ(group->text("id"), id);
         EXPECT_EQ(group->text("unit"), channel.unit);
-        const char* type = channel.kind == ktsim::ChannelKind::Sync    ? "sync"
-                           : channel.kind == ktsim::ChannelKind::Async ? "async"
-                                                                       : "single";
+        const char* type = channel.kind == ktsim::ChannelKind::Sync ? "sync"
+            : channel.kind == ktsim::ChannelKind::Async             ? "async"
+                                                                    : "single";
         EXPECT_EQ(group->text("type"), type);
         if (channel.kind != ktsim::ChannelKind::SingleValue) {
             EXPECT_EQ(group->attributes.at("sample_rate").number(), model.rate(channel));
@@ -65,8 +65,8 @@ protected:
 TEST_F(KtcliHdf5Test, StreamRecordsExactlyWhatKtsimSent)
 {
     const std::string path = sim.dir().file("run.h5");
-    std::vector<std::string> arguments = {"stream", "Voltage", "Temperature", "0,3,1", "--duration", "1",
-                                          "--buffer-size", "100000", "--output", path, "--quiet"};
+    std::vector<std::string> arguments = {"stream",        "Voltage", "Temperature", "0,3,1", "--duration", "1",
+                                          "--buffer-size", "100000",  "--output",    path,    "--quiet"};
     const std::vector<std::string> options = connection();
     arguments.insert(arguments.end(), options.begin(), options.end());
     const double before = daysNow();
@@ -96,8 +96,8 @@ TEST_F(KtcliHdf5Test, StreamRecordsExactlyWhatKtsimSent)
 TEST_F(KtcliHdf5Test, FormatOptionSelectsCompressedHdf5)
 {
     const std::string path = sim.dir().file("run.data");
-    std::vector<std::string> arguments = {"stream", "Current", "--duration", "1", "--format", "hdf5",
-                                          "--compress", "--output", path, "--quiet"};
+    std::vector<std::string> arguments = {"stream", "Current",    "--duration", "1",  "--format",
+                                          "hdf5",   "--compress", "--output",   path, "--quiet"};
     const std::vector<std::string> options = connection();
     arguments.insert(arguments.end(), options.begin(), options.end());
     const RunResult run = runToEnd(KTCLI_EXECUTABLE, arguments, ktcliLimit);

@@ -169,8 +169,8 @@ TEST_F(KtcliRecorderTest, AClosedPipeStopsTheMeasurementAndTheSummaryGoesToStder
     const std::string status = sim.dir().file("status");
     const RunResult run = runToEnd(
         "/bin/bash",
-        {"-c", command + " stream Voltage --duration 60 --quiet | head -n 3 >/dev/null; echo ${PIPESTATUS[0]} >" +
-                   status},
+        {"-c",
+         command + " stream Voltage --duration 60 --quiet | head -n 3 >/dev/null; echo ${PIPESTATUS[0]} >" + status},
         ktcliLimit);
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(readFile(status), "0\n") << run.err;
@@ -219,8 +219,8 @@ TEST_F(KtcliRecorderTest, ARunningMeasurementIsTakenOverOnlyWithForce)
     ASSERT_EQ(ktconIsInAqusition(app, &running), KX_OK);
     EXPECT_TRUE(running);
 
-    run = ktcli({"stream", "Voltage", "--duration", "0.5", "--quiet", "--force", "--output",
-                 sim.dir().file("forced.csv")});
+    run = ktcli(
+        {"stream", "Voltage", "--duration", "0.5", "--quiet", "--force", "--output", sim.dir().file("forced.csv")});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_FALSE(acquiring());
     ktconDisconnect(app);
@@ -303,8 +303,8 @@ TEST_F(KtcliRecorderTest, ChannelListsParseAsJsonAndCsv)
 TEST_F(KtcliRecorderTest, LostSamplesAreCountedAndGiveStatusThree)
 {
     const std::string csv = sim.dir().file("loss.csv");
-    RunResult run = ktcli({"stream", "Voltage", "Temperature", "--duration", "1", "--buffer-size", "5", "--output",
-                           csv, "--quiet"});
+    RunResult run = ktcli(
+        {"stream", "Voltage", "Temperature", "--duration", "1", "--buffer-size", "5", "--output", csv, "--quiet"});
     EXPECT_EQ(run.status, 3) << run.err;
     EXPECT_NE(run.err.find("samples were lost"), std::string::npos) << run.err;
     const std::vector<std::string> voltage = summaryOf(run.out, "Voltage");
@@ -321,8 +321,8 @@ TEST_F(KtcliRecorderTest, LostSamplesAreCountedAndGiveStatusThree)
     EXPECT_GT(lost, 0);
     EXPECT_EQ(count + lost, std::lround(lastTime * 1000.0) + 1) << run.out;
 
-    run = ktcli({"stream", "Voltage", "--duration", "0.5", "--buffer-size", "5", "--quiet", "--allow-loss",
-                 "--output", sim.dir().file("allowed.csv")});
+    run = ktcli({"stream", "Voltage", "--duration", "0.5", "--buffer-size", "5", "--quiet", "--allow-loss", "--output",
+                 sim.dir().file("allowed.csv")});
     EXPECT_EQ(run.status, 0) << run.err;
 }
 

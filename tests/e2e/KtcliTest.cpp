@@ -22,8 +22,9 @@ protected:
 
     RunResult ktcli(std::vector<std::string> arguments, uint16_t dataPort = 8001)
     {
-        arguments.insert(arguments.end(), {"--host", "127.0.0.1", "--port", std::to_string(sim.port()),
-                                           "--data-port", std::to_string(dataPort)});
+        arguments.insert(
+            arguments.end(),
+            {"--host", "127.0.0.1", "--port", std::to_string(sim.port()), "--data-port", std::to_string(dataPort)});
         return runToEnd(KTCLI_EXECUTABLE, arguments, ktcliLimit);
     }
 };
@@ -71,8 +72,9 @@ TEST_F(KtcliTest, StreamWritesEverySampleToTheCsvAndSummarises)
 
     const std::vector<std::string> rows = split(readFile(csv), '\n');
     ASSERT_GE(rows.size(), 3u);
-    EXPECT_EQ(rows[0], "Voltage time [s],Voltage [V],Temperature time [s],Temperature [degC],"
-                       "Mode time [s],Mode");
+    EXPECT_EQ(rows[0],
+              "Voltage time [s],Voltage [V],Temperature time [s],Temperature [degC],"
+              "Mode time [s],Mode");
     // Each channel's cells, read down its two columns.
     const char* names[] = {"Voltage", "Temperature", "Mode"};
     std::vector<Reading> columns(3);

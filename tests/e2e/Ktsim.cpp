@@ -14,8 +14,15 @@ namespace ktremote::e2e {
 
 Ktsim::Ktsim(const std::vector<std::string>& options)
 {
-    std::vector<std::string> arguments = {"--port", "0", "--exit-on-stdin-eof", "--seed", std::to_string(seed),
-                                          "--log", dir_.file("ktsim.log"), "--store-dir", dir_.path()};
+    std::vector<std::string> arguments = {"--port",
+                                          "0",
+                                          "--exit-on-stdin-eof",
+                                          "--seed",
+                                          std::to_string(seed),
+                                          "--log",
+                                          dir_.file("ktsim.log"),
+                                          "--store-dir",
+                                          dir_.path()};
     arguments.insert(arguments.end(), options.begin(), options.end());
     process_ = std::make_unique<ChildProcess>(KTSIM_EXECUTABLE, arguments, dir_.file("ktsim.err"));
     const std::string line = process_->readLine(std::chrono::seconds(30));

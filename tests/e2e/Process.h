@@ -34,8 +34,7 @@ private:
 // the program does not end within a few seconds, kills it.
 class ChildProcess {
 public:
-    ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
-                 const std::string& stderrPath);
+    ChildProcess(const std::string& program, const std::vector<std::string>& arguments, const std::string& stderrPath);
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;

@@ -46,10 +46,7 @@ std::vector<double> readDoubles(const std::string& path)
 
 } // namespace
 
-double ReadAttribute::number() const
-{
-    return std::strtod(text.c_str(), nullptr);
-}
+double ReadAttribute::number() const { return std::strtod(text.c_str(), nullptr); }
 
 std::string ReadGroup::text(const std::string& attribute) const
 {
@@ -68,7 +65,8 @@ const ReadGroup* ReadRecording::channel(const std::string& name) const
 ReadRecording readRecording(const std::string& path, const std::string& workDir)
 {
     ReadRecording recording;
-    const RunResult run = runToEnd("/usr/bin/python3", {READ_RECORDING_SCRIPT, path, workDir}, std::chrono::seconds(60));
+    const RunResult run =
+        runToEnd("/usr/bin/python3", {READ_RECORDING_SCRIPT, path, workDir}, std::chrono::seconds(60));
     if (run.status != 0) {
         recording.error = "read_recording.py exited with " + std::to_string(run.status) + ": " + run.err;
         return recording;
@@ -86,7 +84,12 @@ ReadRecording readRecording(const std::string& path, const std::string& workDir)
         } else if (f.size() == 3 && f[0] == "group") {
             recording.groups.push_back({unescape(f[2]), {}, {}});
         } else if (f.size() == 9 && f[0] == "data" && !recording.groups.empty()) {
-            ReadDataset dataset{f[3], std::stoull(f[4]), f[5], f[6], f[7], f[8],
+            ReadDataset dataset{f[3],
+                                std::stoull(f[4]),
+                                f[5],
+                                f[6],
+                                f[7],
+                                f[8],
                                 readDoubles(workDir + "/" + f[1] + "." + f[2] + ".f64")};
             recording.groups.back().datasets[f[2]] = dataset;
         }

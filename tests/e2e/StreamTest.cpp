@@ -55,8 +55,8 @@ TEST_F(StreamTest, EverySampleOfEveryChannelKindArrivesOnceInOrderAcrossStopAndR
         // 5 Hz, single values at 1 Hz).
         Reading& voltage = find(readings, "Voltage");
         const auto enough = [&] {
-            return voltage.values.size() >= 1500 && find(readings, "Events").values.size() >= 3
-                && find(readings, "Setpoint").values.size() >= 2;
+            return voltage.values.size() >= 1500 && find(readings, "Events").values.size() >= 3 &&
+                find(readings, "Setpoint").values.size() >= 2;
         };
         ASSERT_TRUE(readUntil(readings, enough));
         for (const Reading& reading : readings)

@@ -52,8 +52,8 @@ size_t Reading::readAll()
         values.resize(at + block);
         times.resize(at + block);
         lastResult = kind == ReadKind::Relative
-                         ? ktconChannelReadScalarData_2(handle, values.data() + at, times.data() + at, &count)
-                         : ktconChannelReadScalarData_2abs(handle, values.data() + at, times.data() + at, &count);
+            ? ktconChannelReadScalarData_2(handle, values.data() + at, times.data() + at, &count)
+            : ktconChannelReadScalarData_2abs(handle, values.data() + at, times.data() + at, &count);
         values.resize(at + count);
         times.resize(at + count);
         overrun = overrun || lastResult == KX_ERR_DATA_OVERRUN;
@@ -173,9 +173,7 @@ void expectExactDelivery(const ktsim::SampleModel& model, const Reading& reading
                 ASSERT_EQ(reading.times[i], sent) << channel.name << " time " << i;
             break;
         }
-        case ktsim::ChannelKind::SingleValue:
-            expectSingleValueTime(model, reading, i, startDays);
-            break;
+        case ktsim::ChannelKind::SingleValue: expectSingleValueTime(model, reading, i, startDays); break;
         case ktsim::ChannelKind::Sync: {
             const double relative = model.hostTime(channel, i);
             const double time = absolute ? relative / 86400.0 + startDays : relative;

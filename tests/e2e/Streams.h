@@ -14,8 +14,8 @@ namespace ktremote::e2e {
 
 // Which export reads the channel.
 enum class ReadKind {
-    Relative, // ktconChannelReadScalarData_2: times in seconds
-    Absolute, // ktconChannelReadScalarData_2abs: times in days
+    Relative,  // ktconChannelReadScalarData_2: times in seconds
+    Absolute,  // ktconChannelReadScalarData_2abs: times in days
     Allocating // ktconChannelReadScalarData: arrays from the library
 };
 

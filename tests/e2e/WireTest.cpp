@@ -37,8 +37,15 @@ TEST(WireTest, StartAndStopSendTheirCommandsInOrder)
     std::vector<Reading> readings = openReadings(app, model, {"Mode", "Temperature", "Voltage"});
 
     // Numbers 1, 11 and 13; one synchronous channel asks for its rate.
-    const Lines transfer = {"GETTIMING", "/STX PREPARETRANSFER", "CH 1", "CH 11", "CH 13", "/ETX",
-                            "SETTIMEOUT 0", "GETSAMPLERATE", "STARTTRANSFER " + std::to_string(dataPort),
+    const Lines transfer = {"GETTIMING",
+                            "/STX PREPARETRANSFER",
+                            "CH 1",
+                            "CH 11",
+                            "CH 13",
+                            "/ETX",
+                            "SETTIMEOUT 0",
+                            "GETSAMPLERATE",
+                            "STARTTRANSFER " + std::to_string(dataPort),
                             "STARTACQ"};
     const Lines stop = {"STOPTRANSFER", "STOP", "ENTERSETUP"};
 

@@ -86,7 +86,9 @@ TEST(BudgetFault, EightConnectionsWithUnfinishedPacketsStayWithinTheBudget)
     ASSERT_TRUE(readUntil(readings, [&] { return readings.front().values.size() >= 100; }));
 
     // From here the peak of resident memory counts.
-    { std::ofstream("/proc/self/clear_refs") << "5"; }
+    {
+        std::ofstream("/proc/self/clear_refs") << "5";
+    }
     const long before = statusKiB("VmRSS");
     std::atomic<int> finished{0};
     std::vector<std::thread> peers;
@@ -95,7 +97,8 @@ TEST(BudgetFault, EightConnectionsWithUnfinishedPacketsStayWithinTheBudget)
             sendUnfinishedPacket(dataPort, packetMiB * MiB);
             ++finished;
         });
-    const bool done = readUntil(readings, [&] { return finished.load() == connections; }, std::chrono::seconds(120));
+    const bool done = readUntil(
+        readings, [&] { return finished.load() == connections; }, std::chrono::seconds(120));
     for (std::thread& peer : peers)
         peer.join();
     ASSERT_TRUE(done);

@@ -161,8 +161,8 @@ TEST(CommandFault, APeerThatNeverGreetsEndsTheConnectAfterTwentySeconds)
     asio::ip::tcp::acceptor silent(context, {asio::ip::make_address("127.0.0.1"), 0});
     ::KTXInstance* app = nullptr;
     ASSERT_EQ(ktconCreateInstance(&app, 1), KX_OK);
-    const std::string text = "127.0.0.1 " + std::to_string(silent.local_endpoint().port()) + " " +
-                             std::to_string(freePort());
+    const std::string text =
+        "127.0.0.1 " + std::to_string(silent.local_endpoint().port()) + " " + std::to_string(freePort());
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(ktconConnect(app, text.c_str()), KX_ERR_NO_COMMAND_CONNECTION);
     EXPECT_EQ(lastFailureText(app), "the peer at the command port sent no greeting in time: it is not the application");

@@ -251,7 +251,9 @@ TEST(DeadLink, TheDataConnectionOfAMeasurementIsClosed)
 
     const auto cut = Clock::now();
     setLoopback(false);
-    ASSERT_TRUE(readUntil(readings, [&] { return !establishedOn(dataPort); }, 90s)) << "still open after 90 s";
+    ASSERT_TRUE(readUntil(
+        readings, [&] { return !establishedOn(dataPort); }, 90s))
+        << "still open after 90 s";
     const double seconds = secondsSince(cut);
     report("data connection of a measurement", 0, seconds);
     EXPECT_LT(seconds, std::chrono::duration<double>(detectionLimit).count());

@@ -205,8 +205,8 @@ TEST(LifecycleFault, DisconnectAloneFreesTheDataPortOfALostMeasurement)
 TEST(LifecycleFault, ADataPortWithLeadingZerosWorks)
 {
     Ktsim sim;
-    const std::string text = "127.0.0.1 " + std::to_string(sim.port()) + " " + std::string(10000, '0') +
-                             std::to_string(freePort());
+    const std::string text =
+        "127.0.0.1 " + std::to_string(sim.port()) + " " + std::string(10000, '0') + std::to_string(freePort());
     ::KTXInstance* app = connectFast(text);
     measureExactly(app, sim);
     EXPECT_EQ(ktconDisconnect(app), KX_OK);

@@ -57,21 +57,19 @@ TEST_P(StreamFaultTest, EverySampleSentIntactArrivesExactlyOnce)
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, StreamFaultTest,
-    ::testing::Values(
-        StreamFault{"PacketsInSmallSegments", {"split-packets=1"}},
-        StreamFault{"SeveralPacketsPerWrite", {"coalesce=4"}},
-        StreamFault{"GarbageBetweenPackets", {"garbage=40"}},
-        StreamFault{"BodyShorterThanHeader", {"short-body=3"}},
-        StreamFault{"BlockRunsPastBody", {"block-past-body=3"}},
-        StreamFault{"NegativeCount", {"negative-count=3"}},
-        StreamFault{"HugeCount", {"huge-count=3"}},
-        StreamFault{"SecondDataConnection", {"second-data-connection"}},
-        // The walk of a malformed packet runs on into the garbage and the
-        // next packet, which must still be cut out on its own.
-        StreamFault{"BlockPastBodyThenGarbage", {"block-past-body=3", "garbage"}},
-        StreamFault{"AllAtOnce",
-                    {"split-packets=1", "coalesce=3", "garbage", "short-body=5", "block-past-body=7",
-                     "negative-count=4", "huge-count=6", "split-replies=1"}}),
+    ::testing::Values(StreamFault{"PacketsInSmallSegments", {"split-packets=1"}},
+                      StreamFault{"SeveralPacketsPerWrite", {"coalesce=4"}},
+                      StreamFault{"GarbageBetweenPackets", {"garbage=40"}},
+                      StreamFault{"BodyShorterThanHeader", {"short-body=3"}},
+                      StreamFault{"BlockRunsPastBody", {"block-past-body=3"}},
+                      StreamFault{"NegativeCount", {"negative-count=3"}}, StreamFault{"HugeCount", {"huge-count=3"}},
+                      StreamFault{"SecondDataConnection", {"second-data-connection"}},
+                      // The walk of a malformed packet runs on into the garbage and the
+                      // next packet, which must still be cut out on its own.
+                      StreamFault{"BlockPastBodyThenGarbage", {"block-past-body=3", "garbage"}},
+                      StreamFault{"AllAtOnce",
+                                  {"split-packets=1", "coalesce=3", "garbage", "short-body=5", "block-past-body=7",
+                                   "negative-count=4", "huge-count=6", "split-replies=1"}}),
     [](const ::testing::TestParamInfo<StreamFault>& info) { return std::string(info.param.name); });
 
 } // namespace

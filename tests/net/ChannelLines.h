@@ -36,8 +36,8 @@ public:
     }
 
 private:
-    std::vector<std::string> fields = {"f0", "3;1", "7",  "0",  "f4",  "f5",  "Speed", "f7",  "km/h", "0",
-                                       "4",  "1000", "12", "2", "14", "15", "0.5", "1.5", "2.5", "3.5"};
+    std::vector<std::string> fields = {"f0", "3;1",  "7",  "0", "f4", "f5", "Speed", "f7",  "km/h", "0",
+                                       "4",  "1000", "12", "2", "14", "15", "0.5",   "1.5", "2.5",  "3.5"};
 };
 
 // A whole list reply: a header, the channel lines and the closing line.

@@ -57,14 +57,8 @@ TEST(ChannelList, CutsALineIntoFieldsAtEveryTab)
         const char* line;
         Fields fields;
     } cases[] = {
-        {"a\tb", {"a", "b"}},
-        {"a\t\tb", {"a", "", "b"}},
-        {"\ta", {"", "a"}},
-        {"a\t", {"a"}},
-        {"a\t\t", {"a", ""}},
-        {"\t", {""}},
-        {"a b", {"a b"}},
-        {"", {}},
+        {"a\tb", {"a", "b"}}, {"a\t\tb", {"a", "", "b"}}, {"\ta", {"", "a"}}, {"a\t", {"a"}}, {"a\t\t", {"a", ""}},
+        {"\t", {""}},         {"a b", {"a b"}},           {"", {}},
     };
     for (const auto& c : cases)
         EXPECT_EQ(splitListFields(c.line), c.fields) << '"' << c.line << '"';
@@ -93,7 +87,8 @@ TEST(ChannelList, ReadsEachFieldIntoItsMember)
         {"id with semicolons", Line().set(1, "3;1;2"), [](const ChannelRecord& r) { EXPECT_EQ(r.id, "0,3,1,2"); }},
         {"empty id field", Line().set(1, ""), [](const ChannelRecord& r) { EXPECT_EQ(r.id, "0,"); }},
         {"field 3 exactly 0", Line().set(3, "0"), [](const ChannelRecord& r) { EXPECT_TRUE(r.listField3IsZero); }},
-        {"field 3 not exactly 0", Line().set(3, "00"), [](const ChannelRecord& r) { EXPECT_FALSE(r.listField3IsZero); }},
+        {"field 3 not exactly 0", Line().set(3, "00"),
+         [](const ChannelRecord& r) { EXPECT_FALSE(r.listField3IsZero); }},
         {"control", Line().set(9, "-1"), [](const ChannelRecord& r) { EXPECT_TRUE(r.isControl); }},
         {"not control", Line().set(9, "-1 "), [](const ChannelRecord& r) { EXPECT_FALSE(r.isControl); }},
         {"synchronous", Line().set(10, "4").set(11, "1000.5"),
@@ -120,7 +115,8 @@ TEST(ChannelList, ReadsEachFieldIntoItsMember)
          }},
         {"rate is single precision", Line().set(11, "0.1"),
          [](const ChannelRecord& r) { EXPECT_EQ(r.sampleRate, static_cast<double>(0.1f)); }},
-        {"a comma ends the rate", Line().set(11, "100,5"), [](const ChannelRecord& r) { EXPECT_EQ(r.sampleRate, 100.0); }},
+        {"a comma ends the rate", Line().set(11, "100,5"),
+         [](const ChannelRecord& r) { EXPECT_EQ(r.sampleRate, 100.0); }},
         {"integer fields", Line().set(12, "-12").set(14, "+14").set(15, " 15"),
          [](const ChannelRecord& r) {
              EXPECT_EQ(r.listField12, -12);
@@ -144,7 +140,15 @@ TEST(ChannelList, ReadsEachFieldIntoItsMember)
         {"fields beyond the last are ignored", Line().set(20, "x").set(25, "y"),
          [](const ChannelRecord& r) { EXPECT_EQ(r.offset1, 3.5); }},
         {"data type 12 reads later fields one further on",
-         Line().set(13, "12").set(14, "not read").set(15, "15").set(16, "16").set(17, "0,25").set(18, "0,5").set(19, "2").set(20, "3"),
+         Line()
+             .set(13, "12")
+             .set(14, "not read")
+             .set(15, "15")
+             .set(16, "16")
+             .set(17, "0,25")
+             .set(18, "0,5")
+             .set(19, "2")
+             .set(20, "3"),
          [](const ChannelRecord& r) {
              EXPECT_EQ(r.dataType, 12);
              EXPECT_EQ(r.listField14, 15);

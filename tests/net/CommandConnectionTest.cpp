@@ -78,7 +78,8 @@ TEST(Connect, RefusesATextWithoutExactlyThreeWordsAndKeepsTheDefaults)
     for (const char* text : {"", "   ", "localhost", "localhost 8999", "a b c d", "\ta\tb\tc\td\t"}) {
         TestNetInstance instance;
         EXPECT_EQ(instance.Connect(text), KX_ERR_BAD_ADDRESS) << text;
-        EXPECT_EQ(instance.lastFailure.text(), "the connection text is not three words: host, command port and data port");
+        EXPECT_EQ(instance.lastFailure.text(),
+                  "the connection text is not three words: host, command port and data port");
         EXPECT_EQ(instance.host, "localhost");
         EXPECT_EQ(instance.commandPort, "8999");
         EXPECT_EQ(instance.dataPort, "8001");
@@ -93,8 +94,8 @@ TEST(ConnectionText, APortWordIsDecimalDigitsNamingAPortFrom1To65535)
     EXPECT_EQ(parseTcpPort("8001"), 8001);
     EXPECT_EQ(parseTcpPort("65535"), 65535);
     EXPECT_EQ(parseTcpPort(std::string(10000, '0') + "8001"), 8001);
-    for (const char* word : {"", "0", "00000", "65536", "99999", "4294975297", "-1", "+8001", "8001x", "x8001",
-                             " 8001", "80 01", "0x1F41", "８００１"})
+    for (const char* word : {"", "0", "00000", "65536", "99999", "4294975297", "-1", "+8001", "8001x", "x8001", " 8001",
+                             "80 01", "0x1F41", "８００１"})
         EXPECT_EQ(parseTcpPort(word), std::nullopt) << word;
 }
 

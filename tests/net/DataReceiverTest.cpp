@@ -27,11 +27,7 @@ namespace {
 // and blocking client sockets playing the application.
 class DataReceiver : public ::testing::Test {
 protected:
-    DataReceiver()
-        : work(asio::make_work_guard(io))
-        , ioThread([this] { io.run(); })
-    {
-    }
+    DataReceiver() : work(asio::make_work_guard(io)), ioThread([this] { io.run(); }) {}
 
     ~DataReceiver() override
     {

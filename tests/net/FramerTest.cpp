@@ -15,10 +15,7 @@ namespace {
 // A decoder with one synchronous int16 channel, and helpers to feed it.
 class Framer : public ::testing::Test {
 protected:
-    Framer()
-    {
-        decoder.addBuffer(std::make_unique<NETChannelBuffer>(record("a", 2, Kind::Sync), 100000, 100.0));
-    }
+    Framer() { decoder.addBuffer(std::make_unique<NETChannelBuffer>(record("a", 2, Kind::Sync), 100000, 100.0)); }
 
     std::vector<double> taken()
     {
@@ -45,8 +42,9 @@ TEST_F(Framer, PacketSplitOverManyReadsIsDecodedOnceItsLastByteArrives)
         PacketFramer framer(decoder, 64); // small, so that the buffer moves and grows
         for (size_t at = 0; at < bytes.size(); at += chunk) {
             EXPECT_TRUE(taken().empty()) << "decoded before its end marker was complete";
-            feed(framer, std::vector<uint8_t>(bytes.begin() + static_cast<long>(at),
-                                              bytes.begin() + static_cast<long>(std::min(at + chunk, bytes.size()))));
+            feed(framer,
+                 std::vector<uint8_t>(bytes.begin() + static_cast<long>(at),
+                                      bytes.begin() + static_cast<long>(std::min(at + chunk, bytes.size()))));
         }
         EXPECT_EQ(taken(), (std::vector<double>{1, 2, 3}));
         EXPECT_EQ(framer.pendingBytes(), 0u);
@@ -108,8 +106,9 @@ TEST_F(Framer, EndMarkerBytesInsideSamplesDoNotEndThePacket)
         PacketFramer framer(decoder);
         const auto bytes = concat({ramp, next});
         for (size_t at = 0; at < bytes.size(); at += chunk)
-            feed(framer, std::vector<uint8_t>(bytes.begin() + static_cast<long>(at),
-                                              bytes.begin() + static_cast<long>(std::min(at + chunk, bytes.size()))));
+            feed(framer,
+                 std::vector<uint8_t>(bytes.begin() + static_cast<long>(at),
+                                      bytes.begin() + static_cast<long>(std::min(at + chunk, bytes.size()))));
         EXPECT_EQ(taken(), (std::vector<double>{1543, 1029, 515, 1, 7}));
         EXPECT_EQ(framer.stats().malformed, 0u);
     }

@@ -137,10 +137,11 @@ TEST(MeasurementControl, RepliesAreComparedExactly)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.reply);
-        App app(application({}, {{"ISMEASURING", c.reply},
-                                 {"LOADSETUP s.kts", c.reply},
-                                 {"STARTSTORE f.dat", c.reply},
-                                 {"STOPSTORE", c.reply}}));
+        App app(application({},
+                            {{"ISMEASURING", c.reply},
+                             {"LOADSETUP s.kts", c.reply},
+                             {"STARTSTORE f.dat", c.reply},
+                             {"STOPSTORE", c.reply}}));
         bool acquiring = !c.acquiring;
         EXPECT_EQ(app.instance->IsInAcquisition(&acquiring), KX_OK);
         EXPECT_EQ(acquiring, c.acquiring);
@@ -181,10 +182,11 @@ TEST(MeasurementControl, NamesGoOutUnchangedOrNotAtAll)
     EXPECT_EQ(instance.BeginRead(1, 2), KX_OK);
     EXPECT_EQ(instance.EndRead(), KX_OK);
     EXPECT_EQ(instance.StopStoring(), KX_OK);
-    EXPECT_EQ(app.sent(), "LOADSETUP C:\\setups\\my rig.kts\r\n"
-                          "STARTSTORE run 1.dat\r\n"
-                          "STARTSTORE\r\n"
-                          "STOPSTORE\r\n");
+    EXPECT_EQ(app.sent(),
+              "LOADSETUP C:\\setups\\my rig.kts\r\n"
+              "STARTSTORE run 1.dat\r\n"
+              "STARTSTORE\r\n"
+              "STOPSTORE\r\n");
 }
 
 TEST(MeasurementControl, StartSendsTheTransferredChannelsInListOrder)
@@ -197,13 +199,14 @@ TEST(MeasurementControl, StartSendsTheTransferredChannelsInListOrder)
     EXPECT_EQ(app.instance->StartMeasurement(), KX_OK);
     // The synchronous channel's buffer asks for its rate (the record has no
     // owner: it was marked without a handle).
-    EXPECT_EQ(app.sent(), "ISMEASURING\r\n"
-                          "GETTIMING\r\n"
-                          "/STX PREPARETRANSFER\r\nCH 3\r\nCH 17\r\n/ETX\r\n"
-                          "SETTIMEOUT 0\r\n"
-                          "GETSAMPLERATE\r\n"
-                          "STARTTRANSFER " + app.dataPort + "\r\n" +
-                          "STARTACQ\r\n");
+    EXPECT_EQ(app.sent(),
+              "ISMEASURING\r\n"
+              "GETTIMING\r\n"
+              "/STX PREPARETRANSFER\r\nCH 3\r\nCH 17\r\n/ETX\r\n"
+              "SETTIMEOUT 0\r\n"
+              "GETSAMPLERATE\r\n"
+              "STARTTRANSFER " +
+                  app.dataPort + "\r\n" + "STARTACQ\r\n");
 }
 
 TEST(MeasurementControl, StartWithoutChannelsStillStartsTheTransfer)
@@ -212,13 +215,14 @@ TEST(MeasurementControl, StartWithoutChannelsStillStartsTheTransfer)
     app.refresh();
     EXPECT_EQ(app.instance->StartMeasurement(), KX_OK);
     // The application acquired, so its measurement is stopped first.
-    EXPECT_EQ(app.sent(), "ISMEASURING\r\n"
-                          "STOPTRANSFER\r\nSTOP\r\nENTERSETUP\r\n"
-                          "GETTIMING\r\n"
-                          "/STX PREPARETRANSFER\r\n/ETX\r\n"
-                          "SETTIMEOUT 0\r\n"
-                          "STARTTRANSFER " + app.dataPort + "\r\n" +
-                          "STARTACQ\r\n");
+    EXPECT_EQ(app.sent(),
+              "ISMEASURING\r\n"
+              "STOPTRANSFER\r\nSTOP\r\nENTERSETUP\r\n"
+              "GETTIMING\r\n"
+              "/STX PREPARETRANSFER\r\n/ETX\r\n"
+              "SETTIMEOUT 0\r\n"
+              "STARTTRANSFER " +
+                  app.dataPort + "\r\n" + "STARTACQ\r\n");
 }
 
 TEST(MeasurementControl, ChannelNumbersAreReadAsDecimalIntegers)
@@ -227,12 +231,8 @@ TEST(MeasurementControl, ChannelNumbersAreReadAsDecimalIntegers)
         const char* listIndex;
         const char* line; // empty: the start fails at the numbers
     } cases[] = {
-        {" +17abc", "CH 17"},
-        {"-4", "CH -4"},
-        {"2147483647", "CH 2147483647"},
-        {"2147483648", ""},
-        {"x1", ""},
-        {"", ""},
+        {" +17abc", "CH 17"}, {"-4", "CH -4"}, {"2147483647", "CH 2147483647"},
+        {"2147483648", ""},   {"x1", ""},      {"", ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.listIndex);

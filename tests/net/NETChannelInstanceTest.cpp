@@ -127,10 +127,11 @@ TEST(NETChannelInstance, AControlWriteSendsTheChannelAndTheShortestValue)
     auto nested = app.open("Nested");
     EXPECT_EQ(nested->WriteControlData(1e20, -1.0), KX_OK);
     EXPECT_EQ(nested->WriteControlData(1.0, -1.0), KX_OK);
-    EXPECT_EQ(app.sentAfterConnect(), "LISTUSEDCHS DW\r\n"
-                                      "SETCTRLCHANNELVALUES 12:2.5\\\r\n"
-                                      "SETCTRLCHANNELVALUES 3;1:1e+20\\\r\n"
-                                      "SETCTRLCHANNELVALUES 3;1:1\\\r\n");
+    EXPECT_EQ(app.sentAfterConnect(),
+              "LISTUSEDCHS DW\r\n"
+              "SETCTRLCHANNELVALUES 12:2.5\\\r\n"
+              "SETCTRLCHANNELVALUES 3;1:1e+20\\\r\n"
+              "SETCTRLCHANNELVALUES 3;1:1\\\r\n");
 }
 
 TEST(NETChannelInstance, TheControlCommandNamesTheChannelByItsListField)

@@ -82,7 +82,7 @@ Result read(NETDataReceiver& receiver, Read how, const std::string& id, size_t c
 // computed times are seen to run on.
 TEST_F(Reads, TimesOfEveryReadForEveryKind)
 {
-    receiver.addChannel(record("sync", 2, Kind::Sync), -1, 100.4);      // rounds to 100 Hz
+    receiver.addChannel(record("sync", 2, Kind::Sync), -1, 100.4); // rounds to 100 Hz
     receiver.addChannel(record("async", 7, Kind::Async), -1, 5.0);
     receiver.addChannel(record("single", 4, Kind::Single), -1, -1.0);
     for (int i = 0; i < 4; ++i) {
@@ -231,7 +231,7 @@ TEST_F(Reads, TimesSurviveOverrunsInEveryKindAndRead)
     receiver.addChannel(record("sync", 7, Kind::Sync), 4, 10.0);
     receiver.addChannel(record("async", 7, Kind::Async), 4, 10.0);
     receiver.addChannel(record("single", 7, Kind::Single), 4, -1.0);
-    double next = 0;   // stream index of the next sync and async sample
+    double next = 0; // stream index of the next sync and async sample
     int packets = 0;
     auto send = [&](int samples) {
         std::vector<double> values;

@@ -60,9 +60,9 @@ TEST(SampleRing, FullRingDropsTheOldestAndReportsIt)
     struct Case {
         size_t capacity, written, expectFirst;
     } cases[] = {
-        {10, 11, 2},        // the eleventh unread sample pushes the first out
-        {3000, 3001, 2},    // default size
-        {10, 25, 16},       // one batch larger than the ring keeps its newest items
+        {10, 11, 2},     // the eleventh unread sample pushes the first out
+        {3000, 3001, 2}, // default size
+        {10, 25, 16},    // one batch larger than the ring keeps its newest items
         {1, 3, 3},
     };
     for (const Case& c : cases) {

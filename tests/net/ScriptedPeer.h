@@ -26,7 +26,10 @@ namespace ktremote::test {
 
 class Session {
 public:
-    explicit Session(asio::ip::tcp::socket s) : socket(std::move(s)) { socket.set_option(asio::ip::tcp::no_delay(true)); }
+    explicit Session(asio::ip::tcp::socket s) : socket(std::move(s))
+    {
+        socket.set_option(asio::ip::tcp::no_delay(true));
+    }
 
     void send(std::string_view bytes)
     {
@@ -69,8 +72,7 @@ public:
     // came before the close and were not read yet.
     std::string readToClose()
     {
-        while (readSome()) {
-        }
+        while (readSome()) {}
         std::string text;
         text.swap(pending);
         return text;

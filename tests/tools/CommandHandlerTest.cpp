@@ -145,7 +145,7 @@ TEST_F(CommandHandlerTest, TransferBlockIsAnsweredOnceAfterEtx)
     send("CH 15");
     send("/ETX");
     app.loadSetup(ktsim::loadSetup("builtin:bench64"));
-    EXPECT_EQ(send("STARTTRANSFER 8001"), "+OK\r\n");  // bench64 has a channel 15
+    EXPECT_EQ(send("STARTTRANSFER 8001"), "+OK\r\n"); // bench64 has a channel 15
     app.loadSetup(ktsim::parseSetup("channel number=1\n", "one"));
     EXPECT_EQ(send("STARTTRANSFER 8001"), "-ERR channel 15 is not in setup unnamed\r\n");
     EXPECT_EQ(handler.commandName("/STX PREPARETRANSFER"), "PREPARETRANSFER");
@@ -162,13 +162,13 @@ TEST_F(CommandHandlerTest, ControlValuesAreCheckedThenSet)
     EXPECT_EQ(app.controls().value(gain.number, 0), 0.25);
 
     const char* refused[] = {
-        "SETCTRLCHANNELVALUES 3;2:2.5",          // no backslash
-        "SETCTRLCHANNELVALUES 3;2:abc\\",        // not a number
-        "SETCTRLCHANNELVALUES 3;2:\\",           // no value
-        "SETCTRLCHANNELVALUES 9;9:1\\",          // no such channel
-        "SETCTRLCHANNELVALUES 1;1:1\\",          // not a control channel
-        "SETCTRLCHANNELVALUES 3;3:7\\1;1:1\\",   // second one bad: none is set
-        "SETCTRLCHANNELVALUES 3;3:7\\3;2",       // trailing pair without backslash
+        "SETCTRLCHANNELVALUES 3;2:2.5",        // no backslash
+        "SETCTRLCHANNELVALUES 3;2:abc\\",      // not a number
+        "SETCTRLCHANNELVALUES 3;2:\\",         // no value
+        "SETCTRLCHANNELVALUES 9;9:1\\",        // no such channel
+        "SETCTRLCHANNELVALUES 1;1:1\\",        // not a control channel
+        "SETCTRLCHANNELVALUES 3;3:7\\1;1:1\\", // second one bad: none is set
+        "SETCTRLCHANNELVALUES 3;3:7\\3;2",     // trailing pair without backslash
     };
     for (const char* line : refused)
         EXPECT_EQ(send(line).substr(0, 5), "-ERR ") << line;
@@ -201,7 +201,7 @@ TEST_F(CommandHandlerTest, StoreFileHoldsEverySampleOfEveryChannel)
             voltageRow3 = line;
     }
     const ktsim::SampleModel& model = *app.model();
-    EXPECT_EQ(rows["\"Voltage\""], 100);  // 1 kHz for 0.1 s
+    EXPECT_EQ(rows["\"Voltage\""], 100); // 1 kHz for 0.1 s
     EXPECT_EQ(rows["\"Pressure\""], 25);
     EXPECT_EQ(rows["\"Setpoint\""], 1);
     EXPECT_EQ(voltageRow3, "1,\"Voltage\",3,0.003," + ktsim::formatNumber(model.decoded(model.channel("Voltage"), 3)));
@@ -237,11 +237,11 @@ TEST(LineFramerTest, FramesLinesWhateverThePieces)
 
 TEST(FaultOptionsTest, ParsesEveryFaultAndRejectsMistakes)
 {
-    ktsim::FaultPlan plan = ktsim::parseFaults({"split-replies", "split-packets=7", "no-greeting",
-                                                "close-on=GETSTATUS#2", "silent-on=STOP", "error-on=LOADSETUP",
-                                                "extra-after-reply=\\r\\nX", "extra-after=ISMEASURING:\\x00Z",
-                                                "garbage=5", "short-body=3", "block-past-body", "negative-count=2",
-                                                "huge-count=4", "coalesce=4", "second-data-connection"});
+    ktsim::FaultPlan plan =
+        ktsim::parseFaults({"split-replies", "split-packets=7", "no-greeting", "close-on=GETSTATUS#2", "silent-on=STOP",
+                            "error-on=LOADSETUP", "extra-after-reply=\\r\\nX", "extra-after=ISMEASURING:\\x00Z",
+                            "garbage=5", "short-body=3", "block-past-body", "negative-count=2", "huge-count=4",
+                            "coalesce=4", "second-data-connection"});
     EXPECT_EQ(plan.splitReplies, 2);
     EXPECT_EQ(plan.splitPackets, 7);
     EXPECT_TRUE(plan.noGreeting);
@@ -259,17 +259,32 @@ TEST(FaultOptionsTest, ParsesEveryFaultAndRejectsMistakes)
     EXPECT_EQ(plan.coalesce, 4);
     EXPECT_TRUE(plan.secondDataConnection);
 
-    const char* bad[] = {"nonsense", "close-on=", "close-on=STOP#0", "split-replies=-1", "no-greeting=1",
-                         "garbage=x", "coalesce=0", "extra-after=", "extra-after-reply=\\xZZ"};
+    const char* bad[] = {"nonsense",  "close-on=",  "close-on=STOP#0", "split-replies=-1",       "no-greeting=1",
+                         "garbage=x", "coalesce=0", "extra-after=",    "extra-after-reply=\\xZZ"};
     for (const char* faultText : bad)
         EXPECT_THROW(ktsim::parseFaults({faultText}), std::invalid_argument) << faultText;
 }
 
 TEST(OptionsTest, ParsesTheCommandLine)
 {
-    const char* argv[] = {"ktsim", "--port", "0", "--bind=0.0.0.0", "--setup", "builtin:clean", "--seed", "42",
-                          "--burst", "--packet-ms", "20", "-v", "--log", "x.log", "--fault", "no-greeting",
-                          "--exit-on-stdin-eof", "--stamp-send-time"};
+    const char* argv[] = {"ktsim",
+                          "--port",
+                          "0",
+                          "--bind=0.0.0.0",
+                          "--setup",
+                          "builtin:clean",
+                          "--seed",
+                          "42",
+                          "--burst",
+                          "--packet-ms",
+                          "20",
+                          "-v",
+                          "--log",
+                          "x.log",
+                          "--fault",
+                          "no-greeting",
+                          "--exit-on-stdin-eof",
+                          "--stamp-send-time"};
     ktsim::Options o = ktsim::parseOptions(static_cast<int>(std::size(argv)), argv);
     EXPECT_EQ(o.port, 0);
     EXPECT_EQ(o.bind, "0.0.0.0");
@@ -280,12 +295,12 @@ TEST(OptionsTest, ParsesTheCommandLine)
     EXPECT_EQ(o.logFile, "x.log");
 
     std::vector<std::vector<const char*>> bad = {
-        {"ktsim", "--port", "70000"}, {"ktsim", "--port"}, {"ktsim", "--packet-ms", "0"},
-        {"ktsim", "--frobnicate"},    {"ktsim", "--burst=1"}, {"ktsim", "--stamp-send-time=1"}, {"ktsim", "--fault", "bogus"},
+        {"ktsim", "--port", "70000"},  {"ktsim", "--port"},    {"ktsim", "--packet-ms", "0"},
+        {"ktsim", "--frobnicate"},     {"ktsim", "--burst=1"}, {"ktsim", "--stamp-send-time=1"},
+        {"ktsim", "--fault", "bogus"},
     };
     for (const auto& args : bad)
-        EXPECT_THROW(ktsim::parseOptions(static_cast<int>(args.size()), args.data()), std::invalid_argument)
-            << args[1];
+        EXPECT_THROW(ktsim::parseOptions(static_cast<int>(args.size()), args.data()), std::invalid_argument) << args[1];
 }
 
-}  // namespace
+} // namespace

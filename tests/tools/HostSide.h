@@ -116,9 +116,12 @@ struct Series {
 inline int sampleBytes(int dataType)
 {
     switch (dataType) {
-    case 0: case 1: return 1;
-    case 2: case 3: return 2;
-    case 6: case 7: return 8;
+    case 0:
+    case 1: return 1;
+    case 2:
+    case 3: return 2;
+    case 6:
+    case 7: return 8;
     default: return 4;
     }
 }
@@ -171,7 +174,8 @@ private:
     {
         double raw = 0;
         switch (ch.dataType) {
-        case 0: case 1: raw = b[at]; break;
+        case 0:
+        case 1: raw = b[at]; break;
         case 2: raw = read<std::int16_t>(b, at); break;
         case 3: raw = read<std::uint16_t>(b, at); break;
         case 4: raw = read<std::int32_t>(b, at); break;
@@ -239,4 +243,4 @@ private:
     std::vector<std::uint8_t> buffer_;
 };
 
-}  // namespace hostside
+} // namespace hostside

@@ -160,8 +160,8 @@ TEST(Json, StringsAreEscapedAndNumbersExact)
 
 TEST(Arguments, OptionsStandAnywhereAndValuesAreChecked)
 {
-    const CommandSpec command = {"stream", "", "", "", {{"format", "csv|hdf5", ""}, {"quiet", nullptr, ""}},
-                                 0, SIZE_MAX, nullptr};
+    const CommandSpec command = {"stream", "",       "",     "", {{"format", "csv|hdf5", ""}, {"quiet", nullptr, ""}},
+                                 0,        SIZE_MAX, nullptr};
     bool help = false;
     const Arguments arguments =
         parseArguments(command, {"--port", "9000", "Voltage", "--format=hdf5", "-1", "--quiet", "--", "--x"}, &help);

@@ -135,7 +135,10 @@ public:
 
     // Waits for every connection to end; then the data can be read.
     void join() { thread_.join(); }
-    const std::vector<std::uint8_t>& data(std::size_t connection = 0) const { return connections_.at(connection)->data; }
+    const std::vector<std::uint8_t>& data(std::size_t connection = 0) const
+    {
+        return connections_.at(connection)->data;
+    }
     std::size_t connectionCount() const { return connections_.size(); }
 
 private:
@@ -177,4 +180,4 @@ private:
     std::thread thread_;
 };
 
-}  // namespace nettest
+} // namespace nettest

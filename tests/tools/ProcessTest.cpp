@@ -132,11 +132,8 @@ TEST(ProcessTest, RefusesBadArguments)
         std::vector<std::string> args;
         int status;
     } cases[] = {
-        {{"--no-such-option"}, 2},
-        {{"--fault", "nonsense"}, 2},
-        {{"--port", "0", "--setup", "/no/such/setup.kts"}, 1},
-        {{"--help"}, 0},
-        {{"--version=1"}, 2},
+        {{"--no-such-option"}, 2}, {{"--fault", "nonsense"}, 2}, {{"--port", "0", "--setup", "/no/such/setup.kts"}, 1},
+        {{"--help"}, 0},           {{"--version=1"}, 2},
     };
     for (const Case& c : cases) {
         Child child(c.args);
@@ -144,4 +141,4 @@ TEST(ProcessTest, RefusesBadArguments)
     }
 }
 
-}  // namespace
+} // namespace

@@ -95,14 +95,15 @@ TEST(SampleStreamTest, FindsTheEndMarkerAnywhereInABody)
     const Case cases[] = {
         {{}, false},
         {marker, true},
-        {with({7, 7, 6}, {}), true},            // candidates that fail just before
+        {with({7, 7, 6}, {}), true}, // candidates that fail just before
         {with({1, 2, 3}, {9, 9}), true},
-        {{7, 6, 5, 4, 3, 2}, false},            // cut short at the end
+        {{7, 6, 5, 4, 3, 2}, false}, // cut short at the end
         {{7, 6, 5, 4, 3, 2, 0, 7, 6, 5}, false},
         {{0, 7, 6, 5, 4, 3, 2, 2, 1}, false},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(ktsim::containsEndMarker(c.bytes.data(), c.bytes.size()), c.found) << ::testing::PrintToString(c.bytes);
+        EXPECT_EQ(ktsim::containsEndMarker(c.bytes.data(), c.bytes.size()), c.found)
+            << ::testing::PrintToString(c.bytes);
 }
 
 TEST(SampleStreamTest, StampReplacesOnlyFloat64SamplesAndOnlyWhileSet)
@@ -144,7 +145,7 @@ TEST(SampleStreamTest, StampReplacesOnlyFloat64SamplesAndOnlyWhileSet)
 TEST(SampleStreamTest, SlowReadersGetEverySampleInCappedPackets)
 {
     RoundTrip trip("builtin:bench64", 1);
-    trip.run(0.5, 0.5, 4096);  // one late call: many small packets
+    trip.run(0.5, 0.5, 4096); // one late call: many small packets
     EXPECT_GT(trip.decoder.packets, 100);
     for (std::size_t b = 0; b < 64; ++b)
         ASSERT_EQ(trip.decoder.series(b).values.size(), 5000u) << b;
@@ -180,7 +181,7 @@ TEST(SampleStreamTest, ValuesArePureFunctionsOfSeedChannelAndIndex)
     struct Period {
         const char* name;
         std::uint64_t samples;
-    } periods[] = {{"Voltage", 500}, {"Current", 1000}, {"Pressure", 1000}, {"Position", 1000},
+    } periods[] = {{"Voltage", 500}, {"Current", 1000},  {"Pressure", 1000}, {"Position", 1000},
                    {"Ticks", 0},     {"Temperature", 0}, {"Gain", 0}};
     for (const Period& p : periods) {
         const ktsim::Channel& ch = a.channel(p.name);
@@ -208,14 +209,14 @@ TEST(SampleStreamTest, QuantisesIntegerTypesWithTheHostsConversion)
         {1, 1, 0, 0, 0, 255.0, 255, 255.0, {0xFF}},
         {0, 2, 1, 0, 0, 7.0, 3, 7.0, {0x03}},
         {0, 2, 1, 10, 0, 70.0, 3, 70.0, {0x03}},
-        {2, 0.5, 0, 2, -0.5, 10.2, 11, 10.5, {0x0B, 0x00}},  // nearest step
-        {2, 1, 0, 0, 0, 1e9, 32767, 32767.0, {0xFF, 0x7F}},  // saturates
+        {2, 0.5, 0, 2, -0.5, 10.2, 11, 10.5, {0x0B, 0x00}}, // nearest step
+        {2, 1, 0, 0, 0, 1e9, 32767, 32767.0, {0xFF, 0x7F}}, // saturates
         {2, 1, 0, 0, 0, -1e9, -32768, -32768.0, {0x00, 0x80}},
         {3, 1, 0, 0, 0, -5.0, 0, 0.0, {0x00, 0x00}},
         {4, 0.125, -100, 0, 0, 0.0, 800, 0.0, {0x20, 0x03, 0x00, 0x00}},
         {4, 1, 0, 0, 0, NAN, 0, 0.0, {0, 0, 0, 0}},
         {6, 1, 0, 0, 0, -2.0, -2, -2.0, {0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}},
-        {4, 0, 0, 0, 0, 5.0, 0, 0.0, {0, 0, 0, 0}},  // scale1 0: nothing to invert
+        {4, 0, 0, 0, 0, 5.0, 0, 0.0, {0, 0, 0, 0}}, // scale1 0: nothing to invert
     };
     for (const Case& c : cases) {
         ktsim::Channel ch;
@@ -245,9 +246,7 @@ TEST(SampleStreamTest, SingleValuesAndControlWritesReachTheStream)
     const ktsim::Setup& setup = trip.model->setup();
     const ktsim::Channel& setpoint = *setup.findByName("Setpoint");
     const ktsim::Channel& gain = *setup.findByName("Gain");
-    auto block = [&](const ktsim::Channel& ch) {
-        return static_cast<std::size_t>(&ch - setup.channels.data());
-    };
+    auto block = [&](const ktsim::Channel& ch) { return static_cast<std::size_t>(&ch - setup.channels.data()); };
     trip.run(0.5, 0.01);
     EXPECT_EQ(trip.decoder.series(block(setpoint)).values, (std::vector<double>{1.5}));
     EXPECT_EQ(trip.decoder.series(block(gain)).values, (std::vector<double>(5, 1.0)));
@@ -257,13 +256,13 @@ TEST(SampleStreamTest, SingleValuesAndControlWritesReachTheStream)
     trip.controls.set(setpoint.number, -2.25);
     trip.controls.set(gain.number, 0.5);
     std::vector<std::uint8_t> bytes;
-    ASSERT_TRUE(trip.source.append(bytes, 0.501, 0, trip.controls));  // nothing due but the write
+    ASSERT_TRUE(trip.source.append(bytes, 0.501, 0, trip.controls)); // nothing due but the write
     trip.decoder.feed(bytes);
     EXPECT_EQ(trip.decoder.series(block(setpoint)).values.back(), -2.25);
     bytes.clear();
     ASSERT_TRUE(trip.source.append(bytes, 0.7, 0, trip.controls));
     trip.decoder.feed(bytes);
-    EXPECT_EQ(trip.decoder.series(block(setpoint)).values.size(), 2u);  // no repeat without a new write
+    EXPECT_EQ(trip.decoder.series(block(setpoint)).values.size(), 2u); // no repeat without a new write
     EXPECT_EQ(trip.decoder.series(block(gain)).values.back(), static_cast<double>(0.5f));
     EXPECT_EQ(trip.decoder.series(block(gain)).values.size(), 7u);
 }
@@ -284,8 +283,8 @@ TEST(SampleStreamTest, PacketLayoutAndInjectedPackets)
         return v;
     };
     EXPECT_EQ(int32At(8), 41);
-    EXPECT_EQ(int32At(12), 2);                            // blocks
-    EXPECT_EQ(int32At(16), 28 + 4 + 4 + 8);               // body length
+    EXPECT_EQ(int32At(12), 2);              // blocks
+    EXPECT_EQ(int32At(16), 28 + 4 + 4 + 8); // body length
     EXPECT_EQ(std::vector<std::uint8_t>(bytes.end() - 8, bytes.end()),
               (std::vector<std::uint8_t>{7, 6, 5, 4, 3, 2, 1, 0}));
     EXPECT_FALSE(ktsim::containsEndMarker(bytes.data(), bytes.size() - 8));
@@ -317,4 +316,4 @@ TEST(SampleStreamTest, RestartBeginsAgainAtSampleZero)
     EXPECT_EQ(trip.decoder.sequences.back(), 0);
 }
 
-}  // namespace
+} // namespace

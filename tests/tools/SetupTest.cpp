@@ -24,9 +24,20 @@ TEST(SetupTest, BuiltinSetupsOfferEveryChannelKind)
         control = control || ch.control;
     }
     using K = ktsim::ChannelKind;
-    for (auto want : {std::pair{K::Sync, 7}, {K::Sync, 5}, {K::Sync, 2}, {K::Sync, 3}, {K::Sync, 4}, {K::Sync, 6},
-                      {K::Sync, 0}, {K::Sync, 1}, {K::Sync, 8}, {K::Sync, 12}, {K::Async, 7}, {K::Async, 2},
-                      {K::SingleValue, 4}, {K::SingleValue, 7}})
+    for (auto want : {std::pair{K::Sync, 7},
+                      {K::Sync, 5},
+                      {K::Sync, 2},
+                      {K::Sync, 3},
+                      {K::Sync, 4},
+                      {K::Sync, 6},
+                      {K::Sync, 0},
+                      {K::Sync, 1},
+                      {K::Sync, 8},
+                      {K::Sync, 12},
+                      {K::Async, 7},
+                      {K::Async, 2},
+                      {K::SingleValue, 4},
+                      {K::SingleValue, 7}})
         EXPECT_TRUE(kinds.count(want)) << static_cast<int>(want.first) << " type " << want.second;
     EXPECT_TRUE(control);
 
@@ -77,7 +88,8 @@ TEST(SetupTest, BuiltinsLoadFromSeveralThreadsAtOnce)
     std::vector<std::string> got(8);
     std::vector<std::thread> threads;
     for (size_t i = 0; i < got.size(); ++i)
-        threads.emplace_back([&, i] { got[i] = ktsim::listReply(ktsim::loadSetup("builtin:" + names[i % names.size()])); });
+        threads.emplace_back(
+            [&, i] { got[i] = ktsim::listReply(ktsim::loadSetup("builtin:" + names[i % names.size()])); });
     for (std::thread& t : threads)
         t.join();
     for (size_t i = 0; i < got.size(); ++i)
@@ -126,7 +138,7 @@ TEST(SetupTest, ReadsQuotesContinuationsAndComments)
     EXPECT_EQ(a.path, "1");
     EXPECT_EQ(s.channels[1].name, "Channel2");
     EXPECT_EQ(s.channels[2].name, "");
-    EXPECT_EQ(s.channels[2].wave.shape, ktsim::WaveShape::Constant);  // control channels hold their value
+    EXPECT_EQ(s.channels[2].wave.shape, ktsim::WaveShape::Constant); // control channels hold their value
     EXPECT_EQ(s.channels[3].number, 11);
 }
 
@@ -197,9 +209,7 @@ TEST(ChannelListTest, HostReadsBackEveryChannel)
                 EXPECT_EQ(h.kind, hostside::Async);
                 EXPECT_EQ(h.rate, ch.rate);
                 break;
-            case ktsim::ChannelKind::SingleValue:
-                EXPECT_EQ(h.kind, hostside::Single);
-                break;
+            case ktsim::ChannelKind::SingleValue: EXPECT_EQ(h.kind, hostside::Single); break;
             }
         }
     }
@@ -220,4 +230,4 @@ TEST(ChannelListTest, DataType12ShiftsTheFactorFields)
     EXPECT_EQ(reply.substr(reply.find("\r\n") + 2), "+ETX end list\r\n");
 }
 
-}  // namespace
+} // namespace

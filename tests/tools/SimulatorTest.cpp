@@ -70,7 +70,7 @@ TEST(SimulatorTest, ServesAHostFromGreetingToExit)
     EXPECT_EQ(client.command("STOPTRANSFER"), "+OK\r\n");
     EXPECT_EQ(client.command("STOP"), "+OK\r\n");
     EXPECT_EQ(client.command("ENTERSETUP"), "+OK\r\n");
-    sink.join();  // the data connection ends after STOPTRANSFER
+    sink.join(); // the data connection ends after STOPTRANSFER
     EXPECT_EQ(client.command("GETSTATUS"), "+OK Setup\r\n");
     EXPECT_EQ(client.command("EXIT"), "+OK bye\r\n");
     EXPECT_EQ(client.line(), "(closed)");
@@ -95,7 +95,8 @@ TEST(SimulatorTest, ServesAHostFromGreetingToExit)
         }
     }
     // Packet time: the acquisition start, in days since 1899-12-30.
-    double nowDays = 25569.0 + std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count() / 86400.0;
+    double nowDays =
+        25569.0 + std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count() / 86400.0;
     EXPECT_NEAR(decoder.startDays, nowDays, 60.0 / 86400.0);
 }
 
@@ -160,21 +161,21 @@ TEST(SimulatorTest, CommandFaultsChangeOnlyWhatTheyName)
     {
         Harness sim({"split-replies=1", "no-greeting"});
         Client client(sim.endpoint());
-        EXPECT_EQ(client.command("GETSTATUS"), "+OK Setup\r\n");  // no greeting before it
+        EXPECT_EQ(client.command("GETSTATUS"), "+OK Setup\r\n"); // no greeting before it
         std::string list = client.command("LISTUSEDCHS DW");
         list += client.readUntil("+ETX end list\r\n");
         EXPECT_EQ(list, ktsim::listReply(sim.sim->app().model()->setup()));
     }
     {
-        Harness sim({"close-on=GETSTATUS#2", "extra-after=ISMEASURING:XY", "error-on=LOADSETUP",
-                     "silent-on=GETTIMING"});
+        Harness sim(
+            {"close-on=GETSTATUS#2", "extra-after=ISMEASURING:XY", "error-on=LOADSETUP", "silent-on=GETTIMING"});
         Client client(sim.endpoint());
         client.line();
         EXPECT_EQ(client.command("ISMEASURING"), "+OK No\r\n");
         // The extra bytes lead the next reply.
         EXPECT_EQ(client.command("LOADSETUP builtin:clean"), "XY-ERR injected fault\r\n");
         client.write("GETTIMING\r\n");
-        EXPECT_EQ(client.command("GETSTATUS"), "+OK Setup\r\n");  // GETTIMING unanswered
+        EXPECT_EQ(client.command("GETSTATUS"), "+OK Setup\r\n"); // GETTIMING unanswered
         EXPECT_EQ(client.command("GETSTATUS"), "(closed)");
     }
 }
@@ -200,4 +201,4 @@ TEST(SimulatorTest, LogShowsEveryReceivedLine)
     std::remove(path.c_str());
 }
 
-}  // namespace
+} // namespace

@@ -31,7 +31,7 @@ void printOptions(const std::vector<OptionSpec>& options)
     }
 }
 
-}  // namespace
+} // namespace
 
 const std::vector<OptionSpec>& commonOptions()
 {
@@ -185,4 +185,4 @@ long parseInteger(const std::string& text, const std::string& what)
     return value;
 }
 
-}  // namespace ktcli
+} // namespace ktcli

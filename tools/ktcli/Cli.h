@@ -51,13 +51,13 @@ public:
 };
 
 struct CommandSpec {
-    const char* name;       // "store" for "store start NAME" and "store stop"
-    const char* usage;      // operands after the name, e.g. "start NAME | stop"
-    const char* summary;    // one line for the command list
-    const char* description;// the rest of the command's help
+    const char* name;        // "store" for "store start NAME" and "store stop"
+    const char* usage;       // operands after the name, e.g. "start NAME | stop"
+    const char* summary;     // one line for the command list
+    const char* description; // the rest of the command's help
     std::vector<OptionSpec> options;
     size_t minOperands;
-    size_t maxOperands;     // SIZE_MAX: any number
+    size_t maxOperands;                     // SIZE_MAX: any number
     int (*run)(const Arguments& arguments); // returns the exit status
 };
 
@@ -85,4 +85,4 @@ void printUsageLine(const CommandSpec& command, std::FILE* to);
 double parseNumber(const std::string& text, const std::string& what);
 long parseInteger(const std::string& text, const std::string& what);
 
-}  // namespace ktcli
+} // namespace ktcli

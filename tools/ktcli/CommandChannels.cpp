@@ -21,15 +21,15 @@ struct ChannelRow {
     std::string name;
     std::string unit;
     ktremote::ChannelType type;
-    double rate;  // NaN for a single-value channel, which has none
+    double rate; // NaN for a single-value channel, which has none
     bool control;
 };
 
 // Display width of a UTF-8 text: one column per character.
 size_t columns(const std::string& text)
 {
-    return static_cast<size_t>(std::count_if(text.begin(), text.end(),
-                                             [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+    return static_cast<size_t>(
+        std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
 }
 
 std::string rateText(double rate) { return rate == rate ? shortestText(rate) : "-"; }
@@ -42,8 +42,8 @@ void printTable(const std::vector<ChannelRow>& channels)
     std::vector<Row> rows = {{"ID", "NAME", "UNIT", "TYPE", "RATE", "CONTROL"}};
     auto cell = [](const std::string& text) { return text.empty() ? std::string("-") : text; };
     for (const ChannelRow& c : channels)
-        rows.push_back({cell(c.id), cell(c.name), cell(c.unit), typeName(c.type), rateText(c.rate),
-                        c.control ? "yes" : "no"});
+        rows.push_back(
+            {cell(c.id), cell(c.name), cell(c.unit), typeName(c.type), rateText(c.rate), c.control ? "yes" : "no"});
     std::array<size_t, 6> width{};
     for (const Row& row : rows)
         for (size_t k = 0; k < row.size(); ++k)
@@ -69,8 +69,8 @@ void printCsv(const std::vector<ChannelRow>& channels)
     };
     std::printf("\"id\",\"name\",\"unit\",\"type\",\"sampleRate\",\"control\"\n");
     for (const ChannelRow& c : channels)
-        std::printf("%s,%s,%s,\"%s\",%s,\"%s\"\n", quoted(c.id).c_str(), quoted(c.name).c_str(),
-                    quoted(c.unit).c_str(), typeName(c.type), quoted(c.rate == c.rate ? shortestText(c.rate) : "").c_str(),
+        std::printf("%s,%s,%s,\"%s\",%s,\"%s\"\n", quoted(c.id).c_str(), quoted(c.name).c_str(), quoted(c.unit).c_str(),
+                    typeName(c.type), quoted(c.rate == c.rate ? shortestText(c.rate) : "").c_str(),
                     c.control ? "yes" : "no");
 }
 
@@ -81,14 +81,13 @@ void printJson(const std::vector<ChannelRow>& channels)
         const ChannelRow& c = channels[k];
         std::printf("%s\n  {\"id\": %s, \"name\": %s, \"unit\": %s, \"type\": \"%s\", \"sampleRate\": %s, "
                     "\"control\": %s}",
-                    k == 0 ? "" : ",", jsonString(c.id).c_str(), jsonString(c.name).c_str(),
-                    jsonString(c.unit).c_str(), typeName(c.type), jsonNumber(c.rate).c_str(),
-                    c.control ? "true" : "false");
+                    k == 0 ? "" : ",", jsonString(c.id).c_str(), jsonString(c.name).c_str(), jsonString(c.unit).c_str(),
+                    typeName(c.type), jsonNumber(c.rate).c_str(), c.control ? "true" : "false");
     }
     std::printf("%s]\n", channels.empty() ? "" : "\n");
 }
 
-}  // namespace
+} // namespace
 
 int runChannels(const Arguments& arguments)
 {
@@ -110,4 +109,4 @@ int runChannels(const Arguments& arguments)
     return 0;
 }
 
-}  // namespace ktcli
+} // namespace ktcli

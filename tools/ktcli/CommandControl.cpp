@@ -22,7 +22,7 @@ const char* stateName(ktremote::State state)
     return "unknown";
 }
 
-}  // namespace
+} // namespace
 
 int runState(const Arguments& arguments)
 {
@@ -30,11 +30,10 @@ int runState(const Arguments& arguments)
     Connection connection(arguments);
     ktremote::Instance& app = connection.instance();
     const ktremote::State state = request("cannot ask for the application's state", [&] { return app.state(); });
-    const bool acquiring =
-        request("cannot ask whether the application acquires", [&] { return app.isAcquiring(); });
+    const bool acquiring = request("cannot ask whether the application acquires", [&] { return app.isAcquiring(); });
     if (format == "json")
-        std::printf("{\"state\": \"%s\", \"code\": %d, \"acquiring\": %s}\n", stateName(state),
-                    static_cast<int>(state), acquiring ? "true" : "false");
+        std::printf("{\"state\": \"%s\", \"code\": %d, \"acquiring\": %s}\n", stateName(state), static_cast<int>(state),
+                    acquiring ? "true" : "false");
     else
         std::printf("state      %s\nacquiring  %s\n", stateName(state), acquiring ? "yes" : "no");
     return 0;
@@ -45,8 +44,7 @@ int runStop(const Arguments& arguments)
     Connection connection(arguments);
     ktremote::Instance& app = connection.instance();
     request("cannot stop the application's measurement", [&] { app.stopMeasurement(); });
-    const bool acquiring =
-        request("cannot ask whether the application acquires", [&] { return app.isAcquiring(); });
+    const bool acquiring = request("cannot ask whether the application acquires", [&] { return app.isAcquiring(); });
     if (acquiring)
         throw Failure(KX_ERR_FAILED, "the application still acquires after the stop");
     std::printf("measurement stopped\n");
@@ -104,4 +102,4 @@ int runWrite(const Arguments& arguments)
     return 0;
 }
 
-}  // namespace ktcli
+} // namespace ktcli

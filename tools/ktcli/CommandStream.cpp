@@ -80,8 +80,8 @@ StreamOptions streamOptions(const Arguments& arguments)
         options.bufferSize = static_cast<int>(size);
     }
     options.path = arguments.text("output", "-");
-    options.hdf5 = arguments.has("format") ? choice(arguments, "format", {"csv", "hdf5"}) == "hdf5"
-                                           : hasHdf5Suffix(options.path);
+    options.hdf5 =
+        arguments.has("format") ? choice(arguments, "format", {"csv", "hdf5"}) == "hdf5" : hasHdf5Suffix(options.path);
     options.compress = arguments.has("compress");
     options.quiet = arguments.has("quiet");
     options.force = arguments.has("force");
@@ -197,8 +197,9 @@ public:
     // all channels together; the counts say which ones.
     bool lost() const
     {
-        return overrun_ || std::any_of(channels_.begin(), channels_.end(),
-                                       [](const StreamedChannel& streamed) { return streamed.loss.lost(); });
+        return overrun_ || std::any_of(channels_.begin(), channels_.end(), [](const StreamedChannel& streamed) {
+                   return streamed.loss.lost();
+               });
     }
 
     std::vector<uint64_t> counts() const
@@ -266,7 +267,7 @@ std::string describe(const std::exception& error)
     return error.what();
 }
 
-}  // namespace
+} // namespace
 
 int runStream(const Arguments& arguments)
 {
@@ -276,8 +277,7 @@ int runStream(const Arguments& arguments)
     std::vector<StreamedChannel> channels = openChannels(connection, arguments.operands);
     // Starting would stop the measurement that runs now, someone else's
     // perhaps: only on request.
-    if (!options.force
-        && request("cannot ask whether the application acquires", [&] { return app.isAcquiring(); }))
+    if (!options.force && request("cannot ask whether the application acquires", [&] { return app.isAcquiring(); }))
         throw Failure(0, "the application is already measuring; `ktcli stop` ends that measurement, or use --force");
     if (options.bufferSize)
         request("cannot set the buffer size", [&] { app.setBufferSize(*options.bufferSize); });
@@ -319,8 +319,9 @@ int runStream(const Arguments& arguments)
     }
     if (!acquiring) {
         stopQuietly();
-        throw Failure(KX_ERR_FAILED, "the application did not start acquiring (is data port " +
-                                         connection.dataPort() + " free on this machine?)");
+        throw Failure(KX_ERR_FAILED,
+                      "the application did not start acquiring (is data port " + connection.dataPort() +
+                          " free on this machine?)");
     }
     sink->start(daysNow());
 
@@ -331,7 +332,7 @@ int runStream(const Arguments& arguments)
         start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
     Clock::time_point nextProgress = start + progressInterval;
     Watchdog watchdog(app);
-    std::string problem;  // why the stream failed; empty when it did not
+    std::string problem; // why the stream failed; empty when it did not
     bool appLost = false;
     bool warned = false;
     try {
@@ -346,14 +347,14 @@ int runStream(const Arguments& arguments)
             }
             if (reader.lost() && !warned) {
                 progress.finish();
-                std::fprintf(stderr, "warning: samples were dropped: the channel buffers overflowed "
-                                     "(a larger --buffer-size helps)\n");
+                std::fprintf(stderr,
+                             "warning: samples were dropped: the channel buffers overflowed "
+                             "(a larger --buffer-size helps)\n");
                 warned = true;
             }
             const Clock::time_point now = Clock::now();
             if (now >= nextProgress) {
-                progress.update(std::chrono::duration<double>(now - start).count(), reader.counts(),
-                                reader.losses());
+                progress.update(std::chrono::duration<double>(now - start).count(), reader.counts(), reader.losses());
                 nextProgress = now + progressInterval;
             }
             std::this_thread::sleep_for(readPause);
@@ -420,12 +421,13 @@ int runStream(const Arguments& arguments)
         return 1;
     }
     if (reader.lost()) {
-        std::fprintf(stderr, "ktcli stream: samples were lost (see the lost column); a larger --buffer-size or a "
-                             "faster reader helps%s\n",
+        std::fprintf(stderr,
+                     "ktcli stream: samples were lost (see the lost column); a larger --buffer-size or a "
+                     "faster reader helps%s\n",
                      options.allowLoss ? "" : "; --allow-loss accepts the loss");
         return options.allowLoss ? 0 : 3;
     }
     return 0;
 }
 
-}  // namespace ktcli
+} // namespace ktcli

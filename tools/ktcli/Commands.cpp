@@ -7,29 +7,51 @@ namespace ktcli {
 const std::vector<CommandSpec>& commands()
 {
     static const std::vector<CommandSpec> list = {
-        {"channels", "", "List the channels of the application's current setup.",
+        {"channels",
+         "",
+         "List the channels of the application's current setup.",
          "Prints one line per channel: its id, name, unit, type (sync, async or\n"
          "single), sample rate in Hz (the expected rate for async channels) and\n"
          "whether it accepts written values. In the table an empty cell shows as\n"
          "\"-\", so every line has six words. --format csv gives a header row and\n"
          "quoted fields; --format json an array of objects with id, name, unit,\n"
          "type, sampleRate (null for single values) and control.\n",
-         {{"format", "table|csv|json", "how to print the list (default table)"}}, 0, 0, runChannels},
-        {"state", "", "Show the application's state.",
+         {{"format", "table|csv|json", "how to print the list (default table)"}},
+         0,
+         0,
+         runChannels},
+        {"state",
+         "",
+         "Show the application's state.",
          "Prints the state (setup, acquiring, stopped, analysis or unknown) and\n"
          "whether the application is acquiring. --format json prints one object:\n"
          "{\"state\": \"setup\", \"code\": 1, \"acquiring\": false}.\n",
-         {{"format", "text|json", "how to print the state (default text)"}}, 0, 0, runState},
-        {"stop", "", "End the application's measurement.",
+         {{"format", "text|json", "how to print the state (default text)"}},
+         0,
+         0,
+         runState},
+        {"stop",
+         "",
+         "End the application's measurement.",
          "Stops the transfer and the acquisition of the running measurement,\n"
          "whoever started it, and checks that the application no longer acquires.\n",
-         {}, 0, 0, runStop},
-        {"load-setup", "FILE", "Make the application load a setup file.",
+         {},
+         0,
+         0,
+         runStop},
+        {"load-setup",
+         "FILE",
+         "Make the application load a setup file.",
          "FILE is a path on the application's machine, passed on as it is. Fails\n"
          "unless the application confirms that it loaded the setup (it refuses\n"
          "while acquiring).\n",
-         {}, 1, 1, runLoadSetup},
-        {"stream", "[CHANNEL...]", "Measure and record the samples (CSV or HDF5).",
+         {},
+         1,
+         1,
+         runLoadSetup},
+        {"stream",
+         "[CHANNEL...]",
+         "Measure and record the samples (CSV or HDF5).",
          "Starts a measurement of the given channels (names or ids; all channels\n"
          "when none is given), reads their samples for the given time, stops the\n"
          "measurement and reads what is still buffered. It refuses to start while\n"
@@ -65,18 +87,30 @@ const std::vector<CommandSpec>& commands()
           {"quiet", nullptr, "no progress line"},
           {"force", nullptr, "start even though the application already acquires"},
           {"allow-loss", nullptr, "lost samples do not make the exit status 3"}},
-         0, SIZE_MAX, runStream},
-        {"store", "start NAME | stop", "Start or stop storing data in the application.",
+         0,
+         SIZE_MAX,
+         runStream},
+        {"store",
+         "start NAME | stop",
+         "Start or stop storing data in the application.",
          "\"store start NAME\" makes the application store the measured data in the\n"
          "file NAME (it stores only while acquiring); \"store stop\" ends storing\n"
          "and shows the state afterwards.\n",
-         {}, 1, 2, runStore},
-        {"write", "CHANNEL VALUE", "Write a value to a control channel.",
+         {},
+         1,
+         2,
+         runStore},
+        {"write",
+         "CHANNEL VALUE",
+         "Write a value to a control channel.",
          "CHANNEL is a name or an id; VALUE a number. Fails for channels that do\n"
          "not accept written values.\n",
-         {}, 2, 2, runWrite},
+         {},
+         2,
+         2,
+         runWrite},
     };
     return list;
 }
 
-}  // namespace ktcli
+} // namespace ktcli

@@ -17,4 +17,4 @@ int runStream(const Arguments& arguments);
 int runStore(const Arguments& arguments);
 int runWrite(const Arguments& arguments);
 
-}  // namespace ktcli
+} // namespace ktcli

@@ -17,7 +17,7 @@ ktremote::Instance networkInstance()
     return request("cannot create a network instance", [] { return ktremote::Instance::network(); });
 }
 
-}  // namespace
+} // namespace
 
 Connection::Connection(const Arguments& arguments) : instance_(networkInstance())
 {
@@ -116,4 +116,4 @@ const char* typeName(ktremote::ChannelType type)
     return "?";
 }
 
-}  // namespace ktcli
+} // namespace ktcli

@@ -60,11 +60,11 @@ private:
     std::string dataPort_;
     std::vector<std::string> ids_;
     bool idsKnown_ = false;
-    std::vector<std::pair<std::string, std::string>> names_;  // name, id in list order
-    std::vector<std::string> opened_;                          // ids opened for the caller
+    std::vector<std::pair<std::string, std::string>> names_; // name, id in list order
+    std::vector<std::string> opened_;                        // ids opened for the caller
 };
 
 // The type as a word: "sync", "async" or "single".
 const char* typeName(ktremote::ChannelType type);
 
-}  // namespace ktcli
+} // namespace ktcli

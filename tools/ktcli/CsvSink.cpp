@@ -12,8 +12,7 @@ namespace ktcli {
 // connection it accepts; so that it cannot end up among the CSV rows, a CSV
 // for standard output is written to a duplicate of it, and standard output
 // itself is sent to standard error from then on.
-CsvSink::CsvSink(const std::string& path, const std::vector<std::string>& names,
-                 const std::vector<std::string>& units)
+CsvSink::CsvSink(const std::string& path, const std::vector<std::string>& names, const std::vector<std::string>& units)
     : path_(path), toStdout_(path == "-")
 {
     if (toStdout_) {
@@ -41,8 +40,8 @@ void CsvSink::failed(int error)
         gone_ = true;
         return;
     }
-    throw std::runtime_error("cannot write the CSV to " + (toStdout_ ? std::string("standard output") : path_) +
-                             ": " + std::strerror(error));
+    throw std::runtime_error("cannot write the CSV to " + (toStdout_ ? std::string("standard output") : path_) + ": " +
+                             std::strerror(error));
 }
 
 void CsvSink::write(const std::vector<Samples>& round)
@@ -74,4 +73,4 @@ std::string CsvSink::description() const
     return "CSV: " + std::to_string(writer_->rows()) + " rows in " + path_;
 }
 
-}  // namespace ktcli
+} // namespace ktcli

@@ -37,4 +37,4 @@ private:
     bool gone_ = false;
 };
 
-}  // namespace ktcli
+} // namespace ktcli

@@ -26,8 +26,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr hsize_t chunkSamples = 8192;          // 64 KiB of float64 per chunk
-constexpr size_t batchSamples = 16 * chunkSamples;  // per channel and dataset
+constexpr hsize_t chunkSamples = 8192;             // 64 KiB of float64 per chunk
+constexpr size_t batchSamples = 16 * chunkSamples; // per channel and dataset
 constexpr unsigned gzipLevel = 4;
 constexpr auto flushInterval = std::chrono::seconds(1);
 
@@ -139,8 +139,9 @@ public:
         check(H5Pset_chunk(properties.get(), 1, &chunkSamples), what);
         if (compress)
             check(H5Pset_deflate(properties.get(), gzipLevel), what);
-        dataset_ = checked(H5Dcreate2(group, name, H5T_IEEE_F64LE, space.get(), H5P_DEFAULT, properties.get(), H5P_DEFAULT),
-                           H5Dclose, what);
+        dataset_ =
+            checked(H5Dcreate2(group, name, H5T_IEEE_F64LE, space.get(), H5P_DEFAULT, properties.get(), H5P_DEFAULT),
+                    H5Dclose, what);
     }
 
     void append(const std::vector<double>& data, const std::string& what)
@@ -153,7 +154,8 @@ public:
         Handle fileSpace = checked(H5Dget_space(dataset_.get()), H5Sclose, what);
         check(H5Sselect_hyperslab(fileSpace.get(), H5S_SELECT_SET, &size_, nullptr, &count, nullptr), what);
         Handle memorySpace = checked(H5Screate_simple(1, &count, nullptr), H5Sclose, what);
-        check(H5Dwrite(dataset_.get(), H5T_NATIVE_DOUBLE, memorySpace.get(), fileSpace.get(), H5P_DEFAULT, data.data()), what);
+        check(H5Dwrite(dataset_.get(), H5T_NATIVE_DOUBLE, memorySpace.get(), fileSpace.get(), H5P_DEFAULT, data.data()),
+              what);
         size_ = extent;
     }
 
@@ -162,7 +164,7 @@ private:
     hsize_t size_ = 0;
 };
 
-}  // namespace
+} // namespace
 
 struct Hdf5Recorder::File {
     struct Channel {
@@ -197,7 +199,8 @@ struct Hdf5Recorder::File {
 
 bool Hdf5Recorder::available() { return true; }
 
-Hdf5Recorder::Hdf5Recorder(const std::string& path, const std::vector<RecordedChannel>& channels, const RecordingInfo& info)
+Hdf5Recorder::Hdf5Recorder(const std::string& path, const std::vector<RecordedChannel>& channels,
+                           const RecordingInfo& info)
     : file_(std::make_unique<File>())
 {
     // Failures become exceptions with a sentence of ours; HDF5's own error
@@ -225,8 +228,8 @@ Hdf5Recorder::Hdf5Recorder(const std::string& path, const std::vector<RecordedCh
         const RecordedChannel& c = channels[i];
         const std::string name = uniqueGroupName(c.name, i, used);
         used.insert(name);
-        Handle group = checked(H5Gcreate2(root, name.c_str(), links.get(), H5P_DEFAULT, H5P_DEFAULT), H5Gclose,
-                               createFailure);
+        Handle group =
+            checked(H5Gcreate2(root, name.c_str(), links.get(), H5P_DEFAULT, H5P_DEFAULT), H5Gclose, createFailure);
         writeText(group.get(), "name", c.name, createFailure);
         writeText(group.get(), "id", c.id, createFailure);
         writeText(group.get(), "unit", c.unit, createFailure);
@@ -276,4 +279,4 @@ void Hdf5Recorder::append(size_t channel, const double* values, const double* ti
 
 void Hdf5Recorder::flush() { file_->writeAll(); }
 
-}  // namespace ktcli
+} // namespace ktcli

@@ -29,7 +29,7 @@ struct RecordedChannel {
 struct RecordingInfo {
     std::string libraryVersion;
     std::string commandLine;
-    bool compress = false;  // gzip level 4 on both datasets of every channel
+    bool compress = false; // gzip level 4 on both datasets of every channel
 };
 
 class Hdf5Recorder {
@@ -69,4 +69,4 @@ private:
     std::unique_ptr<File> file_;
 };
 
-}  // namespace ktcli
+} // namespace ktcli

@@ -22,4 +22,4 @@ void Hdf5Recorder::append(size_t, const double*, const double*, size_t) {}
 
 void Hdf5Recorder::flush() {}
 
-}  // namespace ktcli
+} // namespace ktcli

@@ -18,9 +18,6 @@ void Hdf5Sink::write(const std::vector<Samples>& round)
     }
 }
 
-std::string Hdf5Sink::description() const
-{
-    return "HDF5: " + std::to_string(samples_) + " samples in " + path_;
-}
+std::string Hdf5Sink::description() const { return "HDF5: " + std::to_string(samples_) + " samples in " + path_; }
 
-}  // namespace ktcli
+} // namespace ktcli

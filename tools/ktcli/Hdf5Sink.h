@@ -26,4 +26,4 @@ private:
     uint64_t samples_ = 0;
 };
 
-}  // namespace ktcli
+} // namespace ktcli

@@ -34,4 +34,4 @@ std::string jsonString(const std::string& text)
 
 std::string jsonNumber(double value) { return std::isfinite(value) ? shortestText(value) : "null"; }
 
-}  // namespace ktcli
+} // namespace ktcli

@@ -12,4 +12,4 @@ std::string jsonString(const std::string& text);
 // which JSON cannot carry.
 std::string jsonNumber(double value);
 
-}  // namespace ktcli
+} // namespace ktcli

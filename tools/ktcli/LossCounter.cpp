@@ -36,4 +36,4 @@ std::string LossCounter::text() const
     return overrun_ ? "some" : "0";
 }
 
-}  // namespace ktcli
+} // namespace ktcli

@@ -33,10 +33,10 @@ public:
     std::string text() const;
 
 private:
-    double rate_ = 0.0;  // 0: times do not count samples
-    int64_t next_ = 0;   // the place of the next sample when none is lost
+    double rate_ = 0.0; // 0: times do not count samples
+    int64_t next_ = 0;  // the place of the next sample when none is lost
     uint64_t counted_ = 0;
     bool overrun_ = false;
 };
 
-}  // namespace ktcli
+} // namespace ktcli

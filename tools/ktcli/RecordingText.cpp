@@ -42,14 +42,14 @@ void civilFromDays(int64_t z, int64_t& year, int& month, int& day)
     year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
 }
 
-}  // namespace
+} // namespace
 
 std::string isoTimeFromDays(double days)
 {
     // 1899-12-30 is day -25569 from 1970-01-01; the years 1 and 9999 bound
     // the range, which also keeps the millisecond count far from overflow.
-    constexpr double firstDay = -693593.0;  // 0001-01-01
-    constexpr double endDay = 2958466.0;    // 10000-01-01
+    constexpr double firstDay = -693593.0; // 0001-01-01
+    constexpr double endDay = 2958466.0;   // 10000-01-01
     if (!std::isfinite(days) || days < firstDay || days >= endDay)
         return {};
     constexpr int64_t msPerDay = 86400000;
@@ -64,7 +64,7 @@ std::string isoTimeFromDays(double days)
     int month = 0;
     int day = 0;
     civilFromDays(dayNumber - 25569, year, month, day);
-    if (year > 9999)  // rounded up past the last millisecond
+    if (year > 9999) // rounded up past the last millisecond
         return {};
     const int64_t seconds = msOfDay / 1000;
     char text[32];
@@ -74,4 +74,4 @@ std::string isoTimeFromDays(double days)
     return text;
 }
 
-}  // namespace ktcli
+} // namespace ktcli

@@ -20,4 +20,4 @@ std::string uniqueGroupName(const std::string& channelName, size_t index, const 
 // years 1 to 9999.
 std::string isoTimeFromDays(double days);
 
-}  // namespace ktcli
+} // namespace ktcli

@@ -35,4 +35,4 @@ public:
     virtual std::string description() const = 0;
 };
 
-}  // namespace ktcli
+} // namespace ktcli

@@ -27,7 +27,7 @@ extern "C" void onSignal(int signal)
     ::_exit(128 + signal);
 }
 
-}  // namespace
+} // namespace
 
 void install()
 {
@@ -54,4 +54,4 @@ const char* name(int signal)
     }
 }
 
-}  // namespace ktcli::signals
+} // namespace ktcli::signals

@@ -24,4 +24,4 @@ int noted();
 // "SIGINT", "SIGTERM", "SIGHUP" or "a signal".
 const char* name(int signal);
 
-}  // namespace ktcli::signals
+} // namespace ktcli::signals

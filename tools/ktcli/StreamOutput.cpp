@@ -162,4 +162,4 @@ bool printSummary(std::FILE* out, const std::vector<std::string>& names, const s
     return std::fflush(out) == 0 && !std::ferror(out);
 }
 
-}  // namespace ktcli
+} // namespace ktcli

@@ -95,4 +95,4 @@ private:
 bool printSummary(std::FILE* out, const std::vector<std::string>& names, const std::vector<std::string>& units,
                   const std::vector<Statistics>& statistics, const std::vector<std::string>& lost);
 
-}  // namespace ktcli
+} // namespace ktcli

@@ -71,7 +71,7 @@ int commandIndex(int argc, char** argv, bool* help, bool* version)
     return -1;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {

@@ -7,14 +7,10 @@ namespace ktsim {
 const char* stateWord(AppState state)
 {
     switch (state) {
-    case AppState::Setup:
-        return "Setup";
-    case AppState::Acquiring:
-        return "Acquiring";
-    case AppState::Stopped:
-        return "Stopped";
-    case AppState::Analyse:
-        return "Analyse";
+    case AppState::Setup: return "Setup";
+    case AppState::Acquiring: return "Acquiring";
+    case AppState::Stopped: return "Stopped";
+    case AppState::Analyse: return "Analyse";
     }
     return "Setup";
 }
@@ -31,10 +27,7 @@ void Application::loadSetup(Setup setup)
     state_ = AppState::Setup;
 }
 
-void Application::enterState(AppState state)
-{
-    state_ = state;
-}
+void Application::enterState(AppState state) { state_ = state; }
 
 void Application::startAcquisition(Clock::time_point now, double startDays)
 {
@@ -91,4 +84,4 @@ void Application::pumpStore(Clock::time_point now)
         store_->write(elapsed(now), controls_);
 }
 
-}  // namespace ktsim
+} // namespace ktsim

@@ -70,4 +70,4 @@ private:
     std::unique_ptr<Store> store_;
 };
 
-}  // namespace ktsim
+} // namespace ktsim

@@ -44,16 +44,15 @@ channel number=14 name=Setpoint unit=V path=3;2 kind=single rate=1 type=float64 
 channel number=15 name=Gain unit= path=3;3 kind=sync divider=100 type=float32 control=yes value=1
 )";
 
-}  // namespace builtin
+} // namespace builtin
 
 namespace {
 
 std::string bench64Text()
 {
-    std::string text =
-        "# 64 float32 channels at 10 kHz, for throughput measurements.\n"
-        "setup bench64\n"
-        "rate 10000\n";
+    std::string text = "# 64 float32 channels at 10 kHz, for throughput measurements.\n"
+                       "setup bench64\n"
+                       "rate 10000\n";
     // Frequencies that divide the rate, so every channel repeats after a
     // whole number of samples and streams from a table.
     const int frequencies[] = {1, 2, 4, 5, 8, 10, 16, 20, 25, 40, 50, 80, 100};
@@ -68,12 +67,9 @@ std::string bench64Text()
     return text;
 }
 
-}  // namespace
+} // namespace
 
-std::vector<std::string> builtinSetupNames()
-{
-    return {"default", "clean", "bench64"};
-}
+std::vector<std::string> builtinSetupNames() { return {"default", "clean", "bench64"}; }
 
 std::string builtinSetupText(const std::string& name)
 {
@@ -90,4 +86,4 @@ std::string builtinSetupText(const std::string& name)
     throw SetupError("no built-in setup named '" + name + "'");
 }
 
-}  // namespace ktsim
+} // namespace ktsim

@@ -10,4 +10,4 @@ extern const char* const droppedTypes;
 // The rest of the default setup.
 extern const char* const defaultTail;
 
-}  // namespace ktsim::builtin
+} // namespace ktsim::builtin

@@ -29,21 +29,15 @@ std::string factor(const Setup& setup, std::string text)
     return text;
 }
 
-}  // namespace
+} // namespace
 
 std::string listLine(const Setup& setup, const Channel& ch)
 {
     std::string kind;
     switch (ch.kind) {
-    case ChannelKind::Sync:
-        kind = std::to_string(ch.divider);
-        break;
-    case ChannelKind::Async:
-        kind = "Async";
-        break;
-    case ChannelKind::SingleValue:
-        kind = "SingleValue";
-        break;
+    case ChannelKind::Sync: kind = std::to_string(ch.divider); break;
+    case ChannelKind::Async: kind = "Async"; break;
+    case ChannelKind::SingleValue: kind = "SingleValue"; break;
     }
     const std::string fields[] = {
         ch.field0,
@@ -83,4 +77,4 @@ std::string listReply(const Setup& setup)
     return reply;
 }
 
-}  // namespace ktsim
+} // namespace ktsim

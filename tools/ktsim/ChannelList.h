@@ -22,4 +22,4 @@ std::string listLine(const Setup& setup, const Channel& channel);
 // The whole reply: a header line, one line per channel, "+ETX end list".
 std::string listReply(const Setup& setup);
 
-}  // namespace ktsim
+} // namespace ktsim

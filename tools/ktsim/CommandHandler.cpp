@@ -10,15 +10,9 @@
 namespace ktsim {
 namespace {
 
-CommandReply ok(const std::string& text = "")
-{
-    return {text.empty() ? "+OK\r\n" : "+OK " + text + "\r\n", false};
-}
+CommandReply ok(const std::string& text = "") { return {text.empty() ? "+OK\r\n" : "+OK " + text + "\r\n", false}; }
 
-CommandReply error(const std::string& text)
-{
-    return {"-ERR " + text + "\r\n", false};
-}
+CommandReply error(const std::string& text) { return {"-ERR " + text + "\r\n", false}; }
 
 bool parseInt(const std::string& text, long long lo, long long hi, long long& out)
 {
@@ -39,7 +33,7 @@ const char* const helpText =
     "STARTTRANSFER port, STARTACQ, STOPTRANSFER, STOP, ENTERSETUP, ENTERANALYSE, "
     "SETCTRLCHANNELVALUES ch:value\\, EXIT";
 
-}  // namespace
+} // namespace
 
 CommandHandler::CommandHandler(Application& app, TransferControl& transfer) : app_(app), transfer_(transfer) {}
 
@@ -248,4 +242,4 @@ CommandReply CommandHandler::setControlValues(const std::string& rest)
     return ok();
 }
 
-}  // namespace ktsim
+} // namespace ktsim

@@ -22,8 +22,8 @@ public:
 };
 
 struct CommandReply {
-    std::string text;    // the whole reply, ending with "\r\n"
-    bool close = false;  // close the connection once the reply is sent
+    std::string text;   // the whole reply, ending with "\r\n"
+    bool close = false; // close the connection once the reply is sent
 };
 
 class CommandHandler {
@@ -54,4 +54,4 @@ private:
     std::vector<int> prepared_;
 };
 
-}  // namespace ktsim
+} // namespace ktsim

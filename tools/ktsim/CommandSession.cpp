@@ -19,11 +19,11 @@ std::string firstLine(const std::string& text)
     return end == std::string::npos || end + 2 == text.size() ? text : text.substr(0, end + 2) + "...";
 }
 
-}  // namespace
+} // namespace
 
 CommandSession::CommandSession(Simulator& sim, int number)
-    : Connection(sim.io(), mixBits(sim.seed(), 0x636d6400ULL + static_cast<std::uint64_t>(number))),
-      sim_(sim), number_(number), handler_(sim.app(), *this)
+    : Connection(sim.io(), mixBits(sim.seed(), 0x636d6400ULL + static_cast<std::uint64_t>(number))), sim_(sim),
+      number_(number), handler_(sim.app(), *this)
 {
 }
 
@@ -44,8 +44,8 @@ void CommandSession::read()
         if (self->closed())
             return;
         if (ec) {
-            self->sim_.log().line("#" + std::to_string(self->number_) + " command connection closed by " +
-                                  self->peer_ + (ec == asio::error::eof ? "" : ": " + ec.message()));
+            self->sim_.log().line("#" + std::to_string(self->number_) + " command connection closed by " + self->peer_ +
+                                  (ec == asio::error::eof ? "" : ": " + ec.message()));
             self->close();
             return;
         }
@@ -152,4 +152,4 @@ void CommandSession::stopTransfer()
     }
 }
 
-}  // namespace ktsim
+} // namespace ktsim

@@ -47,4 +47,4 @@ private:
     bool closeWhenWritten_ = false;
 };
 
-}  // namespace ktsim
+} // namespace ktsim

@@ -76,4 +76,4 @@ void Connection::writeFront()
                       });
 }
 
-}  // namespace ktsim
+} // namespace ktsim

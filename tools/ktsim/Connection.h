@@ -53,4 +53,4 @@ private:
     bool closed_ = false;
 };
 
-}  // namespace ktsim
+} // namespace ktsim

@@ -39,4 +39,4 @@ private:
     std::map<int, Entry> entries;
 };
 
-}  // namespace ktsim
+} // namespace ktsim

@@ -12,7 +12,7 @@ namespace {
 
 constexpr std::size_t kBurstWrite = 256 * 1024;
 
-}  // namespace
+} // namespace
 
 DataStream::DataStream(Simulator& sim, int number, asio::ip::tcp::endpoint target,
                        std::shared_ptr<const SampleModel> model, const std::vector<int>& numbers)
@@ -169,4 +169,4 @@ void DataStream::finish()
         pump();
 }
 
-}  // namespace ktsim
+} // namespace ktsim

@@ -47,4 +47,4 @@ private:
     bool pumpPosted_ = false;
 };
 
-}  // namespace ktsim
+} // namespace ktsim

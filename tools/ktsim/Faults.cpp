@@ -31,13 +31,13 @@ CommandTrigger trigger(const std::string& faultText, const std::string& value)
     return t;
 }
 
-}  // namespace
+} // namespace
 
 bool FaultPlan::any() const
 {
     return splitReplies >= 0 || splitPackets >= 0 || noGreeting || !closeOn.empty() || !silentOn.empty() ||
-           !errorOn.empty() || !extraAfter.empty() || garbageBytes > 0 || !malformed.empty() || coalesce > 1 ||
-           secondDataConnection;
+        !errorOn.empty() || !extraAfter.empty() || garbageBytes > 0 || !malformed.empty() || coalesce > 1 ||
+        secondDataConnection;
 }
 
 std::string unescapeText(const std::string& text)
@@ -103,8 +103,8 @@ FaultPlan parseFaults(const std::vector<std::string>& faultTexts)
             std::size_t colon = value.find(':');
             if (value.empty() || colon == 0)
                 throw std::invalid_argument("--fault extra-after needs CMD[:TEXT]");
-            plan.extraAfter.push_back({value.substr(0, colon),
-                                       colon == std::string::npos ? "junk" : unescapeText(value.substr(colon + 1))});
+            plan.extraAfter.push_back(
+                {value.substr(0, colon), colon == std::string::npos ? "junk" : unescapeText(value.substr(colon + 1))});
         } else if (name == "garbage")
             plan.garbageBytes = valueOr(16, 1, 1 << 20);
         else if (name == "short-body")
@@ -126,12 +126,9 @@ FaultPlan parseFaults(const std::vector<std::string>& faultTexts)
     return plan;
 }
 
-std::uint64_t FaultRandom::next()
-{
-    return mixBits(seed_, counter_++);
-}
+std::uint64_t FaultRandom::next() { return mixBits(seed_, counter_++); }
 
-}  // namespace ktsim
+} // namespace ktsim
 
 #include "PacketEncoder.h"
 
@@ -141,7 +138,7 @@ void appendMalformedPacket(std::vector<std::uint8_t>& out, MalformedKind kind, d
 {
     std::size_t bodyStart = out.size() + 8;
     out.insert(out.end(), std::begin(startMarker), std::end(startMarker));
-    appendInt32(out, -1);  // sequence number of an injected packet
+    appendInt32(out, -1); // sequence number of an injected packet
     appendInt32(out, 1);
     appendInt32(out, 0);
     if (kind != MalformedKind::ShortBody) {
@@ -152,14 +149,9 @@ void appendMalformedPacket(std::vector<std::uint8_t>& out, MalformedKind kind, d
             appendInt32(out, 5);
             out.insert(out.end(), static_cast<std::size_t>(sampleSize > 1 ? sampleSize - 1 : 0), 0);
             break;
-        case MalformedKind::NegativeCount:
-            appendInt32(out, -1);
-            break;
-        case MalformedKind::HugeCount:
-            appendInt32(out, 0x7fffffff);
-            break;
-        case MalformedKind::ShortBody:
-            break;
+        case MalformedKind::NegativeCount: appendInt32(out, -1); break;
+        case MalformedKind::HugeCount: appendInt32(out, 0x7fffffff); break;
+        case MalformedKind::ShortBody: break;
         }
     }
     auto length = static_cast<std::uint32_t>(out.size() - bodyStart);
@@ -168,4 +160,4 @@ void appendMalformedPacket(std::vector<std::uint8_t>& out, MalformedKind kind, d
     out.insert(out.end(), std::begin(endMarker), std::end(endMarker));
 }
 
-}  // namespace ktsim
+} // namespace ktsim

@@ -25,23 +25,23 @@ enum class MalformedKind { ShortBody, BlockPastBody, NegativeCount, HugeCount };
 
 struct MalformedFault {
     MalformedKind kind;
-    int every;  // after every `every`-th normal packet
+    int every; // after every `every`-th normal packet
 };
 
 struct FaultPlan {
-    int splitReplies = -1;  // largest delay between segments in ms; -1 off
+    int splitReplies = -1; // largest delay between segments in ms; -1 off
     int splitPackets = -1;
     bool noGreeting = false;
     std::vector<CommandTrigger> closeOn, silentOn, errorOn;
     // Bytes sent right behind a reply's terminator.
     struct Extra {
-        std::string command;  // empty: after every reply
+        std::string command; // empty: after every reply
         std::string bytes;
     };
     std::vector<Extra> extraAfter;
-    int garbageBytes = 0;  // printable junk before every packet
+    int garbageBytes = 0; // printable junk before every packet
     std::vector<MalformedFault> malformed;
-    int coalesce = 1;      // packets per write
+    int coalesce = 1; // packets per write
     bool secondDataConnection = false;
 
     bool any() const;
@@ -66,7 +66,7 @@ private:
     std::uint64_t counter_ = 0;
 };
 
-}  // namespace ktsim
+} // namespace ktsim
 
 namespace ktsim {
 
@@ -75,4 +75,4 @@ namespace ktsim {
 // that drops it loses nothing of the stream.
 void appendMalformedPacket(std::vector<std::uint8_t>& out, MalformedKind kind, double timeDays, int sampleSize);
 
-}  // namespace ktsim
+} // namespace ktsim

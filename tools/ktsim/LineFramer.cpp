@@ -43,4 +43,4 @@ std::optional<std::string> LineFramer::next(bool* overlong)
     }
 }
 
-}  // namespace ktsim
+} // namespace ktsim

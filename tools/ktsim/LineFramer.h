@@ -26,4 +26,4 @@ private:
     bool discarding = false;
 };
 
-}  // namespace ktsim
+} // namespace ktsim

@@ -46,4 +46,4 @@ std::string Log::printable(const std::string& text)
     return out;
 }
 
-}  // namespace ktsim
+} // namespace ktsim

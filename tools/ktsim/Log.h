@@ -27,4 +27,4 @@ private:
     std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
 };
 
-}  // namespace ktsim
+} // namespace ktsim

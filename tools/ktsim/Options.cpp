@@ -12,12 +12,12 @@ std::uint64_t unsignedValue(const std::string& option, const std::string& text, 
     const char* end = text.data() + text.size();
     auto [ptr, ec] = std::from_chars(text.data(), end, value);
     if (text.empty() || ec != std::errc() || ptr != end || value > hi)
-        throw std::invalid_argument(option + " needs a number from 0 to " + std::to_string(hi) + ", not '" +
-                                    text + "'");
+        throw std::invalid_argument(option + " needs a number from 0 to " + std::to_string(hi) + ", not '" + text +
+                                    "'");
     return value;
 }
 
-}  // namespace
+} // namespace
 
 Options parseOptions(int argc, const char* const* argv)
 {
@@ -125,4 +125,4 @@ The first line on standard output is "ktsim listening on ADDRESS:PORT".
 )";
 }
 
-}  // namespace ktsim
+} // namespace ktsim

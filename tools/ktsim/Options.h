@@ -12,11 +12,11 @@ namespace ktsim {
 
 struct Options {
     std::string bind = "127.0.0.1";
-    std::uint16_t port = 8999;  // 0: any free port
+    std::uint16_t port = 8999; // 0: any free port
     std::string setup = "builtin:default";
-    std::optional<std::uint64_t> seed;  // none: a random seed, logged
+    std::optional<std::uint64_t> seed; // none: a random seed, logged
     bool burst = false;
-    bool stampSendTime = false;  // float64 samples carry the time their packet was sent
+    bool stampSendTime = false; // float64 samples carry the time their packet was sent
     int packetMs = 5;
     bool verbose = false;
     std::string logFile;
@@ -26,7 +26,7 @@ struct Options {
     bool exitOnStdinEof = false;
     bool help = false;
     bool version = false;
-    std::string printSetup;  // print this built-in setup's text and exit
+    std::string printSetup; // print this built-in setup's text and exit
 };
 
 // Throws std::invalid_argument with a message for the user.
@@ -34,4 +34,4 @@ Options parseOptions(int argc, const char* const* argv);
 
 std::string usageText();
 
-}  // namespace ktsim
+} // namespace ktsim

@@ -7,7 +7,7 @@ namespace ktsim {
 
 double serialDays(double unixSeconds)
 {
-    constexpr double unixEpochSerialDay = 25569.0;  // 1970-01-01
+    constexpr double unixEpochSerialDay = 25569.0; // 1970-01-01
     return unixEpochSerialDay + unixSeconds / 86400.0;
 }
 
@@ -32,8 +32,8 @@ void PacketBuilder::begin(std::int32_t sequence, double timeDays)
     bodyStart_ = out_.size();
     blocks_ = 0;
     appendInt32(out_, sequence);
-    appendInt32(out_, 0);  // block count, filled in by finish()
-    appendInt32(out_, 0);  // body length, filled in by finish()
+    appendInt32(out_, 0); // block count, filled in by finish()
+    appendInt32(out_, 0); // body length, filled in by finish()
     out_.insert(out_.end(), 8, 0);
     appendFloat64(out_, timeDays);
 }
@@ -49,10 +49,7 @@ void PacketBuilder::sample(const RawSample& raw)
     out_.insert(out_.end(), raw.bytes.begin(), raw.bytes.begin() + raw.size);
 }
 
-void PacketBuilder::timestamp(double seconds)
-{
-    appendFloat64(out_, seconds);
-}
+void PacketBuilder::timestamp(double seconds) { appendFloat64(out_, seconds); }
 
 void PacketBuilder::finish()
 {
@@ -82,4 +79,4 @@ bool containsEndMarker(const std::uint8_t* bytes, std::size_t size)
     return false;
 }
 
-}  // namespace ktsim
+} // namespace ktsim

@@ -52,4 +52,4 @@ void appendFloat64(std::vector<std::uint8_t>& out, double value);
 // marker; a body that does would be cut short by the host.
 bool containsEndMarker(const std::uint8_t* bytes, std::size_t size);
 
-}  // namespace ktsim
+} // namespace ktsim

@@ -127,7 +127,7 @@ bool PacketSource::append(std::vector<std::uint8_t>& out, double elapsed, double
     for (const Cursor& c : cursors_)
         if (c.channel->kind != ChannelKind::SingleValue)
             perSampleBytes += static_cast<std::size_t>(sampleSize(c.channel->dataType)) +
-                              (c.channel->kind == ChannelKind::Async ? 8 : 0);
+                (c.channel->kind == ChannelKind::Async ? 8 : 0);
     std::uint64_t cap = perSampleBytes ? std::max<std::uint64_t>(16, maxBody / perSampleBytes)
                                        : std::numeric_limits<std::uint64_t>::max();
     cap = std::min<std::uint64_t>(cap, 0x7fffffff);
@@ -183,4 +183,4 @@ bool PacketSource::append(std::vector<std::uint8_t>& out, double elapsed, double
     return true;
 }
 
-}  // namespace ktsim
+} // namespace ktsim

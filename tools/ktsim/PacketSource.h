@@ -29,8 +29,8 @@ public:
     // Appends one packet holding the samples that are due by `elapsed`
     // seconds and not sent yet, at most about `maxBody` bytes of them.
     // Returns false (appending nothing) when no channel has anything to send.
-    bool append(std::vector<std::uint8_t>& out, double elapsed, double startDays,
-                const ControlValues& controls, std::size_t maxBody = 1 << 20);
+    bool append(std::vector<std::uint8_t>& out, double elapsed, double startDays, const ControlValues& controls,
+                std::size_t maxBody = 1 << 20);
 
     // With a stamp, the samples of float64 channels that the following
     // append() calls send all carry that value instead of their waveform
@@ -71,4 +71,4 @@ private:
     std::optional<double> stamp_;
 };
 
-}  // namespace ktsim
+} // namespace ktsim

@@ -48,7 +48,7 @@ float toFloat(double value)
     return static_cast<float>(value);
 }
 
-}  // namespace
+} // namespace
 
 RawSample encodeRaw(const Channel& ch, double physical)
 {
@@ -117,12 +117,9 @@ double hostDecode(const Channel& ch, const RawSample& raw)
         return v;
     }
     case 5:
-    case 7:
-        return raw.real;
-    case 6:
-        return static_cast<double>(raw.integer);
-    default:
-        return std::numeric_limits<double>::quiet_NaN();
+    case 7: return raw.real;
+    case 6: return static_cast<double>(raw.integer);
+    default: return std::numeric_limits<double>::quiet_NaN();
     }
 }
 
@@ -135,10 +132,7 @@ const Channel& SampleModel::channel(const std::string& name) const
     throw std::out_of_range("no channel named '" + name + "' in setup " + setup_.name);
 }
 
-double SampleModel::rate(const Channel& ch) const
-{
-    return channelRate(setup_, ch);
-}
+double SampleModel::rate(const Channel& ch) const { return channelRate(setup_, ch); }
 
 double SampleModel::timestamp(const Channel& ch, std::uint64_t index) const
 {
@@ -176,18 +170,11 @@ std::uint64_t SampleModel::period(const Channel& ch) const
         return 0;
     double samples = 0.0;
     switch (ch.wave.shape) {
-    case WaveShape::Sine:
-        samples = ch.wave.frequency > 0.0 ? rate(ch) / ch.wave.frequency : 0.0;
-        break;
-    case WaveShape::Ramp:
-        samples = ch.wave.period * rate(ch);
-        break;
-    case WaveShape::Counter:
-        return ch.wave.wrap;
-    case WaveShape::Constant:
-        return 1;
-    case WaveShape::Noise:
-        return 0;
+    case WaveShape::Sine: samples = ch.wave.frequency > 0.0 ? rate(ch) / ch.wave.frequency : 0.0; break;
+    case WaveShape::Ramp: samples = ch.wave.period * rate(ch); break;
+    case WaveShape::Counter: return ch.wave.wrap;
+    case WaveShape::Constant: return 1;
+    case WaveShape::Noise: return 0;
     }
     constexpr double longest = 1 << 24;
     if (!(samples >= 1.0 && samples <= longest) || samples != std::floor(samples))
@@ -202,14 +189,8 @@ double SampleModel::physical(const Channel& ch, std::uint64_t index) const
     return waveValue(ch.wave, sampleTime(ch, at), at, seed_, static_cast<std::uint64_t>(ch.number));
 }
 
-RawSample SampleModel::raw(const Channel& ch, std::uint64_t index) const
-{
-    return encodeRaw(ch, physical(ch, index));
-}
+RawSample SampleModel::raw(const Channel& ch, std::uint64_t index) const { return encodeRaw(ch, physical(ch, index)); }
 
-double SampleModel::decoded(const Channel& ch, std::uint64_t index) const
-{
-    return hostDecode(ch, raw(ch, index));
-}
+double SampleModel::decoded(const Channel& ch, std::uint64_t index) const { return hostDecode(ch, raw(ch, index)); }
 
-}  // namespace ktsim
+} // namespace ktsim

@@ -25,10 +25,10 @@ namespace ktsim {
 // One sample as it is written to the data stream.
 struct RawSample {
     int dataType = 7;
-    int size = 8;                         // bytes on the wire
-    std::array<std::uint8_t, 8> bytes{};  // little-endian encoding, `size` bytes used
-    std::int64_t integer = 0;             // integer data types (0-4, 6): the raw count
-    double real = 0.0;                    // float data types (5, 7): the value sent
+    int size = 8;                        // bytes on the wire
+    std::array<std::uint8_t, 8> bytes{}; // little-endian encoding, `size` bytes used
+    std::int64_t integer = 0;            // integer data types (0-4, 6): the raw count
+    double real = 0.0;                   // float data types (5, 7): the value sent
 };
 
 // Encodes a physical value for the channel's data type. Integer types are
@@ -97,4 +97,4 @@ private:
     std::uint64_t seed_;
 };
 
-}  // namespace ktsim
+} // namespace ktsim

@@ -17,28 +17,28 @@ enum class WaveShape { Sine, Ramp, Counter, Noise, Constant };
 // noise). Unused parameters keep their defaults.
 struct Waveform {
     WaveShape shape = WaveShape::Sine;
-    double amplitude = 1.0;  // sine, noise: peak deviation from center
-    double frequency = 1.0;  // sine: Hz
-    double phase = 0.0;      // sine: fraction of a period, 0 to 1
-    double center = 0.0;     // sine, noise: mean value
-    double min = 0.0;        // ramp: value at the start of each period
-    double max = 1.0;        // ramp: value approached at the end of each period
-    double period = 1.0;     // ramp: seconds
-    double start = 0.0;      // counter: first value
-    double step = 1.0;       // counter: increment per sample
-    std::uint64_t wrap = 0;  // counter: restarts after this many samples (0: never)
-    std::uint64_t seed = 0;  // noise: combined with the simulator's seed
-    double value = 0.0;      // constant (and a control channel's initial value)
+    double amplitude = 1.0; // sine, noise: peak deviation from center
+    double frequency = 1.0; // sine: Hz
+    double phase = 0.0;     // sine: fraction of a period, 0 to 1
+    double center = 0.0;    // sine, noise: mean value
+    double min = 0.0;       // ramp: value at the start of each period
+    double max = 1.0;       // ramp: value approached at the end of each period
+    double period = 1.0;    // ramp: seconds
+    double start = 0.0;     // counter: first value
+    double step = 1.0;      // counter: increment per sample
+    std::uint64_t wrap = 0; // counter: restarts after this many samples (0: never)
+    std::uint64_t seed = 0; // noise: combined with the simulator's seed
+    double value = 0.0;     // constant (and a control channel's initial value)
 };
 
 struct Channel {
     std::string name;
     std::string unit;
-    std::string path;        // list field 1; the host's id is "0," + path with ';' as ','
-    int number = 0;          // list field 2; the number in "CH n" lines
+    std::string path; // list field 1; the host's id is "0," + path with ';' as ','
+    int number = 0;   // list field 2; the number in "CH n" lines
     ChannelKind kind = ChannelKind::Sync;
-    int divider = 1;         // sync: sample rate = setup rate / divider
-    double rate = 10.0;      // async: expected rate; single value: updates per second
+    int divider = 1;    // sync: sample rate = setup rate / divider
+    double rate = 10.0; // async: expected rate; single value: updates per second
     int dataType = 7;
     // Conversion factors as the host reads them back from the list line:
     // scale2 and offset2 are single precision there, so they are kept rounded
@@ -53,8 +53,8 @@ struct Channel {
 
 struct Setup {
     std::string name = "unnamed";
-    double rate = 1000.0;        // base sample rate answered to GETSAMPLERATE
-    bool decimalComma = false;   // write the conversion factors with ',' in the list
+    double rate = 1000.0;      // base sample rate answered to GETSAMPLERATE
+    bool decimalComma = false; // write the conversion factors with ',' in the list
     std::vector<Channel> channels;
 
     const Channel* findByNumber(int number) const;
@@ -80,4 +80,4 @@ bool hostLists(int dataType);
 // the expected rate for async ones, the update rate for single values.
 double channelRate(const Setup& setup, const Channel& channel);
 
-}  // namespace ktsim
+} // namespace ktsim

@@ -69,8 +69,8 @@ public:
         const char* end = text.data() + text.size();
         auto [ptr, ec] = std::from_chars(text.data(), end, value);
         if (ec != std::errc() || ptr != end || value < lo || value > hi)
-            fail("'" + key + "' needs a whole number from " + std::to_string(lo) + " to " +
-                 std::to_string(hi) + ", not '" + text + "'");
+            fail("'" + key + "' needs a whole number from " + std::to_string(lo) + " to " + std::to_string(hi) +
+                 ", not '" + text + "'");
         return value;
     }
 
@@ -228,7 +228,7 @@ Channel parseChannel(const LineReader& in, const std::vector<std::string>& token
     return ch;
 }
 
-}  // namespace
+} // namespace
 
 Setup parseSetup(const std::string& text, const std::string& origin)
 {
@@ -315,4 +315,4 @@ Setup loadSetup(const std::string& pathOrBuiltin)
     return parseSetup(text.str(), pathOrBuiltin);
 }
 
-}  // namespace ktsim
+} // namespace ktsim

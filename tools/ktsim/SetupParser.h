@@ -34,4 +34,4 @@ std::vector<std::string> builtinSetupNames();
 // The setup text of a built-in setup; throws SetupError for an unknown name.
 std::string builtinSetupText(const std::string& name);
 
-}  // namespace ktsim
+} // namespace ktsim

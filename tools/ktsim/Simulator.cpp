@@ -21,7 +21,7 @@ asio::ip::tcp::endpoint listenEndpoint(const Options& options)
     return asio::ip::tcp::endpoint(asio::ip::make_address(options.bind), options.port);
 }
 
-}  // namespace
+} // namespace
 
 Simulator::Simulator(asio::io_context& io, Options options, Setup setup)
     : io_(io), options_(std::move(options)), app_(std::move(setup), chooseSeed(options_), options_.storeDir),
@@ -125,4 +125,4 @@ void Simulator::stop()
         onStopped_();
 }
 
-}  // namespace ktsim
+} // namespace ktsim

@@ -73,4 +73,4 @@ private:
     std::function<void()> onStopped_;
 };
 
-}  // namespace ktsim
+} // namespace ktsim

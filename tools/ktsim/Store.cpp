@@ -19,7 +19,7 @@ std::string quoted(const std::string& text)
     return out + '"';
 }
 
-}  // namespace
+} // namespace
 
 Store::Store(const std::string& path, std::shared_ptr<const SampleModel> model, double startDays)
     : path_(path), model_(std::move(model)), file_(path, std::ios::binary | std::ios::trunc),
@@ -45,11 +45,11 @@ void Store::write(double elapsed, const ControlValues& controls)
                 value = hostDecode(ch, encodeRaw(ch, controls.value(ch.number, ch.wave.value)));
             else if (hostDecodes(ch.dataType))
                 value = model_->decoded(ch, i);
-            file_ << ch.number << ',' << quoted(ch.name) << ',' << i << ','
-                  << formatNumber(model_->sampleTime(ch, i)) << ',' << formatNumber(value) << '\n';
+            file_ << ch.number << ',' << quoted(ch.name) << ',' << i << ',' << formatNumber(model_->sampleTime(ch, i))
+                  << ',' << formatNumber(value) << '\n';
         }
     }
     file_.flush();
 }
 
-}  // namespace ktsim
+} // namespace ktsim

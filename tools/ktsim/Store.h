@@ -29,4 +29,4 @@ private:
     std::vector<std::uint64_t> next_;
 };
 
-}  // namespace ktsim
+} // namespace ktsim

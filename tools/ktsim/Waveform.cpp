@@ -18,8 +18,7 @@ double unitHash(std::uint64_t seed, std::uint64_t stream, std::uint64_t index)
     return static_cast<double>(bits >> 11) * 0x1.0p-53;
 }
 
-double waveValue(const Waveform& wave, double seconds, std::uint64_t index, std::uint64_t seed,
-                 std::uint64_t noiseKey)
+double waveValue(const Waveform& wave, double seconds, std::uint64_t index, std::uint64_t seed, std::uint64_t noiseKey)
 {
     constexpr double twoPi = 6.283185307179586476925286766559;
     switch (wave.shape) {
@@ -37,10 +36,9 @@ double waveValue(const Waveform& wave, double seconds, std::uint64_t index, std:
         double u = unitHash(mixBits(seed, wave.seed), noiseKey, index);
         return wave.center + wave.amplitude * (2.0 * u - 1.0);
     }
-    case WaveShape::Constant:
-        return wave.value;
+    case WaveShape::Constant: return wave.value;
     }
     return 0.0;
 }
 
-}  // namespace ktsim
+} // namespace ktsim

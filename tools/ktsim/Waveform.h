@@ -15,7 +15,6 @@ double unitHash(std::uint64_t seed, std::uint64_t stream, std::uint64_t index);
 
 // The waveform's value for sample `index`, taken at `seconds` after the
 // start of the acquisition. `noiseKey` separates the noise of channels.
-double waveValue(const Waveform& wave, double seconds, std::uint64_t index, std::uint64_t seed,
-                 std::uint64_t noiseKey);
+double waveValue(const Waveform& wave, double seconds, std::uint64_t index, std::uint64_t seed, std::uint64_t noiseKey);
 
-}  // namespace ktsim
+} // namespace ktsim

@@ -39,7 +39,7 @@ void watchStdin(ktsim::Simulator& sim)
     }).detach();
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {

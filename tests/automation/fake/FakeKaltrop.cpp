@@ -76,7 +76,8 @@ IDispatch* FakeKaltrop::newUsedChannels()
 {
     auto self = shared_from_this();
     auto* used = new FakeObject(recorder, "used", "used");
-    used->on(get, "Count", [self](auto&, VARIANT* r) { return setInt(r, static_cast<int32_t>(self->channels.size())), S_OK; });
+    used->on(get, "Count",
+             [self](auto&, VARIANT* r) { return setInt(r, static_cast<int32_t>(self->channels.size())), S_OK; });
     used->on(get, "Item", [self](const std::vector<Arg>& args, VARIANT* r) {
         const auto k = static_cast<size_t>(args.at(0).integer);
         if (k >= self->channels.size())
@@ -106,9 +107,8 @@ IDispatch* FakeKaltrop::newChannel(size_t k)
     channel->on(get, "ExpectedAsyncRate",
                 [state](auto&, VARIANT* r) { return setFloat(r, state().expectedAsyncRate), S_OK; });
     channel->on(method, "GetSampleRate", [state](auto&, VARIANT* r) { return setDouble(r, state().sampleRate), S_OK; });
-    channel->on(method, "CreateConnection", [self, k](auto&, VARIANT* r) {
-        return setObject(r, self->newConnection(k)), S_OK;
-    });
+    channel->on(method, "CreateConnection",
+                [self, k](auto&, VARIANT* r) { return setObject(r, self->newConnection(k)), S_OK; });
     channel->on(get, "SingleValue", [state](auto&, VARIANT* r) { return setDouble(r, state().currentValue), S_OK; });
     channel->on(put, "SingleValue", [state](const std::vector<Arg>& args, VARIANT*) {
         state().currentValue = args.at(0).real;

@@ -31,9 +31,9 @@ struct FakeChannel {
     // the first n of them (and of `times`); "GetTSValues"(n) only looks.
     std::vector<float> values;
     std::vector<double> times;
-    VARTYPE timeType = VT_R8;           // element type of "GetTSValues" arrays
-    std::optional<int32_t> numValues;   // "NumValues" when set, else values.size()
-    double currentValue = 0.0;          // "SingleValue"
+    VARTYPE timeType = VT_R8;         // element type of "GetTSValues" arrays
+    std::optional<int32_t> numValues; // "NumValues" when set, else values.size()
+    double currentValue = 0.0;        // "SingleValue"
 };
 
 class FakeKaltrop : public std::enable_shared_from_this<FakeKaltrop> {

@@ -85,8 +85,8 @@ int main()
     fake::setUpServedState(*kaltrop);
     Factory factory(kaltrop);
     DWORD cookie = 0;
-    if (FAILED(CoRegisterClassObject(fake::fakeKaltropClassId, &factory, CLSCTX_LOCAL_SERVER, REGCLS_SINGLEUSE,
-                                     &cookie)))
+    if (FAILED(
+            CoRegisterClassObject(fake::fakeKaltropClassId, &factory, CLSCTX_LOCAL_SERVER, REGCLS_SINGLEUSE, &cookie)))
         return 2;
 
     // Incoming calls arrive as window messages of this single-threaded

@@ -230,8 +230,8 @@ HRESULT FakeObject::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DIS
     return S_OK;
 }
 
-HRESULT FakeObject::Invoke(DISPID id, REFIID, LCID, WORD kind, DISPPARAMS* parameters, VARIANT* result,
-                           EXCEPINFO*, UINT*)
+HRESULT FakeObject::Invoke(DISPID id, REFIID, LCID, WORD kind, DISPPARAMS* parameters, VARIANT* result, EXCEPINFO*,
+                           UINT*)
 {
     if (id < 1 || static_cast<size_t>(id) > names_.size())
         return DISP_E_MEMBERNOTFOUND;
