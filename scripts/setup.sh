@@ -39,5 +39,12 @@ if printf '%s\n' "${missing[@]}" | grep -q ':i386$'; then
   dpkg --add-architecture i386
 fi
 export DEBIAN_FRONTEND=noninteractive
-apt-get update -q
+# A mirror that is being synced fails an index now and then: try again, and
+# go on with the indexes there are if it keeps failing (the install then says
+# what it cannot find).
+for attempt in 1 2 3; do
+  apt-get update -q && break
+  echo "setup.sh: apt-get update failed (attempt $attempt)" >&2
+  sleep $((attempt * 10))
+done
 apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -8,11 +8,8 @@ cd "$root"
 
 scripts/setup.sh windows python packaging fuzz matlab
 
-# Formatting first: it is cheap. KTREMOTE_SKIP_FORMAT_CHECK=1 skips it until
-# the tree has been formatted once with .clang-format.
-if [ "${KTREMOTE_SKIP_FORMAT_CHECK:-}" != 1 ]; then
-  scripts/check-format.sh
-fi
+# Formatting first: it is cheap.
+scripts/check-format.sh
 
 jobs=$(nproc)
 # Many tests wait on the network (time-outs, a dead link, a silent peer)
