@@ -217,6 +217,7 @@ def main() -> int:
     parser.add_argument("--tree", default=str(root / "build" / "bench"), help="build tree (default build/bench)")
     parser.add_argument("--seconds", type=float, default=3.0, help="measuring window per path (default 3)")
     parser.add_argument("--doc", help="write the table into this Markdown file")
+    parser.add_argument("--headline", help="append the Python host's row to this table of the figures users meet")
     args = parser.parse_args()
     tree = Path(args.tree)
     ktsim = str(tree / "tools" / "ktsim" / "ktsim")
@@ -274,6 +275,15 @@ def main() -> int:
     lines += [f"| {name} | {micro:.1f} | {costs[0][1] / micro:.0f}× |" for name, micro in costs]
     text = "\n".join(lines) + "\n"
     print(text)
+    # The path a Python user writes first: Channel.read() of a block at a time.
+    name, f = figures[1]
+    summary = (f"Python read path, {name.split(':')[0]}: {100 * f['rate'] / c_rate:.0f} % "
+               f"({f['rate'] / 1e6:.1f} M samples/s against the C host's {c_rate / 1e6:.1f} M samples/s)")
+    print(summary)
+    if args.headline:
+        with open(args.headline, "a", encoding="utf-8") as out:
+            out.write(f"| Python read path, {name.split(':')[0]} | {f['rate'] / 1e6:.0f} M samples/s | "
+                      f"C host {c_rate / 1e6:.0f} M samples/s | {100 * f['rate'] / c_rate:.0f} % | |\n")
     if args.doc:
         path = Path(args.doc)
         doc = path.read_text()

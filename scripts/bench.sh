@@ -38,6 +38,11 @@ load_before=$(uptime)
   --benchmark_out="$tree/micro.json" --benchmark_out_format=json | grep -v '^Connection from: '
 "$tree/bench/e2e/ktremote_e2e_bench" --seconds "${KTREMOTE_BENCH_SECONDS:-3}" --markdown "$tree/e2e.md" \
   --headline "$tree/headline.md" | grep -v '^Connection from: ' | tee "$tree/e2e.out"
+# The Python package's read path beside the C host, in the same tree.
+python_doc=()
+[ "$write_doc" = 1 ] && python_doc=(--doc docs/performance.md)
+bench/python_read.py --tree "$tree" --seconds "${KTREMOTE_BENCH_SECONDS:-3}" --headline "$tree/headline.md" \
+  "${python_doc[@]}" | tee "$tree/python.out"
 load_after=$(uptime)
 
 # Every figure with a target, beside its anchor of the same run: the
@@ -45,6 +50,7 @@ load_after=$(uptime)
 echo
 echo "bench.sh: ratios against their targets (load before: $load_before)"
 grep -e '(target' "$tree/e2e.out" | sed 's/\*\*//g' || true
+grep -e '^Python read path' "$tree/python.out" || true
 
 if [ "$write_doc" = 1 ]; then
   python3 scripts/bench_report.py docs/performance.md "$tree/micro.json" "$tree/e2e.md" "$load_before" "$load_after" \

@@ -15,7 +15,7 @@ packages=(
 # "fuzz", "windows", "matlab" (Octave for the MATLAB/Octave toolbox tests).
 for group in "$@"; do
   case "$group" in
-    bench) packages+=(libbenchmark-dev python3) ;;
+    bench) packages+=(libbenchmark-dev python3 python3-numpy) ;;
     python) packages+=(python3 python3-pytest python3-numpy python3-pip python3-venv python3-setuptools python3-wheel) ;;
     packaging) packages+=(pkgconf file dpkg-dev man-db groff-base) ;;
     fuzz) packages+=(clang-14 libclang-rt-14-dev) ;;

@@ -102,22 +102,34 @@ CommandFigures measureCommands(const std::string& ktsim, int exchanges)
     options.burst = false;
     Sim sim(ktsim, options);
     CommandFigures figures;
-    {
-        LibrarySession session(sim, options.setup, 0);
-        int state = 0;
-        const auto start = Clock::now();
-        for (int i = 0; i < exchanges; ++i)
-            ktconGetState(session.instance(), &state);
-        figures.library = secondsSince(start) / exchanges;
-    }
+    LibrarySession session(sim, options.setup, 0);
     CommandClient client(sim.port());
-    for (bool oneByte : {false, true}) {
-        const auto start = Clock::now();
-        for (int i = 0; i < exchanges; ++i)
-            if (client.command("GETSTATUS", oneByte).rfind("+OK", 0) != 0)
-                throw std::runtime_error("GETSTATUS failed");
-        (oneByte ? figures.oneByte : figures.wholeLine) = secondsSince(start) / exchanges;
+    auto plain = [&client](bool oneByte) {
+        if (client.command("GETSTATUS", oneByte).rfind("+OK", 0) != 0)
+            throw std::runtime_error("GETSTATUS failed");
+    };
+    // The library and the plain client take turns in rounds, so that a
+    // change of load or clock speed during the run falls on both alike.
+    const int rounds = 10;
+    const int perRound = std::max(1, exchanges / rounds);
+    double library = 0.0, wholeLine = 0.0;
+    for (int round = 0; round < rounds; ++round) {
+        auto start = Clock::now();
+        int state = 0;
+        for (int i = 0; i < perRound; ++i)
+            ktconGetState(session.instance(), &state);
+        library += secondsSince(start);
+        start = Clock::now();
+        for (int i = 0; i < perRound; ++i)
+            plain(false);
+        wholeLine += secondsSince(start);
     }
+    figures.library = library / (rounds * perRound);
+    figures.wholeLine = wholeLine / (rounds * perRound);
+    const auto start = Clock::now();
+    for (int i = 0; i < exchanges; ++i)
+        plain(true);
+    figures.oneByte = secondsSince(start) / exchanges;
     return figures;
 }
 

@@ -381,7 +381,7 @@ std::string memorySection(const Arguments& a)
     return text + "\n";
 }
 
-std::string commandSection(const Arguments& a)
+std::string commandSection(const Arguments& a, Headline& headline)
 {
     const CommandFigures f = measureCommands(a.ktsim, 2000);
     std::string text = "### Command exchange\n\nOne `GETSTATUS` exchange with ktsim (request written, reply line "
@@ -391,6 +391,9 @@ std::string commandSection(const Arguments& a)
     text += format("| reference: plain blocking client, one byte per write | %.1f µs |\n\n", f.oneByte * 1e6);
     text += format("Library / plain blocking client (whole line): %.2fx (target: at most 1.5x).\n\n",
                    f.library / f.wholeLine);
+    headline.add("Command round trip, `ktconGetState`", format("%.1f µs", f.library * 1e6),
+                 format("plain blocking client %.1f µs", f.wholeLine * 1e6), format("%.2f×", f.library / f.wholeLine),
+                 "≤ 1.5×");
     return text;
 }
 
@@ -418,7 +421,7 @@ int main(int argc, char** argv)
             std::string part;
             switch (section) {
             case 0: part = lossFreeSection(a, dir, headline); break;
-            case 1: part = commandSection(a); break;
+            case 1: part = commandSection(a, headline); break;
             case 2: part = latencySection(a, dir, headline); break;
             case 3: part = throughputSection(a); break;
             case 4: part = scalingSection(a, dir); break;
