@@ -1,6 +1,5 @@
 #include "SetupParser.h"
 
-#include "BuiltinSetups.h"
 
 #include <charconv>
 #include <fstream>
