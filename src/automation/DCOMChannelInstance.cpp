@@ -4,9 +4,11 @@
 #include "KTXDCOMInstance.h"
 #include "NumberArray.h"
 #include "api/Failure.h"
+#include "api/LastFailure.h"
 #include "ktremote.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <new>
@@ -23,6 +25,42 @@ void endDataSyncQuietly(IDispatch* data) noexcept
         callMethod(data, L"EndDataSync");
     } catch (...) {
     }
+}
+
+// What a read fetched from the application: the count waiting when it
+// looked, and at most as many values (and times, for async channels) as the
+// caller asked for.
+struct Fetched {
+    int32_t waiting = 0;
+    Variant times;
+    Variant samples;
+};
+
+// Fetches the waiting values of `connection` between "StartDataSync" and
+// "EndDataSync" on the data object. What does not fit `limit` stays waiting
+// in the application for the next read. Returns KX_ERR_APP_CALL_FAILED,
+// with the failure recorded, when the application refuses a step.
+int fetchWaiting(IDispatch* connection, IDispatch* data, bool isAsync, size_t limit, LastFailure& lastFailure,
+                 Fetched& fetched)
+{
+    try {
+        callMethod(data, L"StartDataSync");
+        fetched.waiting = getProperty(connection, L"NumValues").int32();
+        if (fetched.waiting < 0) {
+            endDataSyncQuietly(data);
+            return KX_ERR_APP_CALL_FAILED;
+        }
+        const auto wanted = static_cast<int32_t>(std::min<size_t>(limit, static_cast<size_t>(fetched.waiting)));
+        if (isAsync)
+            fetched.times = callMethodWithCount(connection, L"GetTSValues", wanted);
+        fetched.samples = callMethodWithCount(connection, L"GetDataValues", wanted);
+        callMethod(data, L"EndDataSync");
+    } catch (const Failure&) {
+        lastFailure.recordCurrentException();
+        endDataSyncQuietly(data);
+        return KX_ERR_APP_CALL_FAILED;
+    }
+    return KX_OK;
 }
 
 struct FreeDeleter {
@@ -62,29 +100,15 @@ int DCOMChannelInstance::ReadScalarData(double** values, double** timestamps, si
     if (connection == nullptr)
         return noConnection();
     const Variant data = getProperty(instance().applicationObject(), L"Data");
-    Variant times, samples;
-    int32_t waiting = 0;
-    try {
-        callMethod(data.object(), L"StartDataSync");
-        waiting = getProperty(connection, L"NumValues").int32();
-        if (waiting < 0) {
-            endDataSyncQuietly(data.object());
-            return KX_ERR_APP_CALL_FAILED;
-        }
-        if (isAsync)
-            times = callMethodWithCount(connection, L"GetTSValues", waiting);
-        samples = callMethodWithCount(connection, L"GetDataValues", waiting);
-        callMethod(data.object(), L"EndDataSync");
-    } catch (const Failure&) {
-        instance().lastFailure.recordCurrentException();
-        endDataSyncQuietly(data.object());
-        return KX_ERR_APP_CALL_FAILED;
-    }
+    Fetched fetched;
+    if (int failed = fetchWaiting(connection, data.object(), isAsync, SIZE_MAX, instance().lastFailure, fetched))
+        return failed;
+    const int32_t waiting = fetched.waiting;
 
     // Hand over only what the application really returned: a count sent
     // to it is cut to 16 bits, so its arrays may be shorter than asked.
-    const NumberArray valueArray(samples);
-    const NumberArray timeArray(times);
+    const NumberArray valueArray(fetched.samples);
+    const NumberArray timeArray(fetched.times);
     size_t n = std::min(static_cast<size_t>(waiting), valueArray.size());
     if (isAsync)
         n = std::min(n, timeArray.size());
@@ -132,31 +156,15 @@ int DCOMChannelInstance::ReadScalarData2(double* values, double* timestamps, siz
         return KX_OK;
     }
 
-    Variant times, samples;
-    int32_t waiting = 0;
-    try {
-        callMethod(data.object(), L"StartDataSync");
-        waiting = getProperty(connection, L"NumValues").int32();
-        if (waiting < 0) {
-            endDataSyncQuietly(data.object());
-            return KX_ERR_APP_CALL_FAILED;
-        }
-        // Ask for no more than the host's arrays hold; what does not fit
-        // stays waiting in the application for the next read.
-        const auto wanted = static_cast<int32_t>(std::min<size_t>(capacity, static_cast<size_t>(waiting)));
-        if (isAsync)
-            times = callMethodWithCount(connection, L"GetTSValues", wanted);
-        samples = callMethodWithCount(connection, L"GetDataValues", wanted);
-        callMethod(data.object(), L"EndDataSync");
-    } catch (const Failure&) {
-        instance().lastFailure.recordCurrentException();
-        endDataSyncQuietly(data.object());
-        return KX_ERR_APP_CALL_FAILED;
-    }
+    // Ask for no more than the host's arrays hold.
+    Fetched fetched;
+    if (int failed = fetchWaiting(connection, data.object(), isAsync, capacity, instance().lastFailure, fetched))
+        return failed;
+    const int32_t waiting = fetched.waiting;
     const int result = capacity < static_cast<size_t>(waiting) ? 2 : KX_OK;
 
-    const NumberArray valueArray(samples);
-    const NumberArray timeArray(times);
+    const NumberArray valueArray(fetched.samples);
+    const NumberArray timeArray(fetched.times);
     size_t n = std::min({capacity, static_cast<size_t>(waiting), valueArray.size()});
     if (isAsync)
         n = std::min(n, timeArray.size());
