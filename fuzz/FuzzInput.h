@@ -12,9 +12,9 @@ namespace ktremote::fuzz {
 
 class FuzzInput {
 public:
-    FuzzInput(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+    FuzzInput(const uint8_t* data, size_t size) : inputData(data), inputSize(size) {}
 
-    uint8_t byte() { return pos_ < size_ ? data_[pos_++] : 0; }
+    uint8_t byte() { return pos < inputSize ? inputData[pos++] : 0; }
     uint32_t u32()
     {
         uint32_t v = 0;
@@ -22,26 +22,26 @@ public:
             v |= uint32_t{byte()} << (8 * i);
         return v;
     }
-    const uint8_t* rest() const { return data_ + pos_; }
-    size_t restSize() const { return size_ - pos_; }
+    const uint8_t* rest() const { return inputData + pos; }
+    size_t restSize() const { return inputSize - pos; }
 
 private:
-    const uint8_t* data_;
-    size_t size_;
-    size_t pos_ = 0;
+    const uint8_t* inputData;
+    size_t inputSize;
+    size_t pos = 0;
 };
 
 // xorshift32: the chunk sizes of a run follow from a seed in the input, so a
 // finding replays exactly.
 class Chunker {
 public:
-    explicit Chunker(uint32_t seed) : state_(seed | 1) {}
+    explicit Chunker(uint32_t seed) : state(seed | 1) {}
     uint32_t next()
     {
-        state_ ^= state_ << 13;
-        state_ ^= state_ >> 17;
-        state_ ^= state_ << 5;
-        return state_;
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        return state;
     }
     // 1 .. max, small sizes more often than large ones.
     size_t size(size_t max)
@@ -52,7 +52,7 @@ public:
     }
 
 private:
-    uint32_t state_;
+    uint32_t state;
 };
 
 // An invariant does not hold: report it and let libFuzzer keep the input.

@@ -29,18 +29,18 @@ namespace {
 // at that moment.
 class CheckingTransfer : public ktsim::TransferControl {
 public:
-    explicit CheckingTransfer(const ktsim::Application& app) : app_(app) {}
+    explicit CheckingTransfer(const ktsim::Application& app) : simApplication(app) {}
     std::string startTransfer(std::uint16_t port, const std::vector<int>& numbers) override
     {
         FUZZ_CHECK(port >= 1);
         for (int number : numbers)
-            FUZZ_CHECK(app_.model()->setup().findByNumber(number) != nullptr);
+            FUZZ_CHECK(simApplication.model()->setup().findByNumber(number) != nullptr);
         return {};
     }
     void stopTransfer() override {}
 
 private:
-    const ktsim::Application& app_;
+    const ktsim::Application& simApplication;
 };
 
 std::vector<std::string> cutLines(const uint8_t* data, size_t size, Chunker* chunker)

@@ -184,9 +184,9 @@ public:
     using iterator = T*;
 
     constexpr Span() noexcept = default;
-    constexpr Span(T* data, std::size_t size) noexcept : data_(data), size_(size) {}
+    constexpr Span(T* data, std::size_t size) noexcept : spanData(data), spanSize(size) {}
     template <std::size_t N>
-    constexpr Span(T (&array)[N]) noexcept : data_(array), size_(N)
+    constexpr Span(T (&array)[N]) noexcept : spanData(array), spanSize(N)
     {
     }
     template <class Container,
@@ -195,21 +195,21 @@ public:
                                        std::is_convertible_v<decltype(std::data(std::declval<Container&>())), T*> &&
                                        std::is_integral_v<decltype(std::size(std::declval<Container&>()))>>>
     constexpr Span(Container&& container) noexcept(noexcept(std::data(container)))
-        : data_(std::data(container)), size_(std::size(container))
+        : spanData(std::data(container)), spanSize(std::size(container))
     {
     }
 
-    constexpr T* data() const noexcept { return data_; }
-    constexpr std::size_t size() const noexcept { return size_; }
-    constexpr bool empty() const noexcept { return size_ == 0; }
-    constexpr T& operator[](std::size_t k) const noexcept { return data_[k]; }
-    constexpr T* begin() const noexcept { return data_; }
-    constexpr T* end() const noexcept { return data_ + size_; }
-    constexpr Span first(std::size_t n) const noexcept { return {data_, std::min(n, size_)}; }
+    constexpr T* data() const noexcept { return spanData; }
+    constexpr std::size_t size() const noexcept { return spanSize; }
+    constexpr bool empty() const noexcept { return spanSize == 0; }
+    constexpr T& operator[](std::size_t k) const noexcept { return spanData[k]; }
+    constexpr T* begin() const noexcept { return spanData; }
+    constexpr T* end() const noexcept { return spanData + spanSize; }
+    constexpr Span first(std::size_t n) const noexcept { return {spanData, std::min(n, spanSize)}; }
 
 private:
-    T* data_ = nullptr;
-    std::size_t size_ = 0;
+    T* spanData = nullptr;
+    std::size_t spanSize = 0;
 };
 
 template <class T, std::size_t N>
@@ -273,28 +273,28 @@ class Channel {
 public:
     Channel() noexcept = default;
     /** Takes ownership of a handle from ktconCreateChannelInstance*. */
-    explicit Channel(::ChannelInstance* handle) noexcept : handle_(handle) {}
-    Channel(Channel&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
+    explicit Channel(::ChannelInstance* handle) noexcept : ownedHandle(handle) {}
+    Channel(Channel&& other) noexcept : ownedHandle(std::exchange(other.ownedHandle, nullptr)) {}
     Channel& operator=(Channel&& other) noexcept
     {
         if (this != &other)
-            reset(std::exchange(other.handle_, nullptr));
+            reset(std::exchange(other.ownedHandle, nullptr));
         return *this;
     }
     Channel(const Channel&) = delete;
     Channel& operator=(const Channel&) = delete;
     ~Channel() { reset(); }
 
-    ::ChannelInstance* handle() const noexcept { return handle_; }
-    explicit operator bool() const noexcept { return handle_ != nullptr; }
+    ::ChannelInstance* handle() const noexcept { return ownedHandle; }
+    explicit operator bool() const noexcept { return ownedHandle != nullptr; }
     /** Gives up ownership: the caller frees the returned handle. */
-    ::ChannelInstance* release() noexcept { return std::exchange(handle_, nullptr); }
+    ::ChannelInstance* release() noexcept { return std::exchange(ownedHandle, nullptr); }
     /** Frees the current handle and takes the given one. */
     void reset(::ChannelInstance* handle = nullptr) noexcept
     {
-        if (handle_ != nullptr)
-            ktconFreeChannelInstance(handle_);
-        handle_ = handle;
+        if (ownedHandle != nullptr)
+            ktconFreeChannelInstance(ownedHandle);
+        ownedHandle = handle;
     }
 
     /** The channel's UTF-8 name, whole. */
@@ -303,7 +303,7 @@ public:
         std::string text(64, '\0');
         for (;;) {
             size_t required = 0;
-            const KX_ERROR_CODE rc = ktconChannelGetNameUtf8(handle_, text.data(), text.size(), &required);
+            const KX_ERROR_CODE rc = ktconChannelGetNameUtf8(ownedHandle, text.data(), text.size(), &required);
             if (rc == KX_ERR_BUFFER_TOO_SMALL && required > text.size()) {
                 text.assign(required, '\0');
                 continue;
@@ -322,7 +322,7 @@ public:
         std::string text(64, '\0');
         for (;;) {
             text.assign(text.size(), '\0');
-            detail::check(ktconGetChUnit(handle_, text.data(), text.size()), "ktconGetChUnit");
+            detail::check(ktconGetChUnit(ownedHandle, text.data(), text.size()), "ktconGetChUnit");
             const std::size_t length = std::strlen(text.c_str());
             if (length + 1 < text.size() || text.size() >= 65536) {
                 text.resize(length);
@@ -335,14 +335,14 @@ public:
     ChannelType type() const
     {
         int type = 0;
-        detail::check(ktconGetChannelType(handle_, &type), "ktconGetChannelType");
+        detail::check(ktconGetChannelType(ownedHandle, &type), "ktconGetChannelType");
         return static_cast<ChannelType>(type);
     }
 
     bool isControl() const
     {
         bool control = false;
-        detail::check(ktconIsChannelControl(handle_, &control), "ktconIsChannelControl");
+        detail::check(ktconIsChannelControl(ownedHandle, &control), "ktconIsChannelControl");
         return control;
     }
 
@@ -351,21 +351,21 @@ public:
     double sampleRate() const
     {
         double rate = -1.0;
-        detail::check(ktconGetSampleRate(handle_, &rate), "ktconGetSampleRate");
+        detail::check(ktconGetSampleRate(ownedHandle, &rate), "ktconGetSampleRate");
         return rate;
     }
 
     /** Marks the channel for transfer (or not) from the next start on. */
     void setTransferred(bool transferred)
     {
-        detail::check(ktconChannelSetTransferred(handle_, transferred), "ktconChannelSetTransferred");
+        detail::check(ktconChannelSetTransferred(ownedHandle, transferred), "ktconChannelSetTransferred");
     }
 
     /** Writes a value to a control channel; throws when it is not one or the
      *  request did not reach the application. */
     void write(double value)
     {
-        detail::check(ktconControlChannelWriteData(handle_, value), "ktconControlChannelWriteData");
+        detail::check(ktconControlChannelWriteData(ownedHandle, value), "ktconControlChannelWriteData");
     }
 
     /** Reads up to min(values.size(), times.size()) samples with their times
@@ -398,7 +398,7 @@ private:
         double none[1];
         double* v = count != 0 ? values.data() : none;
         double* t = count != 0 ? times.data() : none;
-        const KX_ERROR_CODE rc = function(handle_, v, t, &count);
+        const KX_ERROR_CODE rc = function(ownedHandle, v, t, &count);
         ReadResult result;
         result.overrun = rc == KX_ERR_DATA_OVERRUN;
         if (!result.overrun)
@@ -421,7 +421,7 @@ private:
         return samples;
     }
 
-    ::ChannelInstance* handle_ = nullptr;
+    ::ChannelInstance* ownedHandle = nullptr;
 };
 
 // ---- Channel id enumeration ------------------------------------------------
@@ -442,8 +442,8 @@ public:
         using reference = const std::string&;
 
         iterator() noexcept = default;
-        reference operator*() const noexcept { return current_; }
-        pointer operator->() const noexcept { return &current_; }
+        reference operator*() const noexcept { return currentId; }
+        pointer operator->() const noexcept { return &currentId; }
         iterator& operator++()
         {
             advance();
@@ -455,48 +455,48 @@ public:
 
     private:
         friend class ChannelIds;
-        explicit iterator(::KTXInstance* instance) : instance_(instance) { advance(); }
+        explicit iterator(::KTXInstance* instance) : instanceHandle(instance) { advance(); }
 
-        bool done() const noexcept { return instance_ == nullptr; }
+        bool done() const noexcept { return instanceHandle == nullptr; }
 
         void advance()
         {
-            if (instance_ == nullptr)
+            if (instanceHandle == nullptr)
                 return;
-            if (last_) {
-                instance_ = nullptr;
+            if (last) {
+                instanceHandle = nullptr;
                 return;
             }
             int size = 0;
-            detail::check(ktconGetNextChannelIdSize(instance_, &size), "ktconGetNextChannelIdSize");
+            detail::check(ktconGetNextChannelIdSize(instanceHandle, &size), "ktconGetNextChannelIdSize");
             if (size <= 0) {
                 // Nothing was left: the size was not written.
-                instance_ = nullptr;
+                instanceHandle = nullptr;
                 return;
             }
             std::string id(static_cast<std::size_t>(size), '\0');
-            const int rc = detail::check(ktconGetNextChannelId(instance_, id.data()), "ktconGetNextChannelId");
+            const int rc = detail::check(ktconGetNextChannelId(instanceHandle, id.data()), "ktconGetNextChannelId");
             id.resize(std::strlen(id.c_str()));
-            current_ = std::move(id);
-            last_ = rc == 1;
+            currentId = std::move(id);
+            last = rc == 1;
         }
 
-        ::KTXInstance* instance_ = nullptr;
-        std::string current_;
-        bool last_ = false;
+        ::KTXInstance* instanceHandle = nullptr;
+        std::string currentId;
+        bool last = false;
     };
 
-    explicit ChannelIds(::KTXInstance* instance) noexcept : instance_(instance) {}
+    explicit ChannelIds(::KTXInstance* instance) noexcept : instanceHandle(instance) {}
 
     iterator begin()
     {
-        detail::check(ktconInitChannelIdEnum(instance_), "ktconInitChannelIdEnum");
-        return iterator(instance_);
+        detail::check(ktconInitChannelIdEnum(instanceHandle), "ktconInitChannelIdEnum");
+        return iterator(instanceHandle);
     }
     iterator end() const noexcept { return iterator(); }
 
 private:
-    ::KTXInstance* instance_;
+    ::KTXInstance* instanceHandle;
 };
 
 // ---- Instance --------------------------------------------------------------
@@ -508,12 +508,12 @@ class Instance;
  *  readable after the stop. */
 class Measurement {
 public:
-    Measurement(Measurement&& other) noexcept : instance_(std::exchange(other.instance_, nullptr)) {}
+    Measurement(Measurement&& other) noexcept : instanceHandle(std::exchange(other.instanceHandle, nullptr)) {}
     Measurement& operator=(Measurement&& other) noexcept
     {
         if (this != &other) {
             stopQuietly();
-            instance_ = std::exchange(other.instance_, nullptr);
+            instanceHandle = std::exchange(other.instanceHandle, nullptr);
         }
         return *this;
     }
@@ -521,27 +521,27 @@ public:
     Measurement& operator=(const Measurement&) = delete;
     ~Measurement() { stopQuietly(); }
 
-    bool running() const noexcept { return instance_ != nullptr; }
+    bool running() const noexcept { return instanceHandle != nullptr; }
 
     void stop()
     {
-        if (::KTXInstance* instance = std::exchange(instance_, nullptr))
+        if (::KTXInstance* instance = std::exchange(instanceHandle, nullptr))
             detail::check(ktconStopMeasurement(instance), "ktconStopMeasurement");
     }
 
 private:
     friend class Instance;
-    explicit Measurement(::KTXInstance* instance) : instance_(instance)
+    explicit Measurement(::KTXInstance* instance) : instanceHandle(instance)
     {
-        detail::check(ktconStartMeasurement(instance_), "ktconStartMeasurement");
+        detail::check(ktconStartMeasurement(instanceHandle), "ktconStartMeasurement");
     }
     void stopQuietly() noexcept
     {
-        if (::KTXInstance* instance = std::exchange(instance_, nullptr))
+        if (::KTXInstance* instance = std::exchange(instanceHandle, nullptr))
             ktconStopMeasurement(instance);
     }
 
-    ::KTXInstance* instance_ = nullptr;
+    ::KTXInstance* instanceHandle = nullptr;
 };
 
 /** An instance: one connection to the application. */
@@ -552,7 +552,7 @@ public:
     {
         ::KTXInstance* handle = nullptr;
         detail::check(ktconCreateInstance(&handle, backend == Backend::Network ? 1 : 0), "ktconCreateInstance");
-        handle_ = handle;
+        ownedHandle = handle;
     }
     static Instance network() { return Instance(Backend::Network); }
     static Instance automation() { return Instance(Backend::Automation); }
@@ -562,15 +562,16 @@ public:
     static Instance fromHandle(::KTXInstance* handle) noexcept { return Instance(handle); }
 
     Instance(Instance&& other) noexcept
-        : handle_(std::exchange(other.handle_, nullptr)), connected_(std::exchange(other.connected_, false))
+        : ownedHandle(std::exchange(other.ownedHandle, nullptr)),
+          connectedHere(std::exchange(other.connectedHere, false))
     {
     }
     Instance& operator=(Instance&& other) noexcept
     {
         if (this != &other) {
             close();
-            handle_ = std::exchange(other.handle_, nullptr);
-            connected_ = std::exchange(other.connected_, false);
+            ownedHandle = std::exchange(other.ownedHandle, nullptr);
+            connectedHere = std::exchange(other.connectedHere, false);
         }
         return *this;
     }
@@ -578,19 +579,19 @@ public:
     Instance& operator=(const Instance&) = delete;
     ~Instance() { close(); }
 
-    ::KTXInstance* handle() const noexcept { return handle_; }
+    ::KTXInstance* handle() const noexcept { return ownedHandle; }
 
     /** Disconnects what connect() connected and lets go of the handle. The
      *  library keeps the instance object until the process ends. */
     void close() noexcept
     {
-        if (handle_ == nullptr)
+        if (ownedHandle == nullptr)
             return;
-        if (connected_)
-            ktconDisconnect(handle_);
-        ktconDestroyInstance(handle_);
-        handle_ = nullptr;
-        connected_ = false;
+        if (connectedHere)
+            ktconDisconnect(ownedHandle);
+        ktconDestroyInstance(ownedHandle);
+        ownedHandle = nullptr;
+        connectedHere = false;
     }
 
     /** Connects with a connect text: "host commandPort dataPort" for a
@@ -599,14 +600,14 @@ public:
      *  the connection did not come up. */
     void connect(const std::string& connection)
     {
-        detail::check(ktconConnect(handle_, connection.c_str()), "ktconConnect");
+        detail::check(ktconConnect(ownedHandle, connection.c_str()), "ktconConnect");
         // An instance that is not connected also says so in the next call's
         // connected check. Asking for the next id size neither sends
         // anything nor changes the enumeration.
         int size = 0;
-        if (ktconGetNextChannelIdSize(handle_, &size) == KX_ERR_NOT_CONNECTED)
+        if (ktconGetNextChannelIdSize(ownedHandle, &size) == KX_ERR_NOT_CONNECTED)
             throw Error(Result::NotConnected, "ktconConnect: could not connect to \"" + connection + "\"");
-        connected_ = true;
+        connectedHere = true;
     }
 
     void connect(const std::string& host, int commandPort, int dataPort)
@@ -617,13 +618,13 @@ public:
     /** Closes the command connection. */
     void disconnect()
     {
-        connected_ = false;
-        detail::check(ktconDisconnect(handle_), "ktconDisconnect");
+        connectedHere = false;
+        detail::check(ktconDisconnect(ownedHandle), "ktconDisconnect");
     }
 
     void setAppWindowVisible(bool visible)
     {
-        detail::check(ktconSetAppWindowVisible(handle_, visible), "ktconSetAppWindowVisible");
+        detail::check(ktconSetAppWindowVisible(ownedHandle, visible), "ktconSetAppWindowVisible");
     }
 
     // -- discovery
@@ -631,7 +632,7 @@ public:
     std::size_t channelCount()
     {
         size_t count = 0;
-        detail::check(ktconGetChannelCount(handle_, &count), "ktconGetChannelCount");
+        detail::check(ktconGetChannelCount(ownedHandle, &count), "ktconGetChannelCount");
         return count;
     }
 
@@ -641,7 +642,7 @@ public:
     {
         char** ids = nullptr;
         size_t count = 0;
-        detail::check(ktconEnumerateChannels(handle_, &ids, &count), "ktconEnumerateChannels");
+        detail::check(ktconEnumerateChannels(ownedHandle, &ids, &count), "ktconEnumerateChannels");
         std::vector<std::string> result;
         // Copy everything first, then give back the array and the texts, so
         // that nothing is lost when the copy throws.
@@ -657,7 +658,7 @@ public:
                     std::free((*ids)[k]);
                 ktconFreeEnumerateChannels(instance, ids);
             }
-        } release{handle_, &ids, count};
+        } release{ownedHandle, &ids, count};
         if (ids != nullptr) {
             result.reserve(count);
             for (size_t k = 0; k < count; ++k)
@@ -668,14 +669,14 @@ public:
     }
 
     /** The id enumeration as a single-pass range (see ChannelIds). */
-    ChannelIds channelIds() noexcept { return ChannelIds(handle_); }
+    ChannelIds channelIds() noexcept { return ChannelIds(ownedHandle); }
 
     /** Opens the channel with the given id and marks it for transfer.
      *  Throws Error(Result::ChannelNotCreated) for an unknown id. */
     Channel channel(const std::string& id)
     {
         ::ChannelInstance* handle = nullptr;
-        const KX_ERROR_CODE rc = ktconCreateChannelInstance(handle_, id.c_str(), &handle);
+        const KX_ERROR_CODE rc = ktconCreateChannelInstance(ownedHandle, id.c_str(), &handle);
         Channel channel(handle);
         detail::check(rc, "ktconCreateChannelInstance");
         return channel;
@@ -686,7 +687,7 @@ public:
     Channel channelByName(const std::string& name)
     {
         ::ChannelInstance* handle = nullptr;
-        const KX_ERROR_CODE rc = ktconCreateChannelInstanceByNameUtf8(handle_, name.c_str(), &handle);
+        const KX_ERROR_CODE rc = ktconCreateChannelInstanceByNameUtf8(ownedHandle, name.c_str(), &handle);
         Channel channel(handle);
         detail::check(rc, "ktconCreateChannelInstanceByNameUtf8");
         return channel;
@@ -704,58 +705,58 @@ public:
     // -- measuring and storing
 
     /** Samples buffered per channel from the next start on (network only). */
-    void setBufferSize(int samples) { detail::check(ktconSetBufferSize(handle_, samples), "ktconSetBufferSize"); }
+    void setBufferSize(int samples) { detail::check(ktconSetBufferSize(ownedHandle, samples), "ktconSetBufferSize"); }
 
     void loadSetup(const std::string& setupFile)
     {
-        detail::check(ktconLoadSetup(handle_, setupFile.c_str()), "ktconLoadSetup");
+        detail::check(ktconLoadSetup(ownedHandle, setupFile.c_str()), "ktconLoadSetup");
     }
 
     bool isAcquiring()
     {
         bool running = false;
-        detail::check(ktconIsInAqusition(handle_, &running), "ktconIsInAqusition");
+        detail::check(ktconIsInAqusition(ownedHandle, &running), "ktconIsInAqusition");
         return running;
     }
 
     State state()
     {
         int state = 0;
-        detail::check(ktconGetState(handle_, &state), "ktconGetState");
+        detail::check(ktconGetState(ownedHandle, &state), "ktconGetState");
         return static_cast<State>(state);
     }
 
-    void startMeasurement() { detail::check(ktconStartMeasurement(handle_), "ktconStartMeasurement"); }
-    void stopMeasurement() { detail::check(ktconStopMeasurement(handle_), "ktconStopMeasurement"); }
+    void startMeasurement() { detail::check(ktconStartMeasurement(ownedHandle), "ktconStartMeasurement"); }
+    void stopMeasurement() { detail::check(ktconStopMeasurement(ownedHandle), "ktconStopMeasurement"); }
 
     /** Starts a measurement that stops when the returned object goes away. */
-    Measurement measure() { return Measurement(handle_); }
+    Measurement measure() { return Measurement(ownedHandle); }
 
     void startStoring(const std::string& fileName)
     {
-        detail::check(ktconStartStoring(handle_, fileName.c_str()), "ktconStartStoring");
+        detail::check(ktconStartStoring(ownedHandle, fileName.c_str()), "ktconStartStoring");
     }
-    void stopStoring() { detail::check(ktconStopStoring(handle_), "ktconStopStoring"); }
+    void stopStoring() { detail::check(ktconStopStoring(ownedHandle), "ktconStopStoring"); }
 
     /** Stops storing and returns the application's state read afterwards
      *  (State::Unknown when that read failed). */
     State stopStoringWithState()
     {
         int state = 0;
-        detail::check(ktconStopStoringEx(handle_, &state), "ktconStopStoringEx");
+        detail::check(ktconStopStoringEx(ownedHandle, &state), "ktconStopStoringEx");
         return static_cast<State>(state);
     }
 
     /** Brackets a group of reads (the automation backend synchronises the
      *  data there; the network backend needs no bracket). */
-    void beginRead() { detail::check(ktconBeginRead(handle_, 0, 0), "ktconBeginRead"); }
-    void endRead() { detail::check(ktconEndRead(handle_), "ktconEndRead"); }
+    void beginRead() { detail::check(ktconBeginRead(ownedHandle, 0, 0), "ktconBeginRead"); }
+    void endRead() { detail::check(ktconEndRead(ownedHandle), "ktconEndRead"); }
 
 private:
-    explicit Instance(::KTXInstance* handle) noexcept : handle_(handle) {}
+    explicit Instance(::KTXInstance* handle) noexcept : ownedHandle(handle) {}
 
-    ::KTXInstance* handle_ = nullptr;
-    bool connected_ = false;
+    ::KTXInstance* ownedHandle = nullptr;
+    bool connectedHere = false;
 };
 
 } // namespace ktremote

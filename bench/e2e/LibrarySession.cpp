@@ -21,53 +21,52 @@ void check(KX_ERROR_CODE result, const char* what)
 } // namespace
 
 LibrarySession::LibrarySession(const Sim& sim, const std::string& setup, int bufferSize)
-    : names_(channelNames(setup)), next_(names_.size(), 0), values_(kReadBlock), times_(kReadBlock)
+    : names(channelNames(setup)), nextSampleIndex(names.size(), 0), values(kReadBlock), times(kReadBlock)
 {
-    check(ktconCreateInstance(&app_, 1), "ktconCreateInstance");
+    check(ktconCreateInstance(&app, 1), "ktconCreateInstance");
     // Checks for the command connection every 20 ms instead of the default
     // pause, so that connecting takes milliseconds.
-    static_cast<KTXNETInstance*>(instanceOf(app_))->setConnectPollInterval(std::chrono::milliseconds(20));
-    check(ktconConnect(app_, sim.connectText(e2e::freePort()).c_str()), "ktconConnect");
+    static_cast<KTXNETInstance*>(instanceOf(app))->setConnectPollInterval(std::chrono::milliseconds(20));
+    check(ktconConnect(app, sim.connectText(e2e::freePort()).c_str()), "ktconConnect");
     // Handles are made from the channel list, which counting fetches.
     size_t count = 0;
-    check(ktconGetChannelCount(app_, &count), "ktconGetChannelCount");
+    check(ktconGetChannelCount(app, &count), "ktconGetChannelCount");
     if (bufferSize > 0)
-        check(ktconSetBufferSize(app_, bufferSize), "ktconSetBufferSize");
-    for (const std::string& name : names_) {
+        check(ktconSetBufferSize(app, bufferSize), "ktconSetBufferSize");
+    for (const std::string& name : names) {
         ::ChannelInstance* channel = nullptr;
-        check(ktconCreateChannelInstanceByNameUtf8(app_, name.c_str(), &channel), name.c_str());
-        channels_.push_back(channel);
+        check(ktconCreateChannelInstanceByNameUtf8(app, name.c_str(), &channel), name.c_str());
+        channels.push_back(channel);
     }
 }
 
 LibrarySession::~LibrarySession()
 {
-    for (::ChannelInstance* channel : channels_)
+    for (::ChannelInstance* channel : channels)
         ktconFreeChannelInstance(channel);
-    ktconDisconnect(app_);
-    ktconDestroyInstance(app_);
+    ktconDisconnect(app);
+    ktconDestroyInstance(app);
 }
 
-void LibrarySession::start() { check(ktconStartMeasurement(app_), "ktconStartMeasurement"); }
+void LibrarySession::start() { check(ktconStartMeasurement(app), "ktconStartMeasurement"); }
 
-void LibrarySession::stop() { check(ktconStopMeasurement(app_), "ktconStopMeasurement"); }
+void LibrarySession::stop() { check(ktconStopMeasurement(app), "ktconStopMeasurement"); }
 
 uint64_t LibrarySession::drain(const ktsim::SampleModel* model)
 {
     uint64_t total = 0;
-    for (size_t c = 0; c < channels_.size(); ++c) {
+    for (size_t c = 0; c < channels.size(); ++c) {
         for (;;) {
             size_t count = kReadBlock;
-            const KX_ERROR_CODE result =
-                ktconChannelReadScalarData_2(channels_[c], values_.data(), times_.data(), &count);
+            const KX_ERROR_CODE result = ktconChannelReadScalarData_2(channels[c], values.data(), times.data(), &count);
             if (result == KX_ERR_DATA_OVERRUN)
-                ++overruns_;
+                ++overrunCount;
             if (model) {
-                const ktsim::Channel& channel = model->channel(names_[c]);
-                for (size_t i = 0; i < count && intact_; ++i)
-                    intact_ = values_[i] == model->decoded(channel, next_[c] + i);
+                const ktsim::Channel& channel = model->channel(names[c]);
+                for (size_t i = 0; i < count && streamIntact; ++i)
+                    streamIntact = values[i] == model->decoded(channel, nextSampleIndex[c] + i);
             }
-            next_[c] += count;
+            nextSampleIndex[c] += count;
             total += count;
             if (count < kReadBlock)
                 break;

@@ -28,28 +28,28 @@ public:
 
     void start();
     void stop();
-    ::KTXInstance* instance() const { return app_; }
-    ::ChannelInstance* channel(size_t i) const { return channels_[i]; }
-    size_t channelCount() const { return channels_.size(); }
+    ::KTXInstance* instance() const { return app; }
+    ::ChannelInstance* channel(size_t i) const { return channels[i]; }
+    size_t channelCount() const { return channels.size(); }
 
     // Reads everything buffered on every channel; returns the number of
     // samples read. With a model, every value is compared with the one
     // ktsim sent (intact() turns false at the first difference).
     uint64_t drain(const ktsim::SampleModel* model = nullptr);
-    bool intact() const { return intact_; }
-    bool overrun() const { return overruns_ > 0; }
+    bool intact() const { return streamIntact; }
+    bool overrun() const { return overrunCount > 0; }
     // Reads that returned KX_ERR_DATA_OVERRUN so far.
-    uint64_t overruns() const { return overruns_; }
+    uint64_t overruns() const { return overrunCount; }
 
 private:
-    ::KTXInstance* app_ = nullptr;
-    std::vector<::ChannelInstance*> channels_;
-    std::vector<std::string> names_;
-    std::vector<uint64_t> next_; // index of the next sample per channel
-    std::vector<double> values_;
-    std::vector<double> times_;
-    bool intact_ = true;
-    uint64_t overruns_ = 0;
+    ::KTXInstance* app = nullptr;
+    std::vector<::ChannelInstance*> channels;
+    std::vector<std::string> names;
+    std::vector<uint64_t> nextSampleIndex; // index of the next sample per channel
+    std::vector<double> values;
+    std::vector<double> times;
+    bool streamIntact = true;
+    uint64_t overrunCount = 0;
 };
 
 } // namespace ktremote::bench

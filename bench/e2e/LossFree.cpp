@@ -23,44 +23,44 @@ double RateTrial::share() const { return figures.samplesPerSecond() / (static_ca
 
 int RateSearch::next() const
 {
-    if (done_)
+    if (searchDone)
         return 0;
-    if (retry_)
-        return retry_;
-    if (high_ == 0)
-        return low_ == 0 ? kLowestRate : low_ * 2;
-    return roundRate(std::sqrt(static_cast<double>(low_) * high_));
+    if (retry)
+        return retry;
+    if (high == 0)
+        return low == 0 ? kLowestRate : low * 2;
+    return roundRate(std::sqrt(static_cast<double>(low) * high));
 }
 
 void RateSearch::record(RateTrial trial)
 {
     const int rate = trial.rate;
     const bool keptUp = trial.keptUp;
-    const bool second = retry_ == rate;
-    trials_.push_back(std::move(trial));
-    retry_ = 0;
+    const bool second = retry == rate;
+    trialsRun.push_back(std::move(trial));
+    retry = 0;
     if (keptUp)
-        low_ = std::max(low_, rate);
+        low = std::max(low, rate);
     else if (!second)
-        retry_ = rate;
+        retry = rate;
     else
-        high_ = high_ == 0 ? rate : std::min(high_, rate);
-    if (retry_)
+        high = high == 0 ? rate : std::min(high, rate);
+    if (retry)
         return;
-    if (high_ == 0 && low_ >= kHighestRate)
-        done_ = true;
-    else if (low_ == 0 && high_ != 0)
-        done_ = true; // not even the lowest rate
-    else if (high_ != 0 && static_cast<double>(high_) / low_ <= kResolution)
-        done_ = true;
-    else if (high_ != 0 && (next() <= low_ || next() >= high_))
-        done_ = true;
+    if (high == 0 && low >= kHighestRate)
+        searchDone = true;
+    else if (low == 0 && high != 0)
+        searchDone = true; // not even the lowest rate
+    else if (high != 0 && static_cast<double>(high) / low <= kResolution)
+        searchDone = true;
+    else if (high != 0 && (next() <= low || next() >= high))
+        searchDone = true;
 }
 
 const RateTrial* RateSearch::best() const
 {
     const RateTrial* found = nullptr;
-    for (const RateTrial& trial : trials_)
+    for (const RateTrial& trial : trialsRun)
         if (trial.keptUp && (!found || trial.rate > found->rate))
             found = &trial;
     return found;

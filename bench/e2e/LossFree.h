@@ -49,24 +49,24 @@ struct RateTrial {
 // load hits them alike.
 class RateSearch {
 public:
-    explicit RateSearch(Receiver receiver) : receiver_(receiver) {}
+    explicit RateSearch(Receiver receiver) : searchedReceiver(receiver) {}
 
-    Receiver receiver() const { return receiver_; }
+    Receiver receiver() const { return searchedReceiver; }
     // The rate to try next; 0 when the search is over.
     int next() const;
     void record(RateTrial trial);
 
-    const std::vector<RateTrial>& trials() const { return trials_; }
+    const std::vector<RateTrial>& trials() const { return trialsRun; }
     // The highest rate kept up with, or null when none was.
     const RateTrial* best() const;
 
 private:
-    Receiver receiver_;
-    std::vector<RateTrial> trials_; // in the order they ran
-    int low_ = 0;                   // highest rate kept up with
-    int high_ = 0;                  // lowest rate failed twice
-    int retry_ = 0;                 // a rate that failed once
-    bool done_ = false;
+    Receiver searchedReceiver;
+    std::vector<RateTrial> trialsRun; // in the order they ran
+    int low = 0;                      // highest rate kept up with
+    int high = 0;                     // lowest rate failed twice
+    int retry = 0;                    // a rate that failed once
+    bool searchDone = false;
 };
 
 // One trial: ktsim streams at `rate` per channel for a window of `seconds`.

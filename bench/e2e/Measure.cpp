@@ -104,27 +104,27 @@ pid_t currentThreadId() { return static_cast<pid_t>(syscall(SYS_gettid)); }
 
 void CpuWindow::begin()
 {
-    begin_ = taskCpuSeconds();
-    childBegin_ = child_ ? processCpuSeconds(child_) : 0.0;
+    threadCpuAtBegin = taskCpuSeconds();
+    childBegin = childPid ? processCpuSeconds(childPid) : 0.0;
 }
 
 void CpuWindow::end()
 {
-    end_ = taskCpuSeconds();
-    childEnd_ = child_ ? processCpuSeconds(child_) : 0.0;
+    threadCpuAtEnd = taskCpuSeconds();
+    childEnd = childPid ? processCpuSeconds(childPid) : 0.0;
 }
 
 double CpuWindow::thread(pid_t tid) const
 {
-    const auto b = begin_.find(tid);
-    const auto e = end_.find(tid);
-    return b == begin_.end() || e == end_.end() ? 0.0 : e->second - b->second;
+    const auto b = threadCpuAtBegin.find(tid);
+    const auto e = threadCpuAtEnd.find(tid);
+    return b == threadCpuAtBegin.end() || e == threadCpuAtEnd.end() ? 0.0 : e->second - b->second;
 }
 
 double CpuWindow::busiestOther(const std::map<pid_t, double>& known) const
 {
     double busiest = 0.0;
-    for (const auto& [tid, seconds] : end_)
+    for (const auto& [tid, seconds] : threadCpuAtEnd)
         if (!known.count(tid))
             busiest = std::max(busiest, thread(tid));
     return busiest;

@@ -41,21 +41,21 @@ pid_t currentThreadId();
 // window of time.
 class CpuWindow {
 public:
-    explicit CpuWindow(pid_t child = 0) : child_(child) {}
+    explicit CpuWindow(pid_t child = 0) : childPid(child) {}
     void begin();
     void end();
     // Over the window; 0 for a thread that did not exist at its beginning.
     double thread(pid_t tid) const;
-    double child() const { return childEnd_ - childBegin_; }
+    double child() const { return childEnd - childBegin; }
     // The busiest thread that is not in `known`, and its CPU seconds.
     double busiestOther(const std::map<pid_t, double>& known) const;
 
 private:
-    pid_t child_;
-    std::map<pid_t, double> begin_;
-    std::map<pid_t, double> end_;
-    double childBegin_ = 0.0;
-    double childEnd_ = 0.0;
+    pid_t childPid;
+    std::map<pid_t, double> threadCpuAtBegin;
+    std::map<pid_t, double> threadCpuAtEnd;
+    double childBegin = 0.0;
+    double childEnd = 0.0;
 };
 
 } // namespace ktremote::bench

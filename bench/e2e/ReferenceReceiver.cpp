@@ -26,32 +26,32 @@ int32_t int32At(const uint8_t* p)
 } // namespace
 
 ReferenceReceiver::ReferenceReceiver(size_t channels, size_t capacity)
-    : acceptor_(io_, asio::ip::tcp::endpoint(asio::ip::address_v4::loopback(), 0))
+    : listenAcceptor(io, asio::ip::tcp::endpoint(asio::ip::address_v4::loopback(), 0))
 {
-    port_ = acceptor_.local_endpoint().port();
+    boundPort = listenAcceptor.local_endpoint().port();
     for (size_t c = 0; c < channels; ++c)
-        rings_.push_back(std::make_unique<ClassicRing>(capacity));
+        rings.push_back(std::make_unique<ClassicRing>(capacity));
 }
 
 ReferenceReceiver::~ReferenceReceiver() { join(); }
 
 void ReferenceReceiver::start()
 {
-    thread_ = std::thread([this] { run(); });
+    ioThread = std::thread([this] { run(); });
 }
 
 void ReferenceReceiver::join()
 {
-    if (thread_.joinable())
-        thread_.join();
+    if (ioThread.joinable())
+        ioThread.join();
 }
 
 void ReferenceReceiver::run()
 {
-    threadId_ = currentThreadId();
-    asio::ip::tcp::socket socket(io_);
+    ioThreadId = currentThreadId();
+    asio::ip::tcp::socket socket(io);
     asio::error_code error;
-    acceptor_.accept(socket, error);
+    listenAcceptor.accept(socket, error);
     asio::streambuf input;
     while (!error) {
         const size_t size = asio::read_until(socket, input, kEnd, error);
@@ -72,19 +72,19 @@ void ReferenceReceiver::decode(const uint8_t* packet, size_t size)
         return;
     const int32_t blocks = int32At(packet + 12);
     const uint8_t* at = packet + kHeader;
-    for (int32_t b = 0; b < blocks && static_cast<size_t>(b) < rings_.size(); ++b) {
+    for (int32_t b = 0; b < blocks && static_cast<size_t>(b) < rings.size(); ++b) {
         if (at + 4 > end)
             return;
         const int32_t n = int32At(at);
         at += 4;
         if (n < 0 || static_cast<size_t>(end - at) < static_cast<size_t>(n) * 4)
             return;
-        ClassicRing& ring = *rings_[static_cast<size_t>(b)];
+        ClassicRing& ring = *rings[static_cast<size_t>(b)];
         for (int32_t i = 0; i < n; ++i, at += 4) {
             float value = 0;
             std::memcpy(&value, at, sizeof value);
             if (!ring.push(value))
-                dropped_.fetch_add(1, std::memory_order_relaxed);
+                droppedCount.fetch_add(1, std::memory_order_relaxed);
         }
     }
 }

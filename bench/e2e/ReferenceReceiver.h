@@ -27,28 +27,28 @@ public:
     ReferenceReceiver(size_t channels, size_t capacity);
     ~ReferenceReceiver();
 
-    uint16_t port() const { return port_; }
+    uint16_t port() const { return boundPort; }
     // Starts the receiving thread: it accepts one connection and decodes
     // until the stream ends.
     void start();
     void join();
 
-    ClassicRing& ring(size_t channel) { return *rings_[channel]; }
-    size_t channels() const { return rings_.size(); }
-    uint64_t dropped() const { return dropped_.load(std::memory_order_relaxed); }
-    pid_t threadId() const { return threadId_.load(); }
+    ClassicRing& ring(size_t channel) { return *rings[channel]; }
+    size_t channels() const { return rings.size(); }
+    uint64_t dropped() const { return droppedCount.load(std::memory_order_relaxed); }
+    pid_t threadId() const { return ioThreadId.load(); }
 
 private:
     void run();
     void decode(const uint8_t* packet, size_t size);
 
-    asio::io_context io_;
-    asio::ip::tcp::acceptor acceptor_;
-    uint16_t port_ = 0;
-    std::vector<std::unique_ptr<ClassicRing>> rings_;
-    std::atomic<uint64_t> dropped_{0};
-    std::atomic<pid_t> threadId_{0};
-    std::thread thread_;
+    asio::io_context io;
+    asio::ip::tcp::acceptor listenAcceptor;
+    uint16_t boundPort = 0;
+    std::vector<std::unique_ptr<ClassicRing>> rings;
+    std::atomic<uint64_t> droppedCount{0};
+    std::atomic<pid_t> ioThreadId{0};
+    std::thread ioThread;
 };
 
 } // namespace ktremote::bench

@@ -24,18 +24,18 @@ Sim::Sim(const std::string& executable, const SimOptions& options)
         arguments.push_back("--burst");
     if (options.stampSendTime)
         arguments.push_back("--stamp-send-time");
-    process_ = std::make_unique<e2e::ChildProcess>(executable, arguments, dir_.file("ktsim.err"));
-    const std::string line = process_->readLine(std::chrono::seconds(30));
+    simProcess = std::make_unique<e2e::ChildProcess>(executable, arguments, storeDir.file("ktsim.err"));
+    const std::string line = simProcess->readLine(std::chrono::seconds(30));
     const std::string prefix = "ktsim listening on ";
     const size_t colon = line.rfind(':');
     if (line.compare(0, prefix.size(), prefix) != 0 || colon == std::string::npos)
-        throw std::runtime_error("ktsim did not start: \"" + line + "\" " + e2e::readFile(dir_.file("ktsim.err")));
-    port_ = static_cast<uint16_t>(std::stoi(line.substr(colon + 1)));
+        throw std::runtime_error("ktsim did not start: \"" + line + "\" " + e2e::readFile(storeDir.file("ktsim.err")));
+    commandPort = static_cast<uint16_t>(std::stoi(line.substr(colon + 1)));
 }
 
 std::string Sim::connectText(uint16_t dataPort) const
 {
-    return "127.0.0.1 " + std::to_string(port_) + " " + std::to_string(dataPort);
+    return "127.0.0.1 " + std::to_string(commandPort) + " " + std::to_string(dataPort);
 }
 
 std::string writeSetup(const e2e::TempDir& dir, int channels, int rate)
@@ -83,17 +83,17 @@ StreamBytes streamBytes(const std::string& setup, int packetMs, size_t minimum)
     return stream;
 }
 
-CommandClient::CommandClient(uint16_t port) : socket_(io_)
+CommandClient::CommandClient(uint16_t port) : commandSocket(io)
 {
-    socket_.connect({asio::ip::address_v4::loopback(), port});
-    socket_.set_option(asio::ip::tcp::no_delay(true));
+    commandSocket.connect({asio::ip::address_v4::loopback(), port});
+    commandSocket.set_option(asio::ip::tcp::no_delay(true));
     readLine(); // greeting
 }
 
 std::string CommandClient::readLine()
 {
-    asio::read_until(socket_, input_, "\r\n");
-    std::istream in(&input_);
+    asio::read_until(commandSocket, input, "\r\n");
+    std::istream in(&input);
     std::string line;
     std::getline(in, line);
     if (!line.empty() && line.back() == '\r')
@@ -106,9 +106,9 @@ std::string CommandClient::command(const std::string& line, bool oneByteWrites)
     const std::string bytes = line + "\r\n";
     if (oneByteWrites)
         for (char c : bytes)
-            asio::write(socket_, asio::buffer(&c, 1));
+            asio::write(commandSocket, asio::buffer(&c, 1));
     else
-        asio::write(socket_, asio::buffer(bytes));
+        asio::write(commandSocket, asio::buffer(bytes));
     return readLine();
 }
 

@@ -30,15 +30,15 @@ public:
 
     Sim(const std::string& executable, const SimOptions& options);
 
-    uint16_t port() const { return port_; }
-    pid_t pid() const { return process_->pid(); }
+    uint16_t port() const { return commandPort; }
+    pid_t pid() const { return simProcess->pid(); }
     // "127.0.0.1 <command port> <data port>"
     std::string connectText(uint16_t dataPort) const;
 
 private:
-    e2e::TempDir dir_;
-    std::unique_ptr<e2e::ChildProcess> process_;
-    uint16_t port_ = 0;
+    e2e::TempDir storeDir;
+    std::unique_ptr<e2e::ChildProcess> simProcess;
+    uint16_t commandPort = 0;
 };
 
 // Writes a setup of `channels` float32 sine channels named C0001, C0002, ...
@@ -75,9 +75,9 @@ public:
 private:
     std::string readLine();
 
-    asio::io_context io_;
-    asio::ip::tcp::socket socket_;
-    asio::streambuf input_;
+    asio::io_context io;
+    asio::ip::tcp::socket commandSocket;
+    asio::streambuf input;
 };
 
 } // namespace ktremote::bench

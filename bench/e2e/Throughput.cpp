@@ -51,31 +51,31 @@ void sleepSeconds(double seconds) { std::this_thread::sleep_for(std::chrono::dur
 class Rounds {
 public:
     explicit Rounds(double period)
-        : period_(std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(period)))
+        : wakePeriod(std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(period)))
     {
     }
 
     void wait()
     {
         const auto now = Clock::now();
-        if (period_.count() > 0) {
-            next_ = std::max(next_ + period_, now);
-            std::this_thread::sleep_until(next_);
+        if (wakePeriod.count() > 0) {
+            next = std::max(next + wakePeriod, now);
+            std::this_thread::sleep_until(next);
         }
         const auto start = Clock::now();
-        if (last_ != Clock::time_point{})
-            longestGap_ = std::max(longestGap_, std::chrono::duration<double>(start - last_).count());
-        last_ = start;
+        if (last != Clock::time_point{})
+            longestGapSeconds = std::max(longestGapSeconds, std::chrono::duration<double>(start - last).count());
+        last = start;
     }
     // From here on, gaps count.
-    void resetGap() { longestGap_ = 0.0; }
-    double longestGap() const { return longestGap_; }
+    void resetGap() { longestGapSeconds = 0.0; }
+    double longestGap() const { return longestGapSeconds; }
 
 private:
-    Clock::duration period_;
-    Clock::time_point next_ = Clock::now();
-    Clock::time_point last_{};
-    double longestGap_ = 0.0;
+    Clock::duration wakePeriod;
+    Clock::time_point next = Clock::now();
+    Clock::time_point last{};
+    double longestGapSeconds = 0.0;
 };
 
 } // namespace

@@ -10,15 +10,15 @@ namespace ktremote {
 class Failure : public std::exception {
 public:
     explicit Failure(int code, const char* what = "an operation of the library failed") noexcept
-        : code_(code), what_(what)
+        : errorCode(code), messageText(what)
     {
     }
-    int code() const noexcept { return code_; }
-    const char* what() const noexcept override { return what_; }
+    int code() const noexcept { return errorCode; }
+    const char* what() const noexcept override { return messageText; }
 
 private:
-    int code_;
-    const char* what_;
+    int errorCode;
+    const char* messageText;
 };
 
 [[noreturn]] inline void raise(int code, const char* what = "an operation of the library failed")

@@ -51,13 +51,13 @@ Variant callFindChannelByIndexEx(IDispatch* data, const std::vector<int32_t>& in
 class ArrayArgumentFailure : public std::runtime_error {
 public:
     explicit ArrayArgumentFailure(HRESULT result)
-        : std::runtime_error("an array argument for the application could not be built"), result_(result)
+        : std::runtime_error("an array argument for the application could not be built"), failureResult(result)
     {
     }
-    HRESULT result() const noexcept { return result_; }
+    HRESULT result() const noexcept { return failureResult; }
 
 private:
-    HRESULT result_;
+    HRESULT failureResult;
 };
 
 } // namespace ktremote

@@ -21,7 +21,7 @@ KTXInstance* createAutomationInstance() { return new KTXDCOMInstance(); }
 
 KTXDCOMInstance::~KTXDCOMInstance()
 {
-    connectionTable_.clear();
+    connectionTable.clear();
     releaseApplication();
 }
 
@@ -40,13 +40,13 @@ IDispatch* KTXDCOMInstance::createApplication()
 
 void KTXDCOMInstance::releaseApplication() noexcept
 {
-    if (application_ != nullptr) {
-        application_->Release();
-        application_ = nullptr;
+    if (applicationDispatch != nullptr) {
+        applicationDispatch->Release();
+        applicationDispatch = nullptr;
     }
 }
 
-Variant KTXDCOMInstance::data() const { return getProperty(application_, L"Data"); }
+Variant KTXDCOMInstance::data() const { return getProperty(applicationDispatch, L"Data"); }
 
 IDispatch* KTXDCOMInstance::connectionOf(const ChannelRecord& channel) const
 {
@@ -57,9 +57,9 @@ IDispatch* KTXDCOMInstance::connectionOf(const ChannelRecord& channel) const
     // connection: the entry is found by id.
     const std::string id = formatChannelId(parseChannelId(channel.requestedId));
     const auto ordinal = static_cast<size_t>(channel.ordinal);
-    if (channel.ordinal >= 0 && ordinal < connectionTable_.size() && connectionTable_[ordinal].channelId == id)
-        return connectionTable_[ordinal].object.object();
-    for (const Connection& entry : connectionTable_) {
+    if (channel.ordinal >= 0 && ordinal < connectionTable.size() && connectionTable[ordinal].channelId == id)
+        return connectionTable[ordinal].object.object();
+    for (const Connection& entry : connectionTable) {
         if (entry.channelId == id)
             return entry.object.object();
     }
@@ -69,15 +69,15 @@ IDispatch* KTXDCOMInstance::connectionOf(const ChannelRecord& channel) const
 int KTXDCOMInstance::Connect(const char*)
 {
     releaseApplication(); // a second connect replaces the reference
-    application_ = createApplication();
-    if (application_ == nullptr) {
+    applicationDispatch = createApplication();
+    if (applicationDispatch == nullptr) {
         lastFailure.record("the application's automation object cannot be created");
         return KX_ERR_APP_NOT_CREATED;
     }
     try {
-        callMethod(application_, L"Init");
-        putSmallInteger(application_, L"Visible", 1);
-        putSmallInteger(application_, L"SuppressMessages", -1);
+        callMethod(applicationDispatch, L"Init");
+        putSmallInteger(applicationDispatch, L"Visible", 1);
+        putSmallInteger(applicationDispatch, L"SuppressMessages", -1);
     } catch (const Failure&) {
         lastFailure.recordCurrentException();
         return KX_ERR_FAILED;
@@ -91,7 +91,7 @@ int KTXDCOMInstance::Disconnect()
 {
     // `connected` stays set (the exports never clear it). Without the
     // application every later operation fails cleanly with its own code.
-    connectionTable_.clear();
+    connectionTable.clear();
     releaseApplication();
     return KX_OK;
 }
@@ -112,7 +112,7 @@ int KTXDCOMInstance::GetChannelCount(size_t* count)
 int KTXDCOMInstance::SetAppWindowVisible(bool visible)
 {
     try {
-        putSmallInteger(application_, L"Visible", visible ? 1 : 0);
+        putSmallInteger(applicationDispatch, L"Visible", visible ? 1 : 0);
         return KX_OK;
     } catch (const Failure&) {
         lastFailure.recordCurrentException();
@@ -124,7 +124,7 @@ int KTXDCOMInstance::LoadSetup(const char* setupFile)
 {
     try {
         // Setup paths come in the host's locale, not in UTF-8.
-        callMethodWithText(application_, L"LoadSetup", localeToUtf16(setupFile));
+        callMethodWithText(applicationDispatch, L"LoadSetup", localeToUtf16(setupFile));
         return KX_OK;
     } catch (const Failure&) {
         lastFailure.recordCurrentException();
@@ -134,18 +134,18 @@ int KTXDCOMInstance::LoadSetup(const char* setupFile)
 
 int KTXDCOMInstance::IsInAcquisition(bool* running)
 {
-    *running = getProperty(application_, L"IsAcqRunning").isTrue();
+    *running = getProperty(applicationDispatch, L"IsAcqRunning").isTrue();
     return KX_OK;
 }
 
 int KTXDCOMInstance::GetState(int32_t* state)
 {
     int32_t result = KX_STATE_UNKNOWN;
-    const int32_t runMode = getProperty(application_, L"ActualRunMode").int32();
+    const int32_t runMode = getProperty(applicationDispatch, L"ActualRunMode").int32();
     if (runMode == 2) {
         result = KX_STATE_ANALYSIS;
     } else if (runMode == 1) {
-        const int32_t menu = getProperty(application_, L"MeasureMenuIndex").int32();
+        const int32_t menu = getProperty(applicationDispatch, L"MeasureMenuIndex").int32();
         if (menu >= 1 && menu <= 3)
             result = menu; // setup, acquiring, stopped
     }
@@ -157,26 +157,26 @@ int KTXDCOMInstance::StartMeasurement()
 {
     try {
         const Variant d = data();
-        if (getProperty(application_, L"IsAcqRunning").isTrue())
+        if (getProperty(applicationDispatch, L"IsAcqRunning").isTrue())
             StopMeasurement();
-        callMethod(application_, L"Start");
+        callMethod(applicationDispatch, L"Start");
         const Variant usedChannels = getProperty(d.object(), L"UsedChannels");
         const ChannelCounts counts = countChannels(d.object());
         const size_t tableSize = static_cast<size_t>(std::max<int32_t>(counts.listed, 0));
-        connectionTable_.clear();
-        connectionTable_.reserve(tableSize);
+        connectionTable.clear();
+        connectionTable.reserve(tableSize);
 
         // The k-th listed channel's connection goes to entry k. Positions
         // are walked until every listed channel has its connection.
-        for (int32_t position = 0; position < counts.used && connectionTable_.size() < tableSize; ++position) {
+        for (int32_t position = 0; position < counts.used && connectionTable.size() < tableSize; ++position) {
             const Variant channel = getItem(usedChannels.object(), position);
             if (!isListed(channel.object()))
                 continue;
             Connection entry;
             entry.channelId = formatChannelId(indicesOf(getProperty(channel.object(), L"IndexEx")));
             entry.object = callMethod(channel.object(), L"CreateConnection");
-            connectionTable_.push_back(std::move(entry));
-            IDispatch* connection = connectionTable_.back().object.object();
+            connectionTable.push_back(std::move(entry));
+            IDispatch* connection = connectionTable.back().object.object();
             putSmallInteger(connection, L"AType", 3);
             callMethod(connection, L"Start");
         }
@@ -192,10 +192,10 @@ int KTXDCOMInstance::StopMeasurement()
     // The connections are released once the application has been told to
     // stop, so that the application sees the stop first.
     std::vector<Connection> table;
-    table.swap(connectionTable_);
+    table.swap(connectionTable);
     try {
-        callMethod(application_, L"Stop");
-        callMethod(application_, L"SetupScreen");
+        callMethod(applicationDispatch, L"Stop");
+        callMethod(applicationDispatch, L"SetupScreen");
         return KX_OK;
     } catch (const Failure&) {
         lastFailure.recordCurrentException();
@@ -208,7 +208,7 @@ int KTXDCOMInstance::StartStoring(const char* fileName)
     if (fileName == nullptr)
         return KX_ERR_START_STORING;
     try {
-        callMethodWithText(application_, L"StartStoring", utf8ToUtf16(fileName));
+        callMethodWithText(applicationDispatch, L"StartStoring", utf8ToUtf16(fileName));
         return KX_OK;
     } catch (const Failure&) {
         lastFailure.recordCurrentException();
@@ -219,7 +219,7 @@ int KTXDCOMInstance::StartStoring(const char* fileName)
 int KTXDCOMInstance::StopStoring()
 {
     try {
-        callMethod(application_, L"StopStoring");
+        callMethod(applicationDispatch, L"StopStoring");
         return KX_OK;
     } catch (const Failure&) {
         lastFailure.recordCurrentException();
@@ -253,42 +253,42 @@ namespace {
 // half-built array.
 class IdArray {
 public:
-    explicit IdArray(size_t size) : size_(size)
+    explicit IdArray(size_t size) : idCount(size)
     {
-        ids_ = static_cast<char**>(std::calloc(std::max<size_t>(size, 1), sizeof(char*)));
-        if (ids_ == nullptr)
+        idTexts = static_cast<char**>(std::calloc(std::max<size_t>(size, 1), sizeof(char*)));
+        if (idTexts == nullptr)
             throw std::bad_alloc();
     }
     ~IdArray()
     {
-        if (ids_ == nullptr)
+        if (idTexts == nullptr)
             return;
-        for (size_t k = 0; k < size_; ++k)
-            std::free(ids_[k]);
-        std::free(ids_);
+        for (size_t k = 0; k < idCount; ++k)
+            std::free(idTexts[k]);
+        std::free(idTexts);
     }
     IdArray(const IdArray&) = delete;
     IdArray& operator=(const IdArray&) = delete;
 
-    size_t size() const { return size_; }
+    size_t size() const { return idCount; }
     void set(size_t k, const std::string& id)
     {
         char* text = static_cast<char*>(std::malloc(id.size() + 1));
         if (text == nullptr)
             throw std::bad_alloc();
         std::memcpy(text, id.c_str(), id.size() + 1);
-        ids_[k] = text;
+        idTexts[k] = text;
     }
     char** release()
     {
-        char** ids = ids_;
-        ids_ = nullptr;
+        char** ids = idTexts;
+        idTexts = nullptr;
         return ids;
     }
 
 private:
-    char** ids_ = nullptr;
-    size_t size_ = 0;
+    char** idTexts = nullptr;
+    size_t idCount = 0;
 };
 
 } // namespace

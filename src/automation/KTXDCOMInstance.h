@@ -45,7 +45,7 @@ public:
     int GetNextChannelId(char* buffer) override;
 
     // The application object; none before Connect and after Disconnect.
-    IDispatch* applicationObject() const noexcept { return application_; }
+    IDispatch* applicationObject() const noexcept { return applicationDispatch; }
 
     // The connection object made for `channel` when the measurement
     // started; none when no measurement runs or the channel got none.
@@ -67,8 +67,8 @@ private:
     Variant data() const;
     void releaseApplication() noexcept;
 
-    IDispatch* application_ = nullptr;
-    std::vector<Connection> connectionTable_; // empty while no measurement runs
+    IDispatch* applicationDispatch = nullptr;
+    std::vector<Connection> connectionTable; // empty while no measurement runs
 };
 
 } // namespace ktremote

@@ -17,17 +17,17 @@ NumberArray::NumberArray(const Variant& answer)
     void* data = nullptr;
     if (FAILED(SafeArrayAccessData(v.parray, &data)))
         return;
-    array_ = v.parray;
-    data_ = data;
-    size_ = upper >= lower ? static_cast<size_t>(upper - lower) + 1 : 0;
-    isFloat_ = element == VT_R4;
-    present_ = true;
+    safeArray = v.parray;
+    elementData = data;
+    elementCount = upper >= lower ? static_cast<size_t>(upper - lower) + 1 : 0;
+    isFloat = element == VT_R4;
+    argumentPresent = true;
 }
 
 NumberArray::~NumberArray()
 {
-    if (array_ != nullptr)
-        SafeArrayUnaccessData(array_);
+    if (safeArray != nullptr)
+        SafeArrayUnaccessData(safeArray);
 }
 
 } // namespace ktremote

@@ -18,19 +18,19 @@ public:
     NumberArray(const NumberArray&) = delete;
     NumberArray& operator=(const NumberArray&) = delete;
 
-    bool present() const noexcept { return present_; }
-    size_t size() const noexcept { return size_; }
+    bool present() const noexcept { return argumentPresent; }
+    size_t size() const noexcept { return elementCount; }
     double operator[](size_t i) const noexcept
     {
-        return isFloat_ ? static_cast<const float*>(data_)[i] : static_cast<const double*>(data_)[i];
+        return isFloat ? static_cast<const float*>(elementData)[i] : static_cast<const double*>(elementData)[i];
     }
 
 private:
-    SAFEARRAY* array_ = nullptr;
-    const void* data_ = nullptr;
-    size_t size_ = 0;
-    bool isFloat_ = false;
-    bool present_ = false;
+    SAFEARRAY* safeArray = nullptr;
+    const void* elementData = nullptr;
+    size_t elementCount = 0;
+    bool isFloat = false;
+    bool argumentPresent = false;
 };
 
 } // namespace ktremote

@@ -6,9 +6,9 @@ namespace ktremote {
 
 std::string Variant::text() const
 {
-    if (value_.vt != VT_BSTR)
+    if (heldValue.vt != VT_BSTR)
         return {};
-    return utf16ToUtf8(value_.bstrVal, SysStringLen(value_.bstrVal));
+    return utf16ToUtf8(heldValue.bstrVal, SysStringLen(heldValue.bstrVal));
 }
 
 } // namespace ktremote

@@ -19,44 +19,47 @@ public:
         // Zero the whole value, not only the type tag: a result whose
         // payload is narrower than the field it is read by (a VT_EMPTY or
         // a VT_I2 read as 32 bits) then reads as zero, never as garbage.
-        std::memset(&value_, 0, sizeof value_);
-        VariantInit(&value_);
+        std::memset(&heldValue, 0, sizeof heldValue);
+        VariantInit(&heldValue);
     }
-    ~Variant() { VariantClear(&value_); }
-    Variant(Variant&& other) noexcept : value_(other.value_) { std::memset(&other.value_, 0, sizeof other.value_); }
+    ~Variant() { VariantClear(&heldValue); }
+    Variant(Variant&& other) noexcept : heldValue(other.heldValue)
+    {
+        std::memset(&other.heldValue, 0, sizeof other.heldValue);
+    }
     Variant& operator=(Variant&& other) noexcept
     {
         if (this != &other) {
-            VariantClear(&value_);
-            value_ = other.value_;
-            std::memset(&other.value_, 0, sizeof other.value_);
+            VariantClear(&heldValue);
+            heldValue = other.heldValue;
+            std::memset(&other.heldValue, 0, sizeof other.heldValue);
         }
         return *this;
     }
     Variant(const Variant&) = delete;
     Variant& operator=(const Variant&) = delete;
 
-    VARIANT* get() noexcept { return &value_; }
-    const VARIANT& value() const noexcept { return value_; }
-    VARTYPE type() const noexcept { return value_.vt; }
+    VARIANT* get() noexcept { return &heldValue; }
+    const VARIANT& value() const noexcept { return heldValue; }
+    VARTYPE type() const noexcept { return heldValue.vt; }
 
     // The object a result holds, or none when it holds no object: calls on
     // none fail cleanly with KX_ERR_NO_TARGET_OBJECT.
-    IDispatch* object() const noexcept { return value_.vt == VT_DISPATCH ? value_.pdispVal : nullptr; }
+    IDispatch* object() const noexcept { return heldValue.vt == VT_DISPATCH ? heldValue.pdispVal : nullptr; }
 
     // The application answers in fixed types; these read the field that
     // each answer arrives in.
-    int32_t int32() const noexcept { return value_.lVal; }
-    bool isTrue() const noexcept { return value_.boolVal == VARIANT_TRUE; } // only -1 is true
-    double float64() const noexcept { return value_.dblVal; }
-    double float32() const noexcept { return value_.fltVal; }
+    int32_t int32() const noexcept { return heldValue.lVal; }
+    bool isTrue() const noexcept { return heldValue.boolVal == VARIANT_TRUE; } // only -1 is true
+    double float64() const noexcept { return heldValue.dblVal; }
+    double float32() const noexcept { return heldValue.fltVal; }
 
     // A text answer as UTF-8; empty when the answer holds no text.
     std::string text() const;
-    size_t textLength() const noexcept { return value_.vt == VT_BSTR ? SysStringLen(value_.bstrVal) : 0; }
+    size_t textLength() const noexcept { return heldValue.vt == VT_BSTR ? SysStringLen(heldValue.bstrVal) : 0; }
 
 private:
-    VARIANT value_;
+    VARIANT heldValue;
 };
 
 } // namespace ktremote

@@ -84,16 +84,16 @@ void copySamples(int32_t dataType, const uint8_t* samples, size_t first, size_t 
 
 NETChannelBuffer& BlockDecoder::addBuffer(std::unique_ptr<NETChannelBuffer> buffer)
 {
-    buffers_.push_back(std::move(buffer));
-    NETChannelBuffer& added = *buffers_.back();
-    byId_.emplace(added.id, &added); // keeps the first buffer of an id
+    channelBuffers.push_back(std::move(buffer));
+    NETChannelBuffer& added = *channelBuffers.back();
+    byId.emplace(added.id, &added); // keeps the first buffer of an id
     return added;
 }
 
 NETChannelBuffer* BlockDecoder::findBuffer(const std::string& id) const
 {
-    const auto found = byId_.find(id);
-    return found == byId_.end() ? nullptr : found->second;
+    const auto found = byId.find(id);
+    return found == byId.end() ? nullptr : found->second;
 }
 
 int64_t BlockDecoder::blockLength(ChannelKind kind, int32_t sampleSize, int32_t n)
@@ -115,7 +115,7 @@ bool BlockDecoder::decodePacket(const uint8_t* body, size_t size)
         return false;
     const double packetTime = load<double>(body + kPacketTimeOffset);
     size_t p = kHeaderSize;
-    for (auto& entry : buffers_) {
+    for (auto& entry : channelBuffers) {
         NETChannelBuffer& buffer = *entry;
         if (size - p < 4)
             return false;
@@ -124,12 +124,12 @@ bool BlockDecoder::decodePacket(const uint8_t* body, size_t size)
         if (length < 0 || static_cast<uint64_t>(length) > size - p)
             return false;
         if (n > 0 || buffer.kind == ChannelKind::SingleValue) {
-            if (firstBlock_) {
+            if (firstBlock) {
                 // Relaxed is enough: the host reads the start time after it
                 // has acquired a sample through a ring, whose release store
                 // comes after this one.
-                startTime_.store(packetTime, std::memory_order_relaxed);
-                firstBlock_ = false;
+                acquisitionStartTime.store(packetTime, std::memory_order_relaxed);
+                firstBlock = false;
             }
             decodeBlock(buffer, body + p + 4, static_cast<size_t>(n), packetTime);
         }
@@ -158,7 +158,7 @@ void BlockDecoder::decodeBlock(NETChannelBuffer& buffer, const uint8_t* data, si
         }
     });
     if (dropped)
-        overflow_.store(true, std::memory_order_relaxed);
+        overflowSeen.store(true, std::memory_order_relaxed);
 }
 
 } // namespace ktremote

@@ -52,9 +52,9 @@ public:
     // block's kind. The framer walks packets with the same rule.
     static int64_t blockLength(ChannelKind kind, int32_t sampleSize, int32_t n);
 
-    size_t bufferCount() const { return buffers_.size(); }
-    NETChannelBuffer& buffer(size_t index) { return *buffers_[index]; }
-    const NETChannelBuffer& buffer(size_t index) const { return *buffers_[index]; }
+    size_t bufferCount() const { return channelBuffers.size(); }
+    NETChannelBuffer& buffer(size_t index) { return *channelBuffers[index]; }
+    const NETChannelBuffer& buffer(size_t index) const { return *channelBuffers[index]; }
     // The first buffer added with this id, or null. A hash lookup, so that a
     // host reading each of a thousand channels does not compare ids a
     // thousand times per read. Host thread, after the buffers are added.
@@ -63,20 +63,20 @@ public:
     // Packet time of the first decoded block, in days; 0 before it. Stored
     // before the block's samples are published, so a host that has read a
     // sample sees the start time that belongs to it.
-    double startTime() const { return startTime_.load(std::memory_order_relaxed); }
-    const std::atomic<double>& startTimeSource() const { return startTime_; }
+    double startTime() const { return acquisitionStartTime.load(std::memory_order_relaxed); }
+    const std::atomic<double>& startTimeSource() const { return acquisitionStartTime; }
 
     // Set when any ring dropped unread samples; never cleared.
-    bool overflowed() const { return overflow_.load(std::memory_order_relaxed); }
+    bool overflowed() const { return overflowSeen.load(std::memory_order_relaxed); }
 
 private:
     void decodeBlock(NETChannelBuffer& buffer, const uint8_t* data, size_t n, double packetTime);
 
-    std::vector<std::unique_ptr<NETChannelBuffer>> buffers_;
-    std::unordered_map<std::string, NETChannelBuffer*> byId_;
-    bool firstBlock_ = true; // I/O thread only
-    std::atomic<double> startTime_{0.0};
-    std::atomic<bool> overflow_{false};
+    std::vector<std::unique_ptr<NETChannelBuffer>> channelBuffers;
+    std::unordered_map<std::string, NETChannelBuffer*> byId;
+    bool firstBlock = true; // I/O thread only
+    std::atomic<double> acquisitionStartTime{0.0};
+    std::atomic<bool> overflowSeen{false};
 };
 
 } // namespace ktremote

@@ -36,8 +36,8 @@ double exactRateOf(double sampleRate) { return sampleRate > 0.0 && sampleRate < 
 NETChannelBuffer::NETChannelBuffer(const ChannelRecord& record, size_t capacity, double rate)
     : id(record.id), kind(kindOf(record)), dataType(record.dataType),
       sampleSize(sampleSizeOf(record.dataType, record.sampleSize)), scale1(record.scale1), offset1(record.offset1),
-      scale2(record.scale2), offset2(record.offset2), sampleRate(rate), timeStep_(timeStepOf(rate)),
-      exactRate_(exactRateOf(rate)), ring_(std::min<size_t>(capacity, INT32_MAX), kind != ChannelKind::Sync)
+      scale2(record.scale2), offset2(record.offset2), sampleRate(rate), timeStep(timeStepOf(rate)),
+      exactRate(exactRateOf(rate)), sampleRing(std::min<size_t>(capacity, INT32_MAX), kind != ChannelKind::Sync)
 {
 }
 
@@ -45,7 +45,7 @@ size_t NETChannelBuffer::take(double* values, double* times, size_t max, const s
                               bool absolute)
 {
     if (kind == ChannelKind::Async) {
-        const size_t n = ring_.read(values, times, max);
+        const size_t n = sampleRing.read(values, times, max);
         if (absolute) {
             for (size_t i = 0; i < n; ++i)
                 times[i] /= 86400.0;
@@ -53,7 +53,7 @@ size_t NETChannelBuffer::take(double* values, double* times, size_t max, const s
         return n;
     }
     if (kind == ChannelKind::SingleValue) {
-        const size_t n = ring_.read(values, times, max); // packet times, in days
+        const size_t n = sampleRing.read(values, times, max); // packet times, in days
         if (!absolute) {
             const double start = startTime.load(std::memory_order_relaxed);
             for (size_t i = 0; i < n; ++i)
@@ -62,20 +62,20 @@ size_t NETChannelBuffer::take(double* values, double* times, size_t max, const s
         return n;
     }
     uint64_t k = 0; // stream index of the first sample read
-    const size_t n = ring_.read(values, nullptr, max, &k);
+    const size_t n = sampleRing.read(values, nullptr, max, &k);
     // k + i is exact in a double (below 2^53), and the int32 index keeps the
     // loops vectorisable (n is at most the capacity, an int32).
     const double first = static_cast<double>(k);
     const double start = absolute ? startTime.load(std::memory_order_relaxed) : 0.0;
-    if (exactRate_ > 0.0) {
-        const double rate = exactRate_;
+    if (exactRate > 0.0) {
+        const double rate = exactRate;
         for (int32_t i = 0; i < static_cast<int32_t>(n); ++i) {
             const double seconds = (first + i) / rate;
             times[i] = absolute ? seconds / 86400.0 + start : seconds;
         }
         return n;
     }
-    const double step = timeStep_;
+    const double step = timeStep;
     if (absolute) {
         for (int32_t i = 0; i < static_cast<int32_t>(n); ++i)
             times[i] = (first + i) * step / 86400.0 + start;

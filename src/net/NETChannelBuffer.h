@@ -52,7 +52,7 @@ public:
     const double sampleRate;
 
     // Producer side (I/O thread).
-    SampleRing& ring() { return ring_; }
+    SampleRing& ring() { return sampleRing; }
 
     // Host side: moves up to `max` samples into values and times. Relative
     // times are in seconds; with `absolute` they are in days (see above).
@@ -61,9 +61,9 @@ public:
     size_t take(double* values, double* times, size_t max, const std::atomic<double>& startTime, bool absolute);
 
 private:
-    const double timeStep_;  // 1 / the rounded rate, or 0
-    const double exactRate_; // the rate when it is below 0.5 Hz (timed k / rate), else 0
-    SampleRing ring_;
+    const double timeStep;  // 1 / the rounded rate, or 0
+    const double exactRate; // the rate when it is below 0.5 Hz (timed k / rate), else 0
+    SampleRing sampleRing;
 };
 
 } // namespace ktremote

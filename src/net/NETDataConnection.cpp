@@ -6,8 +6,8 @@ namespace ktremote {
 
 NETDataConnection::NETDataConnection(asio::io_context& io, std::shared_ptr<BlockDecoder> decoder,
                                      std::shared_ptr<PacketBudget> budget, std::weak_ptr<NETDataListener> listener)
-    : socket_(io), decoder_(std::move(decoder)), budget_(std::move(budget)),
-      framer_(*decoder_, PacketFramer::kInitialCapacity, budget_.get()), listener_(std::move(listener))
+    : dataSocket(io), blockDecoder(std::move(decoder)), packetBudget(std::move(budget)),
+      packetFramer(*blockDecoder, PacketFramer::kInitialCapacity, packetBudget.get()), dataListener(std::move(listener))
 {
 }
 
@@ -16,23 +16,23 @@ void NETDataConnection::start() { readSome(); }
 void NETDataConnection::close()
 {
     asio::error_code ignored;
-    socket_.close(ignored);
+    dataSocket.close(ignored);
 }
 
 void NETDataConnection::readSome()
 {
-    socket_.async_read_some(asio::buffer(framer_.prepare(kReadChunk), kReadChunk),
-                            [self = shared_from_this()](const asio::error_code& error, size_t received) {
-                                if (received > 0)
-                                    self->framer_.commit(received);
-                                if (!error) {
-                                    self->readSome();
-                                    return;
-                                }
-                                self->close();
-                                if (auto listener = self->listener_.lock())
-                                    listener->remove(self.get());
-                            });
+    dataSocket.async_read_some(asio::buffer(packetFramer.prepare(kReadChunk), kReadChunk),
+                               [self = shared_from_this()](const asio::error_code& error, size_t received) {
+                                   if (received > 0)
+                                       self->packetFramer.commit(received);
+                                   if (!error) {
+                                       self->readSome();
+                                       return;
+                                   }
+                                   self->close();
+                                   if (auto listener = self->dataListener.lock())
+                                       listener->remove(self.get());
+                               });
 }
 
 } // namespace ktremote

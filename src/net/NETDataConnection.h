@@ -24,18 +24,18 @@ public:
     NETDataConnection(asio::io_context& io, std::shared_ptr<BlockDecoder> decoder, std::shared_ptr<PacketBudget> budget,
                       std::weak_ptr<NETDataListener> listener);
 
-    asio::ip::tcp::socket& socket() { return socket_; }
+    asio::ip::tcp::socket& socket() { return dataSocket; }
     void start();
     void close();
 
 private:
     void readSome();
 
-    asio::ip::tcp::socket socket_;
-    std::shared_ptr<BlockDecoder> decoder_;
-    std::shared_ptr<PacketBudget> budget_; // outlives framer_
-    PacketFramer framer_;
-    std::weak_ptr<NETDataListener> listener_;
+    asio::ip::tcp::socket dataSocket;
+    std::shared_ptr<BlockDecoder> blockDecoder;
+    std::shared_ptr<PacketBudget> packetBudget; // outlives packetFramer
+    PacketFramer packetFramer;
+    std::weak_ptr<NETDataListener> dataListener;
 };
 
 } // namespace ktremote

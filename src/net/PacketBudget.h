@@ -15,7 +15,7 @@ namespace ktremote {
 // Used on the one thread that runs the receiver's connections; no locking.
 class PacketBudget {
 public:
-    explicit PacketBudget(size_t limit) : limit_(limit) {}
+    explicit PacketBudget(size_t limit) : byteLimit(limit) {}
     PacketBudget(const PacketBudget&) = delete;
     PacketBudget& operator=(const PacketBudget&) = delete;
 
@@ -24,19 +24,19 @@ public:
     // limit. Returns whether `charge` now is `wanted`.
     bool recharge(size_t& charge, size_t wanted)
     {
-        if (wanted > charge && wanted - charge > limit_ - held_)
+        if (wanted > charge && wanted - charge > byteLimit - heldBytes)
             return false;
-        held_ = held_ - charge + wanted;
+        heldBytes = heldBytes - charge + wanted;
         charge = wanted;
         return true;
     }
 
-    size_t held() const { return held_; }
-    size_t limit() const { return limit_; }
+    size_t held() const { return heldBytes; }
+    size_t limit() const { return byteLimit; }
 
 private:
-    size_t limit_;
-    size_t held_ = 0;
+    size_t byteLimit;
+    size_t heldBytes = 0;
 };
 
 } // namespace ktremote

@@ -37,15 +37,15 @@ size_t findStartMarker(const uint8_t* data, size_t size) { return findMarker(kSt
 } // namespace
 
 PacketFramer::PacketFramer(BlockDecoder& decoder, size_t initialCapacity, PacketBudget* budget)
-    : decoder_(decoder), budget_(budget), initialCapacity_(std::max<size_t>(initialCapacity, 64)),
-      data_(new uint8_t[initialCapacity_]), capacity_(initialCapacity_)
+    : blockDecoder(decoder), packetBudget(budget), initialBufferCapacity(std::max<size_t>(initialCapacity, 64)),
+      bufferData(new uint8_t[initialBufferCapacity]), bufferCapacity(initialBufferCapacity)
 {
 }
 
 PacketFramer::~PacketFramer()
 {
-    if (budget_)
-        budget_->recharge(charge_, 0);
+    if (packetBudget)
+        packetBudget->recharge(budgetCharge, 0);
 }
 
 void PacketFramer::append(const uint8_t* data, size_t size)
@@ -58,93 +58,93 @@ void PacketFramer::append(const uint8_t* data, size_t size)
 
 uint8_t* PacketFramer::prepare(size_t size)
 {
-    if (capacity_ - end_ >= size)
-        return data_.get() + end_;
-    const size_t live = end_ - begin_;
+    if (bufferCapacity - receivedEnd >= size)
+        return bufferData.get() + receivedEnd;
+    const size_t live = receivedEnd - unframedBegin;
     // Moving the live bytes to the front costs at most what was consumed
     // since the last move, or is small anyway.
-    if (capacity_ - live >= size && (live <= begin_ || live <= 4096)) {
-        std::memmove(data_.get(), data_.get() + begin_, live);
+    if (bufferCapacity - live >= size && (live <= unframedBegin || live <= 4096)) {
+        std::memmove(bufferData.get(), bufferData.get() + unframedBegin, live);
     } else {
-        const size_t capacity = std::max(capacity_ * 2, live + size);
+        const size_t capacity = std::max(bufferCapacity * 2, live + size);
         std::unique_ptr<uint8_t[]> grown(new uint8_t[capacity]);
-        std::memcpy(grown.get(), data_.get() + begin_, live);
-        data_ = std::move(grown);
-        capacity_ = capacity;
+        std::memcpy(grown.get(), bufferData.get() + unframedBegin, live);
+        bufferData = std::move(grown);
+        bufferCapacity = capacity;
     }
-    begin_ = 0;
-    end_ = live;
-    return data_.get() + end_;
+    unframedBegin = 0;
+    receivedEnd = live;
+    return bufferData.get() + receivedEnd;
 }
 
 void PacketFramer::commit(size_t size)
 {
-    end_ += std::min(size, capacity_ - end_);
+    receivedEnd += std::min(size, bufferCapacity - receivedEnd);
     frame();
 }
 
-bool PacketFramer::decodeBody(const uint8_t* body, size_t size) { return decoder_.decodePacket(body, size); }
+bool PacketFramer::decodeBody(const uint8_t* body, size_t size) { return blockDecoder.decodePacket(body, size); }
 
 bool PacketFramer::seekStart()
 {
-    const size_t held = end_ - begin_;
-    const size_t at = findStartMarker(data_.get() + begin_, held);
+    const size_t held = receivedEnd - unframedBegin;
+    const size_t at = findStartMarker(bufferData.get() + unframedBegin, held);
     if (at == kNotFound) {
         // Keep what may be the beginning of a start marker.
         const size_t keep = std::min(held, kMarkerSize - 1);
-        stats_.discardedBytes += held - keep;
-        begin_ = end_ - keep;
+        frameStats.discardedBytes += held - keep;
+        unframedBegin = receivedEnd - keep;
         return false;
     }
-    stats_.discardedBytes += at;
-    begin_ += at;
-    inPacket_ = true;
-    scanPos_ = 0;
-    walkPos_ = BlockDecoder::kHeaderSize;
-    walkChannel_ = 0;
-    walkDone_ = false;
-    walkFault_ = false;
-    innerEnd_ = kNotFound;
+    frameStats.discardedBytes += at;
+    unframedBegin += at;
+    inPacket = true;
+    scanPos = 0;
+    walkPos = BlockDecoder::kHeaderSize;
+    walkChannel = 0;
+    walkDone = false;
+    walkFault = false;
+    innerEnd = kNotFound;
     return true;
 }
 
 void PacketFramer::walkBlocks(const uint8_t* body, size_t available)
 {
-    while (!walkDone_ && !walkFault_) {
-        if (walkChannel_ == decoder_.bufferCount()) {
-            walkDone_ = true;
+    while (!walkDone && !walkFault) {
+        if (walkChannel == blockDecoder.bufferCount()) {
+            walkDone = true;
             break;
         }
-        if (available - std::min(available, walkPos_) < 4)
+        if (available - std::min(available, walkPos) < 4)
             break;
         int32_t n;
-        std::memcpy(&n, body + walkPos_, sizeof n);
-        const NETChannelBuffer& buffer = decoder_.buffer(walkChannel_);
+        std::memcpy(&n, body + walkPos, sizeof n);
+        const NETChannelBuffer& buffer = blockDecoder.buffer(walkChannel);
         const int64_t length = BlockDecoder::blockLength(buffer.kind, buffer.sampleSize, n);
-        if (length < 0 || static_cast<uint64_t>(length) > kMaxPacketBytes - walkPos_) {
-            walkFault_ = true;
+        if (length < 0 || static_cast<uint64_t>(length) > kMaxPacketBytes - walkPos) {
+            walkFault = true;
             break;
         }
-        walkPos_ += static_cast<size_t>(length);
-        ++walkChannel_;
+        walkPos += static_cast<size_t>(length);
+        ++walkChannel;
     }
 }
 
 bool PacketFramer::dropIfOversized()
 {
-    const size_t held = end_ - begin_;
+    const size_t held = receivedEnd - unframedBegin;
     if (held <= kMaxPacketBytes && fitsBudget(held))
         return false;
-    ++stats_.oversized;
-    stats_.discardedBytes += held;
-    begin_ = end_ = 0;
-    inPacket_ = false;
+    ++frameStats.oversized;
+    frameStats.discardedBytes += held;
+    unframedBegin = receivedEnd = 0;
+    inPacket = false;
     // The memory the packet grew the buffer to goes back at once, instead of
     // staying resident for a connection that may never send such a packet
     // again.
-    if (capacity_ > initialCapacity_) {
-        data_.reset(new uint8_t[initialCapacity_]);
-        capacity_ = initialCapacity_;
+    if (bufferCapacity > initialBufferCapacity) {
+        bufferData.reset(new uint8_t[initialBufferCapacity]);
+        bufferCapacity = initialBufferCapacity;
     }
     settleBudget();
     return true;
@@ -152,28 +152,28 @@ bool PacketFramer::dropIfOversized()
 
 bool PacketFramer::fitsBudget(size_t held)
 {
-    return !budget_ || budget_->recharge(charge_, held > kUnbudgetedBytes ? held - kUnbudgetedBytes : 0);
+    return !packetBudget || packetBudget->recharge(budgetCharge, held > kUnbudgetedBytes ? held - kUnbudgetedBytes : 0);
 }
 
 // Brings the charge in line with the bytes held. It only shrinks here: every
 // growth of an unfinished packet has passed fitsBudget().
 void PacketFramer::settleBudget()
 {
-    if (!budget_)
+    if (!packetBudget)
         return;
-    const size_t held = end_ - begin_;
+    const size_t held = receivedEnd - unframedBegin;
     const size_t wanted = held > kUnbudgetedBytes ? held - kUnbudgetedBytes : 0;
-    if (wanted < charge_)
-        budget_->recharge(charge_, wanted);
+    if (wanted < budgetCharge)
+        packetBudget->recharge(budgetCharge, wanted);
 }
 
 void PacketFramer::frame()
 {
     for (;;) {
-        if (!inPacket_ && !seekStart())
+        if (!inPacket && !seekStart())
             break;
-        const uint8_t* body = data_.get() + begin_ + kMarkerSize;
-        const size_t available = end_ - begin_ - kMarkerSize;
+        const uint8_t* body = bufferData.get() + unframedBegin + kMarkerSize;
+        const size_t available = receivedEnd - unframedBegin - kMarkerSize;
         const size_t end = findPacketEnd(body, available);
         if (end == kNotFound) {
             if (dropIfOversized())
@@ -183,32 +183,32 @@ void PacketFramer::frame()
         if (end + kMarkerSize > available) // the eighth marker byte is still to come
             break;
 
-        ++stats_.packets;
+        ++frameStats.packets;
         if (!decodeBody(body, end))
-            ++stats_.malformed;
-        begin_ += kMarkerSize + end + kMarkerSize;
-        inPacket_ = false;
+            ++frameStats.malformed;
+        unframedBegin += kMarkerSize + end + kMarkerSize;
+        inPacket = false;
     }
-    if (begin_ == end_)
-        begin_ = end_ = 0;
+    if (unframedBegin == receivedEnd)
+        unframedBegin = receivedEnd = 0;
     settleBudget();
 }
 
 size_t PacketFramer::findPacketEnd(const uint8_t* body, size_t available)
 {
     for (;;) {
-        const size_t at = findEndMarker(body, scanPos_, available);
+        const size_t at = findEndMarker(body, scanPos, available);
         if (at == kNotFound) {
-            scanPos_ = std::max(scanPos_, available - std::min(available, sizeof kEndMarker - 1));
+            scanPos = std::max(scanPos, available - std::min(available, sizeof kEndMarker - 1));
             return kNotFound;
         }
-        scanPos_ = at;
+        scanPos = at;
         if (at < BlockDecoder::kHeaderSize)
             return at; // a body shorter than its header
         walkBlocks(body, available);
-        if (at >= walkPos_)
+        if (at >= walkPos)
             // Behind the end of the blocks, or behind an impossible count. (A
-            // marker behind walkPos_ means the count at walkPos_ has arrived,
+            // marker behind walkPos means the count at walkPos has arrived,
             // so the walk cannot be waiting for it.)
             return checkedEnd(body, at);
         // Inside the blocks: sample data, unless the next packet starts right
@@ -217,9 +217,9 @@ size_t PacketFramer::findPacketEnd(const uint8_t* body, size_t available)
             return kNotFound;
         if (std::memcmp(body + at + kMarkerSize, kStartMarker, kMarkerSize) == 0)
             return checkedEnd(body, at);
-        if (innerEnd_ == kNotFound)
-            innerEnd_ = at;
-        scanPos_ = at + 1;
+        if (innerEnd == kNotFound)
+            innerEnd = at;
+        scanPos = at + 1;
     }
 }
 
@@ -230,11 +230,11 @@ size_t PacketFramer::findPacketEnd(const uint8_t* body, size_t available)
 // would swallow the next packet and decode its bytes as samples.
 size_t PacketFramer::checkedEnd(const uint8_t* body, size_t end) const
 {
-    if (innerEnd_ == kNotFound)
+    if (innerEnd == kNotFound)
         return end;
-    const size_t from = innerEnd_ + kMarkerSize;
+    const size_t from = innerEnd + kMarkerSize;
     if (from < end && findStartMarker(body + from, end - from) != kNotFound)
-        return innerEnd_;
+        return innerEnd;
     return end;
 }
 

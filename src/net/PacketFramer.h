@@ -70,8 +70,8 @@ public:
 
     // Bytes held back: an unfinished packet, or the tail of a possible start
     // marker.
-    size_t pendingBytes() const { return end_ - begin_; }
-    const Stats& stats() const { return stats_; }
+    size_t pendingBytes() const { return receivedEnd - unframedBegin; }
+    const Stats& stats() const { return frameStats; }
 
 protected:
     // Hands one packet body (the bytes between its markers, which lie right
@@ -90,26 +90,26 @@ private:
     bool fitsBudget(size_t held);
     void settleBudget();
 
-    BlockDecoder& decoder_;
-    PacketBudget* budget_;
-    size_t charge_ = 0; // what this framer holds of the budget
-    size_t initialCapacity_;
-    std::unique_ptr<uint8_t[]> data_;
-    size_t capacity_ = 0;
-    size_t begin_ = 0; // first byte not yet framed
-    size_t end_ = 0;   // one past the last byte received
+    BlockDecoder& blockDecoder;
+    PacketBudget* packetBudget;
+    size_t budgetCharge = 0; // what this framer holds of the budget
+    size_t initialBufferCapacity;
+    std::unique_ptr<uint8_t[]> bufferData;
+    size_t bufferCapacity = 0;
+    size_t unframedBegin = 0; // first byte not yet framed
+    size_t receivedEnd = 0;   // one past the last byte received
 
-    // The packet at begin_, once its start marker was found. Offsets below
-    // are relative to its body (begin_ + 8), so moving the buffer keeps them.
-    bool inPacket_ = false;
-    size_t scanPos_ = 0;     // no end marker of this packet starts before here
-    size_t walkPos_ = 0;     // end of the blocks walked so far
-    size_t walkChannel_ = 0; // next block to walk
-    bool walkDone_ = false;  // all blocks walked: walkPos_ is their end
-    bool walkFault_ = false; // impossible count at walkPos_
-    size_t innerEnd_ = 0;    // first end marker taken for sample data (or none)
+    // The packet at unframedBegin, once its start marker was found. Offsets below
+    // are relative to its body (unframedBegin + 8), so moving the buffer keeps them.
+    bool inPacket = false;
+    size_t scanPos = 0;     // no end marker of this packet starts before here
+    size_t walkPos = 0;     // end of the blocks walked so far
+    size_t walkChannel = 0; // next block to walk
+    bool walkDone = false;  // all blocks walked: walkPos is their end
+    bool walkFault = false; // impossible count at walkPos
+    size_t innerEnd = 0;    // first end marker taken for sample data (or none)
 
-    Stats stats_;
+    Stats frameStats;
 };
 
 } // namespace ktremote

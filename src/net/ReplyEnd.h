@@ -26,7 +26,7 @@ public:
     static ReplyEnd line() { return ReplyEnd("\r\n", false); }
     static ReplyEnd list() { return ReplyEnd(std::string(channelListEnd), true); }
 
-    const std::string& marker() const { return marker_; }
+    const std::string& marker() const { return markerText; }
 
     // Asio match condition: [begin, end) are the received bytes from where
     // the last call asked the search to resume. Returns the end of the reply
@@ -34,15 +34,15 @@ public:
     template <class Iterator>
     std::pair<Iterator, bool> operator()(Iterator begin, Iterator end) const
     {
-        const Iterator at = std::search(begin, end, marker_.begin(), marker_.end());
+        const Iterator at = std::search(begin, end, markerText.begin(), markerText.end());
         if (at == end) {
             // The tail may be the beginning of the marker.
             const auto keep =
-                std::min<std::ptrdiff_t>(std::distance(begin, end), static_cast<std::ptrdiff_t>(marker_.size()) - 1);
+                std::min<std::ptrdiff_t>(std::distance(begin, end), static_cast<std::ptrdiff_t>(markerText.size()) - 1);
             return {std::prev(end, keep), false};
         }
-        const Iterator afterMarker = std::next(at, static_cast<std::ptrdiff_t>(marker_.size()));
-        if (!throughLineEnd_)
+        const Iterator afterMarker = std::next(at, static_cast<std::ptrdiff_t>(markerText.size()));
+        if (!extendsThroughLineEnd)
             return {afterMarker, true};
         const Iterator lineEnd = std::find(afterMarker, end, '\n');
         if (lineEnd == end)
@@ -51,10 +51,13 @@ public:
     }
 
 private:
-    ReplyEnd(std::string marker, bool throughLineEnd) : marker_(std::move(marker)), throughLineEnd_(throughLineEnd) {}
+    ReplyEnd(std::string marker, bool throughLineEnd)
+        : markerText(std::move(marker)), extendsThroughLineEnd(throughLineEnd)
+    {
+    }
 
-    std::string marker_;
-    bool throughLineEnd_;
+    std::string markerText;
+    bool extendsThroughLineEnd;
 };
 
 } // namespace ktremote

@@ -24,30 +24,30 @@ inline constexpr size_t kCacheLineSize = 64;
 //
 // Indexes are monotonic 64-bit item counters (slot = counter % capacity); at
 // a billion samples a second they would wrap after five centuries.
-//   head_   items published (producer writes, consumer reads)
-//   claim_  items published or being written (producer writes, consumer reads)
-//   tail_   items taken (consumer writes, producer reads)
+//   headIndex  items published (producer writes, consumer reads)
+//   claimMark  items published or being written (producer writes, consumer reads)
+//   tailIndex  items taken (consumer writes, producer reads)
 // A counter is also the stream index of the next item on its side, so a read
 // can tell where in the stream its items are, dropped items counted.
-// The producer never moves tail_. When it must overwrite unread items it just
-// does, after announcing the overwrite in claim_; a reader that raced with the
-// overwrite finds out from claim_ afterwards and discards what it copied from
+// The producer never moves tailIndex. When it must overwrite unread items it just
+// does, after announcing the overwrite in claimMark; a reader that raced with the
+// overwrite finds out from claimMark afterwards and discards what it copied from
 // the overwritten slots. The slots are atomics, so a racing copy is never a
 // data race, only a value that gets discarded.
 //
 // Memory ordering:
-//  * write(): claim_ is stored, then the slots with release stores (put()),
-//    then head_ with release. A reader that sees head_ sees the slots below
+//  * write(): claimMark is stored, then the slots with release stores (put()),
+//    then headIndex with release. A reader that sees headIndex sees the slots below
 //    it. A reader whose acquire load of a slot observed an overwrite also
-//    observes the claim_ that announced it, which was stored before.
-//  * The producer loads tail_ (acquire) before storing claim_. If it sees the
-//    reader's new tail_, that reader's claim_ check came before (the reader
-//    checks, then stores tail_ with release), so it could not have discarded
+//    observes the claimMark that announced it, which was stored before.
+//  * The producer loads tailIndex (acquire) before storing claimMark. If it sees the
+//    reader's new tailIndex, that reader's claimMark check came before (the reader
+//    checks, then stores tailIndex with release), so it could not have discarded
 //    anything because of this write. Therefore a reader discards samples only
 //    when the producer reported the write as dropping unread samples: a lost
 //    sample is always reported.
-//  * read(): head_ is loaded with acquire, the slots are copied with acquire
-//    loads, then claim_ is loaded to validate the copy; tail_ is published
+//  * read(): headIndex is loaded with acquire, the slots are copied with acquire
+//    loads, then claimMark is loaded to validate the copy; tailIndex is published
 //    once with release at the end of the read.
 // On x86 release stores and acquire loads are plain moves, so the per-slot
 // ordering costs nothing there; no standalone fence is needed.
@@ -62,15 +62,15 @@ public:
     using Slot = std::atomic<double>;
 
     SampleRing(size_t capacity, bool withTimes)
-        : capacity_(capacity < 1 ? 1 : capacity), valueLane_(capacity_), timeLane_(withTimes ? capacity_ : 0),
-          values_(valueLane_.slots), times_(timeLane_.slots)
+        : slotCapacity(capacity < 1 ? 1 : capacity), valueLane(slotCapacity), timeLane(withTimes ? slotCapacity : 0),
+          valueSlots(valueLane.slots), timeSlots(timeLane.slots)
     {
     }
 
     SampleRing(const SampleRing&) = delete;
     SampleRing& operator=(const SampleRing&) = delete;
 
-    size_t capacity() const noexcept { return capacity_; }
+    size_t capacity() const noexcept { return slotCapacity; }
 
     // Producer. Appends a batch of `count` items and publishes them at once.
     // fill(values, times, first, n) must store items first .. first + n - 1
@@ -84,24 +84,24 @@ public:
     {
         if (count == 0)
             return false;
-        const uint64_t head = head_.load(std::memory_order_relaxed);
+        const uint64_t head = headIndex.load(std::memory_order_relaxed);
         const uint64_t end = head + count;
         bool dropped = false;
-        if (end - tailCache_ > capacity_) {
-            tailCache_ = tail_.load(std::memory_order_acquire);
-            dropped = end - tailCache_ > capacity_;
+        if (end - tailCache > slotCapacity) {
+            tailCache = tailIndex.load(std::memory_order_acquire);
+            dropped = end - tailCache > slotCapacity;
         }
-        claim_.store(end, std::memory_order_relaxed);
+        claimMark.store(end, std::memory_order_relaxed);
 
-        const size_t skip = count > capacity_ ? count - capacity_ : 0;
+        const size_t skip = count > slotCapacity ? count - slotCapacity : 0;
         const size_t n = count - skip;
-        const size_t slot = static_cast<size_t>((head + skip) % capacity_);
-        const size_t first = std::min(n, capacity_ - slot);
-        fill(values_ + slot, times_ ? times_ + slot : nullptr, skip, first);
+        const size_t slot = static_cast<size_t>((head + skip) % slotCapacity);
+        const size_t first = std::min(n, slotCapacity - slot);
+        fill(valueSlots + slot, timeSlots ? timeSlots + slot : nullptr, skip, first);
         if (first < n)
-            fill(values_, times_, skip + first, n - first);
+            fill(valueSlots, timeSlots, skip + first, n - first);
 
-        head_.store(end, std::memory_order_release);
+        headIndex.store(end, std::memory_order_release);
         return dropped;
     }
 
@@ -112,12 +112,12 @@ public:
     // producers that would rather wait than drop (the decoder never waits).
     size_t writable() const
     {
-        const uint64_t used = head_.load(std::memory_order_relaxed) - tail_.load(std::memory_order_acquire);
-        return used >= capacity_ ? 0 : static_cast<size_t>(capacity_ - used);
+        const uint64_t used = headIndex.load(std::memory_order_relaxed) - tailIndex.load(std::memory_order_acquire);
+        return used >= slotCapacity ? 0 : static_cast<size_t>(slotCapacity - used);
     }
 
     // Items written since construction, dropped ones included.
-    uint64_t written() const { return head_.load(std::memory_order_acquire); }
+    uint64_t written() const { return headIndex.load(std::memory_order_acquire); }
 
     // Consumer. Moves up to `max` of the oldest unread items into values (and
     // into times, when the ring has a time lane and times is not null) and
@@ -129,33 +129,33 @@ public:
     // included (unchanged when nothing was moved).
     size_t read(double* values, double* times, size_t max, uint64_t* first = nullptr)
     {
-        uint64_t tail = tail_.load(std::memory_order_relaxed);
+        uint64_t tail = tailIndex.load(std::memory_order_relaxed);
         uint64_t start = tail;
         size_t done = 0;
         // A copy that loses items to a concurrent overwrite is retried for
         // the newer items, a few times at most, so that a read never spins.
         for (int attempt = 0; attempt < 4 && done < max; ++attempt) {
             const size_t want = max - done;
-            if (headCache_ - tail < want)
-                headCache_ = head_.load(std::memory_order_acquire);
-            uint64_t available = headCache_ - tail;
+            if (headCache - tail < want)
+                headCache = headIndex.load(std::memory_order_acquire);
+            uint64_t available = headCache - tail;
             if (available == 0)
                 break;
-            if (available > capacity_) { // the oldest ones were overwritten already
+            if (available > slotCapacity) { // the oldest ones were overwritten already
                 if (done > 0)
                     break;
-                tail = headCache_ - capacity_;
-                available = capacity_;
+                tail = headCache - slotCapacity;
+                available = slotCapacity;
             }
             size_t n = static_cast<size_t>(std::min<uint64_t>(available, want));
             copyOut(tail, n, values + done, times ? times + done : nullptr);
 
-            const uint64_t claim = claim_.load(std::memory_order_relaxed);
+            const uint64_t claim = claimMark.load(std::memory_order_relaxed);
             size_t lost = 0;
-            if (claim > tail + capacity_) {
+            if (claim > tail + slotCapacity) {
                 if (done > 0) // the copy lost its front: what was moved so far ends this read
                     break;
-                lost = static_cast<size_t>(std::min<uint64_t>(n, claim - capacity_ - tail));
+                lost = static_cast<size_t>(std::min<uint64_t>(n, claim - slotCapacity - tail));
                 discardFront(values, times, n, lost);
             }
             if (done == 0)
@@ -165,7 +165,7 @@ public:
             if (lost == 0)
                 break;
         }
-        tail_.store(tail, std::memory_order_release);
+        tailIndex.store(tail, std::memory_order_release);
         if (first && done > 0)
             *first = start;
         return done;
@@ -174,8 +174,9 @@ public:
     // Consumer. Items waiting to be read (at most the capacity).
     size_t readable() const
     {
-        const uint64_t available = head_.load(std::memory_order_acquire) - tail_.load(std::memory_order_relaxed);
-        return static_cast<size_t>(std::min<uint64_t>(available, capacity_));
+        const uint64_t available =
+            headIndex.load(std::memory_order_acquire) - tailIndex.load(std::memory_order_relaxed);
+        return static_cast<size_t>(std::min<uint64_t>(available, slotCapacity));
     }
 
 private:
@@ -207,13 +208,13 @@ private:
 
     void copyOut(uint64_t from, size_t n, double* values, double* times) const
     {
-        const size_t slot = static_cast<size_t>(from % capacity_);
-        const size_t first = std::min(n, capacity_ - slot);
-        copyLane(values_ + slot, values, first);
-        copyLane(values_, values + first, n - first);
-        if (times && times_) {
-            copyLane(times_ + slot, times, first);
-            copyLane(times_, times + first, n - first);
+        const size_t slot = static_cast<size_t>(from % slotCapacity);
+        const size_t first = std::min(n, slotCapacity - slot);
+        copyLane(valueSlots + slot, values, first);
+        copyLane(valueSlots, values + first, n - first);
+        if (times && timeSlots) {
+            copyLane(timeSlots + slot, times, first);
+            copyLane(timeSlots, times + first, n - first);
         }
     }
 
@@ -238,31 +239,32 @@ private:
         static_assert(std::is_standard_layout_v<SampleRing>, "offsetof needs a standard-layout class");
         static_assert(alignof(SampleRing) == kCacheLineSize);
         static_assert(sizeof(SampleRing) % kCacheLineSize == 0);
-        static_assert(offsetof(SampleRing, head_) == 0);
-        static_assert(offsetof(SampleRing, claim_) + sizeof(claim_) <= kCacheLineSize, "claim_ shares head_'s line");
-        static_assert(offsetof(SampleRing, tailCache_) == 1 * kCacheLineSize);
-        static_assert(offsetof(SampleRing, tail_) == 2 * kCacheLineSize);
-        static_assert(offsetof(SampleRing, headCache_) == 3 * kCacheLineSize);
-        static_assert(offsetof(SampleRing, capacity_) == 4 * kCacheLineSize);
+        static_assert(offsetof(SampleRing, headIndex) == 0);
+        static_assert(offsetof(SampleRing, claimMark) + sizeof(claimMark) <= kCacheLineSize,
+                      "claimMark shares headIndex's line");
+        static_assert(offsetof(SampleRing, tailCache) == 1 * kCacheLineSize);
+        static_assert(offsetof(SampleRing, tailIndex) == 2 * kCacheLineSize);
+        static_assert(offsetof(SampleRing, headCache) == 3 * kCacheLineSize);
+        static_assert(offsetof(SampleRing, slotCapacity) == 4 * kCacheLineSize);
         static_assert(sizeof(Slot) == sizeof(double));
         static_assert(kSpare * sizeof(Slot) >= kCacheLineSize, "the spare items must cover a cache line");
     }
 
     // Producer line: written only by the producer.
-    alignas(kCacheLineSize) std::atomic<uint64_t> head_{0};
-    std::atomic<uint64_t> claim_{0};
-    // Producer's copy of tail_, reloaded only when the ring looks full.
-    alignas(kCacheLineSize) uint64_t tailCache_ = 0;
+    alignas(kCacheLineSize) std::atomic<uint64_t> headIndex{0};
+    std::atomic<uint64_t> claimMark{0};
+    // Producer's copy of tailIndex, reloaded only when the ring looks full.
+    alignas(kCacheLineSize) uint64_t tailCache = 0;
     // Consumer line.
-    alignas(kCacheLineSize) std::atomic<uint64_t> tail_{0};
-    // Consumer's copy of head_, reloaded only when it does not cover a read.
-    alignas(kCacheLineSize) uint64_t headCache_ = 0;
+    alignas(kCacheLineSize) std::atomic<uint64_t> tailIndex{0};
+    // Consumer's copy of headIndex, reloaded only when it does not cover a read.
+    alignas(kCacheLineSize) uint64_t headCache = 0;
     // Read-only after construction.
-    alignas(kCacheLineSize) const size_t capacity_;
-    const Lane valueLane_;
-    const Lane timeLane_;
-    Slot* const values_;
-    Slot* const times_;
+    alignas(kCacheLineSize) const size_t slotCapacity;
+    const Lane valueLane;
+    const Lane timeLane;
+    Slot* const valueSlots;
+    Slot* const timeSlots;
 };
 
 } // namespace ktremote

@@ -18,14 +18,14 @@ namespace ktremote::test {
 
 class InProcessInstance : public KTXDCOMInstance {
 public:
-    explicit InProcessInstance(std::shared_ptr<fake::FakeKaltrop> kaltrop) : kaltrop_(std::move(kaltrop)) {}
+    explicit InProcessInstance(std::shared_ptr<fake::FakeKaltrop> kaltrop) : fakeKaltrop(std::move(kaltrop)) {}
     bool applicationAvailable = true;
 
 protected:
-    IDispatch* createApplication() override { return applicationAvailable ? kaltrop_->newApplication() : nullptr; }
+    IDispatch* createApplication() override { return applicationAvailable ? fakeKaltrop->newApplication() : nullptr; }
 
 private:
-    std::shared_ptr<fake::FakeKaltrop> kaltrop_;
+    std::shared_ptr<fake::FakeKaltrop> fakeKaltrop;
 };
 
 inline fake::FakeChannel syncChannel(std::vector<int32_t> indexEx, std::string name)

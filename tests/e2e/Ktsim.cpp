@@ -20,28 +20,28 @@ Ktsim::Ktsim(const std::vector<std::string>& options)
                                           "--seed",
                                           std::to_string(seed),
                                           "--log",
-                                          dir_.file("ktsim.log"),
+                                          storeDir.file("ktsim.log"),
                                           "--store-dir",
-                                          dir_.path()};
+                                          storeDir.path()};
     arguments.insert(arguments.end(), options.begin(), options.end());
-    process_ = std::make_unique<ChildProcess>(KTSIM_EXECUTABLE, arguments, dir_.file("ktsim.err"));
-    const std::string line = process_->readLine(std::chrono::seconds(30));
+    simProcess = std::make_unique<ChildProcess>(KTSIM_EXECUTABLE, arguments, storeDir.file("ktsim.err"));
+    const std::string line = simProcess->readLine(std::chrono::seconds(30));
     const std::string prefix = "ktsim listening on ";
     const size_t colon = line.rfind(':');
     if (line.compare(0, prefix.size(), prefix) != 0 || colon == std::string::npos)
-        throw std::runtime_error("ktsim did not start: \"" + line + "\" " + readFile(dir_.file("ktsim.err")));
-    port_ = static_cast<uint16_t>(std::stoi(line.substr(colon + 1)));
+        throw std::runtime_error("ktsim did not start: \"" + line + "\" " + readFile(storeDir.file("ktsim.err")));
+    commandPort = static_cast<uint16_t>(std::stoi(line.substr(colon + 1)));
 }
 
 void Ktsim::kill()
 {
-    ::kill(process_->pid(), SIGKILL);
-    process_->wait(std::chrono::seconds(30));
+    ::kill(simProcess->pid(), SIGKILL);
+    simProcess->wait(std::chrono::seconds(30));
 }
 
 std::string Ktsim::connectText(uint16_t dataPort) const
 {
-    return "127.0.0.1 " + std::to_string(port_) + " " + std::to_string(dataPort);
+    return "127.0.0.1 " + std::to_string(commandPort) + " " + std::to_string(dataPort);
 }
 
 std::vector<std::string> Ktsim::receivedLines() const

@@ -22,10 +22,10 @@ public:
     // top) and waits for the line that names its port.
     explicit Ktsim(const std::vector<std::string>& options = {});
 
-    uint16_t port() const { return port_; }
-    pid_t pid() const { return process_->pid(); }
+    uint16_t port() const { return commandPort; }
+    pid_t pid() const { return simProcess->pid(); }
     // Directory of its log and of the files it stores.
-    const TempDir& dir() const { return dir_; }
+    const TempDir& dir() const { return storeDir; }
 
     // "127.0.0.1 <command port> <data port>".
     std::string connectText(uint16_t dataPort) const;
@@ -34,15 +34,15 @@ public:
     // end. ktsim logs a line before it replies to it, so once a call of the
     // library has returned, the lines it sent are all here.
     std::vector<std::string> receivedLines() const;
-    std::string log() const { return readFile(dir_.file("ktsim.log")); }
+    std::string log() const { return readFile(storeDir.file("ktsim.log")); }
 
     // Ends ktsim with SIGKILL, as a crash would, and waits until it is gone.
     void kill();
 
 private:
-    TempDir dir_;
-    std::unique_ptr<ChildProcess> process_;
-    uint16_t port_ = 0;
+    TempDir storeDir;
+    std::unique_ptr<ChildProcess> simProcess;
+    uint16_t commandPort = 0;
 };
 
 // A network instance made and connected through the exported functions.

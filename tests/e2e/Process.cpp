@@ -64,13 +64,13 @@ TempDir::TempDir()
     std::string pattern = (std::filesystem::temp_directory_path() / "ktremote-e2e-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr)
         throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
+    dirPath = pattern;
 }
 
 TempDir::~TempDir()
 {
     std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
+    std::filesystem::remove_all(dirPath, ignored);
 }
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
@@ -82,10 +82,10 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
         throw std::runtime_error("pipe failed");
     std::vector<std::string> storage;
     std::vector<char*> argv = argvOf(program, arguments, storage);
-    pid_ = ::fork();
-    if (pid_ < 0)
+    childPid = ::fork();
+    if (childPid < 0)
         throw std::runtime_error("fork failed");
-    if (pid_ == 0) {
+    if (childPid == 0) {
         ::dup2(in[0], 0);
         ::dup2(out[1], 1);
         const int err = ::open(stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -98,57 +98,57 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     }
     ::close(in[0]);
     ::close(out[1]);
-    input_ = in[1];
-    output_ = out[0];
+    childInputFd = in[1];
+    childOutputFd = out[0];
 }
 
 ChildProcess::~ChildProcess()
 {
     closeInput();
-    if (!reaped_ && wait(std::chrono::seconds(10)) < 0 && !reaped_) {
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
+    if (!childReaped && wait(std::chrono::seconds(10)) < 0 && !childReaped) {
+        ::kill(childPid, SIGKILL);
+        ::waitpid(childPid, nullptr, 0);
     }
-    if (output_ >= 0)
-        ::close(output_);
+    if (childOutputFd >= 0)
+        ::close(childOutputFd);
 }
 
 std::string ChildProcess::readLine(std::chrono::milliseconds limit)
 {
     const auto end = Clock::now() + limit;
     for (;;) {
-        const size_t newline = pending_.find('\n');
+        const size_t newline = pending.find('\n');
         if (newline != std::string::npos) {
-            std::string line = pending_.substr(0, newline);
-            pending_.erase(0, newline + 1);
+            std::string line = pending.substr(0, newline);
+            pending.erase(0, newline + 1);
             return line;
         }
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
         if (left <= 0)
             return "";
-        pollfd descriptor{output_, POLLIN, 0};
+        pollfd descriptor{childOutputFd, POLLIN, 0};
         if (::poll(&descriptor, 1, static_cast<int>(left)) <= 0)
             continue;
         char chunk[512];
-        const ssize_t n = ::read(output_, chunk, sizeof chunk);
+        const ssize_t n = ::read(childOutputFd, chunk, sizeof chunk);
         if (n <= 0)
             return "";
-        pending_.append(chunk, static_cast<size_t>(n));
+        pending.append(chunk, static_cast<size_t>(n));
     }
 }
 
 void ChildProcess::closeInput()
 {
-    if (input_ >= 0)
-        ::close(input_);
-    input_ = -1;
+    if (childInputFd >= 0)
+        ::close(childInputFd);
+    childInputFd = -1;
 }
 
 int ChildProcess::wait(std::chrono::milliseconds limit)
 {
-    if (!reaped_)
-        status_ = waitFor(pid_, limit, &reaped_);
-    return status_;
+    if (!childReaped)
+        waitStatus = waitFor(childPid, limit, &childReaped);
+    return waitStatus;
 }
 
 RunResult runToEnd(const std::string& program, const std::vector<std::string>& arguments,

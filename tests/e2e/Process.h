@@ -21,11 +21,11 @@ public:
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
-    const std::string& path() const { return path_; }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
+    const std::string& path() const { return dirPath; }
+    std::string file(const std::string& name) const { return dirPath + "/" + name; }
 
 private:
-    std::string path_;
+    std::string dirPath;
 };
 
 // A program started with a pipe on its standard input and its standard
@@ -44,18 +44,18 @@ public:
     std::string readLine(std::chrono::milliseconds limit);
 
     void closeInput();
-    pid_t pid() const { return pid_; }
+    pid_t pid() const { return childPid; }
     // The exit status (128 + signal number for a signal), or -1 when the
     // program is still running after the limit.
     int wait(std::chrono::milliseconds limit);
 
 private:
-    pid_t pid_ = -1;
-    int input_ = -1;
-    int output_ = -1;
-    std::string pending_;
-    bool reaped_ = false;
-    int status_ = -1;
+    pid_t childPid = -1;
+    int childInputFd = -1;
+    int childOutputFd = -1;
+    std::string pending;
+    bool childReaped = false;
+    int waitStatus = -1;
 };
 
 struct RunResult {

@@ -29,13 +29,13 @@ public:
     {
         uint8_t raw[sizeof(T)];
         std::memcpy(raw, &value, sizeof(T));
-        body_.insert(body_.end(), raw, raw + sizeof(T));
+        bodyBytes.insert(bodyBytes.end(), raw, raw + sizeof(T));
         return *this;
     }
 
     PacketBuilder& bytes(const std::vector<uint8_t>& raw)
     {
-        body_.insert(body_.end(), raw.begin(), raw.end());
+        bodyBytes.insert(bodyBytes.end(), raw.begin(), raw.end());
         return *this;
     }
 
@@ -66,18 +66,18 @@ public:
         return put<T>(sample);
     }
 
-    const std::vector<uint8_t>& body() const { return body_; }
+    const std::vector<uint8_t>& body() const { return bodyBytes; }
 
     std::vector<uint8_t> packet() const
     {
         std::vector<uint8_t> out = kStart;
-        out.insert(out.end(), body_.begin(), body_.end());
+        out.insert(out.end(), bodyBytes.begin(), bodyBytes.end());
         out.insert(out.end(), kEnd.begin(), kEnd.end());
         return out;
     }
 
 private:
-    std::vector<uint8_t> body_;
+    std::vector<uint8_t> bodyBytes;
 };
 
 enum class Kind { Async, Sync, Single };

@@ -130,30 +130,33 @@ inline int sampleBytes(int dataType)
 // counted as rejected and contribute nothing.
 class Decoder {
 public:
-    explicit Decoder(std::vector<HostChannel> channels) : channels_(std::move(channels)), series_(channels_.size()) {}
+    explicit Decoder(std::vector<HostChannel> channels)
+        : hostChannels(std::move(channels)), channelSeries(hostChannels.size())
+    {
+    }
 
     void feed(const std::uint8_t* data, std::size_t size)
     {
-        buffer_.insert(buffer_.end(), data, data + size);
+        buffer.insert(buffer.end(), data, data + size);
         static const std::uint8_t start[8] = {0, 1, 2, 3, 4, 5, 6, 7};
         static const std::uint8_t end[7] = {7, 6, 5, 4, 3, 2, 1};
         for (;;) {
-            auto s = std::search(buffer_.begin(), buffer_.end(), start, start + 8);
-            if (s == buffer_.end())
+            auto s = std::search(buffer.begin(), buffer.end(), start, start + 8);
+            if (s == buffer.end())
                 return;
-            auto e = std::search(s + 8, buffer_.end(), end, end + 7);
-            if (e == buffer_.end() || buffer_.end() - e < 8)
+            auto e = std::search(s + 8, buffer.end(), end, end + 7);
+            if (e == buffer.end() || buffer.end() - e < 8)
                 return;
             std::vector<std::uint8_t> body(s + 8, e);
-            garbage += static_cast<std::size_t>(s - buffer_.begin());
-            buffer_.erase(buffer_.begin(), e + 8);
+            garbage += static_cast<std::size_t>(s - buffer.begin());
+            buffer.erase(buffer.begin(), e + 8);
             decode(body);
         }
     }
     void feed(const std::vector<std::uint8_t>& bytes) { feed(bytes.data(), bytes.size()); }
 
-    const Series& series(std::size_t block) const { return series_[block]; }
-    std::size_t pendingBytes() const { return buffer_.size(); }
+    const Series& series(std::size_t block) const { return channelSeries[block]; }
+    std::size_t pendingBytes() const { return buffer.size(); }
 
     int packets = 0, rejected = 0;
     std::size_t garbage = 0;
@@ -198,10 +201,10 @@ private:
             return;
         }
         // Check the whole packet before keeping anything from it.
-        std::vector<Series> add(channels_.size());
+        std::vector<Series> add(hostChannels.size());
         std::size_t p = 28;
-        for (std::size_t c = 0; c < channels_.size(); ++c) {
-            const HostChannel& ch = channels_[c];
+        for (std::size_t c = 0; c < hostChannels.size(); ++c) {
+            const HostChannel& ch = hostChannels[c];
             std::size_t s = static_cast<std::size_t>(sampleBytes(ch.dataType));
             if (p + 4 > body.size()) {
                 ++rejected;
@@ -232,15 +235,15 @@ private:
         ++packets;
         packetDays.push_back(days);
         sequences.push_back(read<std::int32_t>(body, 0));
-        for (std::size_t c = 0; c < channels_.size(); ++c) {
-            series_[c].values.insert(series_[c].values.end(), add[c].values.begin(), add[c].values.end());
-            series_[c].times.insert(series_[c].times.end(), add[c].times.begin(), add[c].times.end());
+        for (std::size_t c = 0; c < hostChannels.size(); ++c) {
+            channelSeries[c].values.insert(channelSeries[c].values.end(), add[c].values.begin(), add[c].values.end());
+            channelSeries[c].times.insert(channelSeries[c].times.end(), add[c].times.begin(), add[c].times.end());
         }
     }
 
-    std::vector<HostChannel> channels_;
-    std::vector<Series> series_;
-    std::vector<std::uint8_t> buffer_;
+    std::vector<HostChannel> hostChannels;
+    std::vector<Series> channelSeries;
+    std::vector<std::uint8_t> buffer;
 };
 
 } // namespace hostside

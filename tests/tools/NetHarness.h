@@ -53,8 +53,8 @@ class Client {
 public:
     explicit Client(const tcp::endpoint& endpoint)
     {
-        socket_.connect(endpoint);
-        socket_.set_option(tcp::no_delay(true));
+        clientSocket.connect(endpoint);
+        clientSocket.set_option(tcp::no_delay(true));
     }
 
     // Everything up to and including `delimiter`, "(closed)" when the
@@ -62,20 +62,20 @@ public:
     std::string readUntil(const std::string& delimiter, std::chrono::milliseconds limit = 10s)
     {
         std::string result = "(timeout)";
-        asio::async_read_until(socket_, buffer_, delimiter, [&](const std::error_code& ec, std::size_t n) {
+        asio::async_read_until(clientSocket, readBuffer, delimiter, [&](const std::error_code& ec, std::size_t n) {
             if (ec) {
                 result = "(closed)";
                 return;
             }
-            result.assign(asio::buffers_begin(buffer_.data()), asio::buffers_begin(buffer_.data()) + n);
-            buffer_.consume(n);
+            result.assign(asio::buffers_begin(readBuffer.data()), asio::buffers_begin(readBuffer.data()) + n);
+            readBuffer.consume(n);
         });
-        io_.restart();
-        io_.run_for(limit);
-        if (!io_.stopped()) {
-            socket_.cancel();
-            io_.restart();
-            io_.run();
+        ioContext.restart();
+        ioContext.run_for(limit);
+        if (!ioContext.stopped()) {
+            clientSocket.cancel();
+            ioContext.restart();
+            ioContext.run();
             result = "(timeout)";
         }
         return result;
@@ -83,49 +83,49 @@ public:
 
     std::string line() { return readUntil("\r\n"); }
 
-    void write(const std::string& text) { asio::write(socket_, asio::buffer(text)); }
+    void write(const std::string& text) { asio::write(clientSocket, asio::buffer(text)); }
 
     // Sends a command the way the library does, one byte per write.
     std::string command(const std::string& text)
     {
         for (char c : text + "\r\n")
-            asio::write(socket_, asio::buffer(&c, 1));
+            asio::write(clientSocket, asio::buffer(&c, 1));
         return line();
     }
 
     // Bytes received beyond the last reply.
     std::string leftover() const
     {
-        return std::string(asio::buffers_begin(buffer_.data()), asio::buffers_end(buffer_.data()));
+        return std::string(asio::buffers_begin(readBuffer.data()), asio::buffers_end(readBuffer.data()));
     }
 
 private:
-    asio::io_context io_;
-    tcp::socket socket_{io_};
-    asio::streambuf buffer_;
+    asio::io_context ioContext;
+    tcp::socket clientSocket{ioContext};
+    asio::streambuf readBuffer;
 };
 
 // Accepts `expected` data connections and reads each to its end.
 class DataSink {
 public:
-    explicit DataSink(int expected = 1) : expected_(expected)
+    explicit DataSink(int expected = 1) : expectedConnections(expected)
     {
         accept();
-        thread_ = std::thread([this] { io_.run_for(30s); });
+        ioThread = std::thread([this] { ioContext.run_for(30s); });
     }
     ~DataSink()
     {
-        io_.stop();
-        if (thread_.joinable())
-            thread_.join();
+        ioContext.stop();
+        if (ioThread.joinable())
+            ioThread.join();
     }
-    std::string port() const { return std::to_string(acceptor_.local_endpoint().port()); }
+    std::string port() const { return std::to_string(listenAcceptor.local_endpoint().port()); }
 
     // Waits until at least `bytes` arrived; false after the time limit.
     bool waitFor(std::size_t bytes, std::chrono::seconds limit = 20s)
     {
         auto end = std::chrono::steady_clock::now() + limit;
-        while (received_.load() < bytes) {
+        while (receivedByteCount.load() < bytes) {
             if (std::chrono::steady_clock::now() > end)
                 return false;
             std::this_thread::sleep_for(1ms);
@@ -134,12 +134,12 @@ public:
     }
 
     // Waits for every connection to end; then the data can be read.
-    void join() { thread_.join(); }
+    void join() { ioThread.join(); }
     const std::vector<std::uint8_t>& data(std::size_t connection = 0) const
     {
-        return connections_.at(connection)->data;
+        return acceptedConnections.at(connection)->data;
     }
-    std::size_t connectionCount() const { return connections_.size(); }
+    std::size_t connectionCount() const { return acceptedConnections.size(); }
 
 private:
     struct Connection {
@@ -151,13 +151,13 @@ private:
 
     void accept()
     {
-        auto c = std::make_shared<Connection>(io_);
-        acceptor_.async_accept(c->socket, [this, c](const std::error_code& ec) {
+        auto c = std::make_shared<Connection>(ioContext);
+        listenAcceptor.async_accept(c->socket, [this, c](const std::error_code& ec) {
             if (ec)
                 return;
-            connections_.push_back(c);
+            acceptedConnections.push_back(c);
             read(c);
-            if (static_cast<int>(connections_.size()) < expected_)
+            if (static_cast<int>(acceptedConnections.size()) < expectedConnections)
                 accept();
         });
     }
@@ -166,18 +166,18 @@ private:
     {
         c->socket.async_read_some(asio::buffer(c->buffer), [this, c](const std::error_code& ec, std::size_t n) {
             c->data.insert(c->data.end(), c->buffer.begin(), c->buffer.begin() + n);
-            received_ += n;
+            receivedByteCount += n;
             if (!ec)
                 read(c);
         });
     }
 
-    int expected_;
-    asio::io_context io_;
-    tcp::acceptor acceptor_{io_, tcp::endpoint(asio::ip::address_v4::loopback(), 0)};
-    std::vector<std::shared_ptr<Connection>> connections_;
-    std::atomic<std::size_t> received_{0};
-    std::thread thread_;
+    int expectedConnections;
+    asio::io_context ioContext;
+    tcp::acceptor listenAcceptor{ioContext, tcp::endpoint(asio::ip::address_v4::loopback(), 0)};
+    std::vector<std::shared_ptr<Connection>> acceptedConnections;
+    std::atomic<std::size_t> receivedByteCount{0};
+    std::thread ioThread;
 };
 
 } // namespace nettest

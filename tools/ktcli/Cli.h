@@ -15,11 +15,11 @@ namespace ktcli {
 // with status 1. Code 0: a refusal of ktcli's own, printed without a code.
 class Failure : public std::runtime_error {
 public:
-    Failure(int code, const std::string& message) : std::runtime_error(message), code_(code) {}
-    int code() const { return code_; }
+    Failure(int code, const std::string& message) : std::runtime_error(message), exitCode(code) {}
+    int code() const { return exitCode; }
 
 private:
-    int code_;
+    int exitCode;
 };
 
 // Arguments that do not fit the command; main() prints the message and the

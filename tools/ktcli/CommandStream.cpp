@@ -163,7 +163,7 @@ double daysNow()
 
 class Reader {
 public:
-    Reader(std::vector<StreamedChannel>& channels, SampleSink& sink) : channels_(channels), sink_(sink) {}
+    Reader(std::vector<StreamedChannel>& channels, SampleSink& sink) : streamedChannels(channels), sampleSink(sink) {}
 
     // Reads everything buffered for every channel into the sink; returns
     // the number of samples read.
@@ -173,21 +173,21 @@ public:
         for (;;) {
             std::vector<Samples> samples;
             bool full = false;
-            for (StreamedChannel& streamed : channels_) {
+            for (StreamedChannel& streamed : streamedChannels) {
                 streamed.values.resize(readBlock);
                 streamed.times.resize(readBlock);
                 const ktremote::ReadResult result = request("cannot read " + streamed.open.name, [&] {
                     return streamed.open.channel.read(streamed.values, streamed.times);
                 });
                 // After an overrun the samples delivered are still valid.
-                overrun_ = overrun_ || result.overrun;
+                overrunSeen = overrunSeen || result.overrun;
                 streamed.statistics.add(streamed.values.data(), result.count);
                 streamed.loss.add(streamed.times.data(), result.count, result.overrun);
                 samples.push_back({streamed.values.data(), streamed.times.data(), result.count});
                 total += result.count;
                 full = full || result.count == readBlock;
             }
-            sink_.write(samples);
+            sampleSink.write(samples);
             if (!full)
                 return total;
         }
@@ -197,15 +197,15 @@ public:
     // all channels together; the counts say which ones.
     bool lost() const
     {
-        return overrun_ || std::any_of(channels_.begin(), channels_.end(), [](const StreamedChannel& streamed) {
-                   return streamed.loss.lost();
-               });
+        return overrunSeen ||
+            std::any_of(streamedChannels.begin(), streamedChannels.end(),
+                        [](const StreamedChannel& streamed) { return streamed.loss.lost(); });
     }
 
     std::vector<uint64_t> counts() const
     {
         std::vector<uint64_t> result;
-        for (const StreamedChannel& streamed : channels_)
+        for (const StreamedChannel& streamed : streamedChannels)
             result.push_back(streamed.statistics.count());
         return result;
     }
@@ -213,51 +213,51 @@ public:
     std::vector<std::string> losses() const
     {
         std::vector<std::string> result;
-        for (const StreamedChannel& streamed : channels_)
+        for (const StreamedChannel& streamed : streamedChannels)
             result.push_back(streamed.loss.text());
         return result;
     }
 
 private:
-    std::vector<StreamedChannel>& channels_;
-    SampleSink& sink_;
-    bool overrun_ = false;
+    std::vector<StreamedChannel>& streamedChannels;
+    SampleSink& sampleSink;
+    bool overrunSeen = false;
 };
 
 // Asks the application's state about once a second, so that a stream notices
 // an application that went away even when samples simply stop coming.
 class Watchdog {
 public:
-    explicit Watchdog(ktremote::Instance& app) : app_(app), next_(Clock::now() + watchInterval) {}
+    explicit Watchdog(ktremote::Instance& app) : watchedApp(app), next(Clock::now() + watchInterval) {}
 
     // False once the application did not answer; reason() says why.
     bool check()
     {
         const Clock::time_point asked = Clock::now();
-        if (asked < next_)
+        if (asked < next)
             return true;
         try {
-            app_.state();
+            watchedApp.state();
         } catch (const ktremote::Error&) {
             const auto waited = Clock::now() - asked;
             if (waited >= silentAfter) {
                 const long seconds = std::lround(std::chrono::duration<double>(waited).count());
-                reason_ = "no answer from the application for " + std::to_string(seconds) + " s";
+                failureReason = "no answer from the application for " + std::to_string(seconds) + " s";
             } else {
-                reason_ = "the application closed the connection";
+                failureReason = "the application closed the connection";
             }
             return false;
         }
-        next_ = Clock::now() + watchInterval;
+        next = Clock::now() + watchInterval;
         return true;
     }
 
-    const std::string& reason() const { return reason_; }
+    const std::string& reason() const { return failureReason; }
 
 private:
-    ktremote::Instance& app_;
-    Clock::time_point next_;
-    std::string reason_;
+    ktremote::Instance& watchedApp;
+    Clock::time_point next;
+    std::string failureReason;
 };
 
 std::string describe(const std::exception& error)

@@ -19,33 +19,33 @@ ktremote::Instance networkInstance()
 
 } // namespace
 
-Connection::Connection(const Arguments& arguments) : instance_(networkInstance())
+Connection::Connection(const Arguments& arguments) : appInstance(networkInstance())
 {
     const std::string host = arguments.text("host", "localhost");
     const std::string port = arguments.text("port", "8999");
-    dataPort_ = arguments.text("data-port", "8001");
+    dataPortText = arguments.text("data-port", "8001");
     requireWord(host, "host");
     requireWord(port, "port");
-    requireWord(dataPort_, "data-port");
-    where_ = host + ":" + port;
+    requireWord(dataPortText, "data-port");
+    whereText = host + ":" + port;
     try {
-        instance_.connect(host + " " + port + " " + dataPort_);
+        appInstance.connect(host + " " + port + " " + dataPortText);
     } catch (const ktremote::Error& error) {
         const int code = error.value();
         if (code == KX_ERR_NO_COMMAND_CONNECTION || code == KX_ERR_NOT_CONNECTED)
             throw Failure(KX_ERR_NOT_CONNECTED,
-                          "no application answered at " + where_ + " (is it running, and is the port right?)");
-        throw Failure(code, "cannot connect to " + where_);
+                          "no application answered at " + whereText + " (is it running, and is the port right?)");
+        throw Failure(code, "cannot connect to " + whereText);
     }
 }
 
 const std::vector<std::string>& Connection::ids()
 {
-    if (!idsKnown_) {
-        ids_ = request("cannot list the application's channels", [&] { return instance_.enumerateChannels(); });
-        idsKnown_ = true;
+    if (!idsKnown) {
+        channelIds = request("cannot list the application's channels", [&] { return appInstance.enumerateChannels(); });
+        idsKnown = true;
     }
-    return ids_;
+    return channelIds;
 }
 
 OpenChannel Connection::describe(ktremote::Channel channel, std::string id)
@@ -62,17 +62,17 @@ OpenChannel Connection::describe(ktremote::Channel channel, std::string id)
 
 std::string Connection::idOfName(const std::string& name)
 {
-    if (names_.empty()) {
+    if (names.empty()) {
         // Opening a channel marks it for transfer: each one opened only to
         // read its name is unmarked again, unless the caller opened it.
         for (const std::string& id : ids()) {
-            ktremote::Channel probe = request("cannot open channel " + id, [&] { return instance_.channel(id); });
-            names_.emplace_back(request("cannot read the name of channel " + id, [&] { return probe.name(); }), id);
-            if (std::find(opened_.begin(), opened_.end(), id) == opened_.end())
+            ktremote::Channel probe = request("cannot open channel " + id, [&] { return appInstance.channel(id); });
+            names.emplace_back(request("cannot read the name of channel " + id, [&] { return probe.name(); }), id);
+            if (std::find(openedIds.begin(), openedIds.end(), id) == openedIds.end())
                 request("cannot open channel " + id, [&] { probe.setTransferred(false); });
         }
     }
-    for (const auto& [channelName, id] : names_)
+    for (const auto& [channelName, id] : names)
         if (channelName == name)
             return id;
     return "";
@@ -82,14 +82,15 @@ OpenChannel Connection::open(const std::string& key)
 {
     const std::vector<std::string>& known = ids();
     if (std::find(known.begin(), known.end(), key) != known.end()) {
-        OpenChannel open = describe(request("cannot open channel " + key, [&] { return instance_.channel(key); }), key);
-        opened_.push_back(key);
+        OpenChannel open =
+            describe(request("cannot open channel " + key, [&] { return appInstance.channel(key); }), key);
+        openedIds.push_back(key);
         return open;
     }
     try {
         const std::string id = idOfName(key);
-        OpenChannel open = describe(instance_.channelByName(key), id.empty() ? key : id);
-        opened_.push_back(open.id);
+        OpenChannel open = describe(appInstance.channelByName(key), id.empty() ? key : id);
+        openedIds.push_back(open.id);
         return open;
     } catch (const ktremote::Error& error) {
         if (error.value() == KX_ERR_CHANNEL_NOT_FOUND)
@@ -102,7 +103,7 @@ std::vector<OpenChannel> Connection::openAll()
 {
     std::vector<OpenChannel> channels;
     for (const std::string& id : ids())
-        channels.push_back(describe(request("cannot open channel " + id, [&] { return instance_.channel(id); }), id));
+        channels.push_back(describe(request("cannot open channel " + id, [&] { return appInstance.channel(id); }), id));
     return channels;
 }
 

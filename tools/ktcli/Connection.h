@@ -38,9 +38,9 @@ public:
     // to about 20 s, the library's limit for the command connection).
     explicit Connection(const Arguments& arguments);
 
-    ktremote::Instance& instance() { return instance_; }
-    const std::string& where() const { return where_; }
-    const std::string& dataPort() const { return dataPort_; }
+    ktremote::Instance& instance() { return appInstance; }
+    const std::string& where() const { return whereText; }
+    const std::string& dataPort() const { return dataPortText; }
 
     // Opens the channel whose id is `key`, else the first one named `key`.
     // Opening a channel marks it for transfer.
@@ -55,13 +55,13 @@ private:
     std::string idOfName(const std::string& name);
     OpenChannel describe(ktremote::Channel channel, std::string id);
 
-    ktremote::Instance instance_;
-    std::string where_;
-    std::string dataPort_;
-    std::vector<std::string> ids_;
-    bool idsKnown_ = false;
-    std::vector<std::pair<std::string, std::string>> names_; // name, id in list order
-    std::vector<std::string> opened_;                        // ids opened for the caller
+    ktremote::Instance appInstance;
+    std::string whereText;
+    std::string dataPortText;
+    std::vector<std::string> channelIds;
+    bool idsKnown = false;
+    std::vector<std::pair<std::string, std::string>> names; // name, id in list order
+    std::vector<std::string> openedIds;                     // ids opened for the caller
 };
 
 // The type as a word: "sync", "async" or "single".

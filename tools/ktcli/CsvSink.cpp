@@ -13,64 +13,64 @@ namespace ktcli {
 // for standard output is written to a duplicate of it, and standard output
 // itself is sent to standard error from then on.
 CsvSink::CsvSink(const std::string& path, const std::vector<std::string>& names, const std::vector<std::string>& units)
-    : path_(path), toStdout_(path == "-")
+    : outPath(path), toStdout(path == "-")
 {
-    if (toStdout_) {
+    if (toStdout) {
         std::fflush(stdout);
         const int copy = ::dup(STDOUT_FILENO);
-        if (copy < 0 || ::dup2(STDERR_FILENO, STDOUT_FILENO) < 0 || (file_ = ::fdopen(copy, "w")) == nullptr)
+        if (copy < 0 || ::dup2(STDERR_FILENO, STDOUT_FILENO) < 0 || (outFile = ::fdopen(copy, "w")) == nullptr)
             throw std::runtime_error("cannot write the CSV to standard output");
     } else {
-        file_ = std::fopen(path.c_str(), "w");
-        if (file_ == nullptr)
+        outFile = std::fopen(path.c_str(), "w");
+        if (outFile == nullptr)
             throw std::runtime_error("cannot create " + path + ": " + std::strerror(errno));
     }
-    writer_ = std::make_unique<CsvWriter>(file_, names, units);
+    writer = std::make_unique<CsvWriter>(outFile, names, units);
 }
 
 CsvSink::~CsvSink()
 {
-    if (file_ != nullptr)
-        std::fclose(file_);
+    if (outFile != nullptr)
+        std::fclose(outFile);
 }
 
 void CsvSink::failed(int error)
 {
     if (error == EPIPE) {
-        gone_ = true;
+        outputGone = true;
         return;
     }
-    throw std::runtime_error("cannot write the CSV to " + (toStdout_ ? std::string("standard output") : path_) + ": " +
+    throw std::runtime_error("cannot write the CSV to " + (toStdout ? std::string("standard output") : outPath) + ": " +
                              std::strerror(error));
 }
 
 void CsvSink::write(const std::vector<Samples>& round)
 {
-    if (gone_)
+    if (outputGone)
         return;
-    if (!writer_->writeRound(round))
-        return failed(writer_->error());
+    if (!writer->writeRound(round))
+        return failed(writer->error());
     // Each round goes out whole, so a reader of a pipe sees it at once and
     // a closed pipe shows within a round.
     errno = 0;
-    if (std::fflush(file_) != 0)
+    if (std::fflush(outFile) != 0)
         failed(errno != 0 ? errno : EIO);
 }
 
 void CsvSink::finish()
 {
-    if (gone_)
+    if (outputGone)
         return;
     errno = 0;
-    if (std::fflush(file_) != 0 || std::ferror(file_))
-        failed(writer_->error() != 0 ? writer_->error() : (errno != 0 ? errno : EIO));
+    if (std::fflush(outFile) != 0 || std::ferror(outFile))
+        failed(writer->error() != 0 ? writer->error() : (errno != 0 ? errno : EIO));
 }
 
 std::string CsvSink::description() const
 {
-    if (toStdout_)
+    if (toStdout)
         return "";
-    return "CSV: " + std::to_string(writer_->rows()) + " rows in " + path_;
+    return "CSV: " + std::to_string(writer->rows()) + " rows in " + outPath;
 }
 
 } // namespace ktcli

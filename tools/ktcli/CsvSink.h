@@ -22,19 +22,19 @@ public:
     void start(double) override {}
     void write(const std::vector<Samples>& round) override;
     void finish() override;
-    bool gone() const override { return gone_; }
-    std::FILE* report() const override { return toStdout_ ? stderr : stdout; }
+    bool gone() const override { return outputGone; }
+    std::FILE* report() const override { return toStdout ? stderr : stdout; }
     std::string description() const override;
 
 private:
     // Turns a failed write into gone() (closed pipe) or an exception.
     void failed(int error);
 
-    std::string path_;
-    bool toStdout_;
-    std::FILE* file_ = nullptr;
-    std::unique_ptr<CsvWriter> writer_;
-    bool gone_ = false;
+    std::string outPath;
+    bool toStdout;
+    std::FILE* outFile = nullptr;
+    std::unique_ptr<CsvWriter> writer;
+    bool outputGone = false;
 };
 
 } // namespace ktcli

@@ -37,31 +37,34 @@ public:
     using Close = herr_t (*)(hid_t);
 
     Handle() = default;
-    Handle(hid_t id, Close close) : id_(id), close_(close) {}
-    Handle(Handle&& other) noexcept : id_(std::exchange(other.id_, H5I_INVALID_HID)), close_(other.close_) {}
+    Handle(hid_t id, Close close) : handleId(id), closeFunction(close) {}
+    Handle(Handle&& other) noexcept
+        : handleId(std::exchange(other.handleId, H5I_INVALID_HID)), closeFunction(other.closeFunction)
+    {
+    }
     Handle& operator=(Handle&& other) noexcept
     {
         if (this != &other) {
             reset();
-            id_ = std::exchange(other.id_, H5I_INVALID_HID);
-            close_ = other.close_;
+            handleId = std::exchange(other.handleId, H5I_INVALID_HID);
+            closeFunction = other.closeFunction;
         }
         return *this;
     }
     ~Handle() { reset(); }
 
-    hid_t get() const { return id_; }
-    bool valid() const { return id_ >= 0; }
+    hid_t get() const { return handleId; }
+    bool valid() const { return handleId >= 0; }
     void reset()
     {
-        if (id_ >= 0 && close_)
-            close_(id_);
-        id_ = H5I_INVALID_HID;
+        if (handleId >= 0 && closeFunction)
+            closeFunction(handleId);
+        handleId = H5I_INVALID_HID;
     }
 
 private:
-    hid_t id_ = H5I_INVALID_HID;
-    Close close_ = nullptr;
+    hid_t handleId = H5I_INVALID_HID;
+    Close closeFunction = nullptr;
 };
 
 // The sentence of a failed call, with the system's reason when the call
@@ -139,7 +142,7 @@ public:
         check(H5Pset_chunk(properties.get(), 1, &chunkSamples), what);
         if (compress)
             check(H5Pset_deflate(properties.get(), gzipLevel), what);
-        dataset_ =
+        seriesDataset =
             checked(H5Dcreate2(group, name, H5T_IEEE_F64LE, space.get(), H5P_DEFAULT, properties.get(), H5P_DEFAULT),
                     H5Dclose, what);
     }
@@ -149,19 +152,20 @@ public:
         if (data.empty())
             return;
         const hsize_t count = data.size();
-        const hsize_t extent = size_ + count;
-        check(H5Dset_extent(dataset_.get(), &extent), what);
-        Handle fileSpace = checked(H5Dget_space(dataset_.get()), H5Sclose, what);
-        check(H5Sselect_hyperslab(fileSpace.get(), H5S_SELECT_SET, &size_, nullptr, &count, nullptr), what);
+        const hsize_t extent = seriesLength + count;
+        check(H5Dset_extent(seriesDataset.get(), &extent), what);
+        Handle fileSpace = checked(H5Dget_space(seriesDataset.get()), H5Sclose, what);
+        check(H5Sselect_hyperslab(fileSpace.get(), H5S_SELECT_SET, &seriesLength, nullptr, &count, nullptr), what);
         Handle memorySpace = checked(H5Screate_simple(1, &count, nullptr), H5Sclose, what);
-        check(H5Dwrite(dataset_.get(), H5T_NATIVE_DOUBLE, memorySpace.get(), fileSpace.get(), H5P_DEFAULT, data.data()),
+        check(H5Dwrite(seriesDataset.get(), H5T_NATIVE_DOUBLE, memorySpace.get(), fileSpace.get(), H5P_DEFAULT,
+                       data.data()),
               what);
-        size_ = extent;
+        seriesLength = extent;
     }
 
 private:
-    Handle dataset_;
-    hsize_t size_ = 0;
+    Handle seriesDataset;
+    hsize_t seriesLength = 0;
 };
 
 } // namespace
@@ -201,13 +205,13 @@ bool Hdf5Recorder::available() { return true; }
 
 Hdf5Recorder::Hdf5Recorder(const std::string& path, const std::vector<RecordedChannel>& channels,
                            const RecordingInfo& info)
-    : file_(std::make_unique<File>())
+    : recorderFile(std::make_unique<File>())
 {
     // Failures become exceptions with a sentence of ours; HDF5's own error
     // stack would otherwise be printed to stderr.
     H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
 
-    File& f = *file_;
+    File& f = *recorderFile;
     f.writeFailure = "cannot write to the HDF5 file " + path;
     const std::string createFailure = "cannot create the HDF5 file " + path;
     if (info.compress && H5Zfilter_avail(H5Z_FILTER_DEFLATE) <= 0)
@@ -246,10 +250,10 @@ Hdf5Recorder::Hdf5Recorder(const std::string& path, const std::vector<RecordedCh
 
 Hdf5Recorder::~Hdf5Recorder()
 {
-    if (!file_ || !file_->file.valid())
+    if (!recorderFile || !recorderFile->file.valid())
         return;
     try {
-        file_->writeAll();
+        recorderFile->writeAll();
     } catch (const std::exception&) {
         // A destructor cannot report a failure; callers that must know call
         // flush() before.
@@ -258,16 +262,16 @@ Hdf5Recorder::~Hdf5Recorder()
 
 void Hdf5Recorder::setStartTime(double days)
 {
-    const hid_t root = file_->file.get();
-    writeNumber(root, "start_time", days, file_->writeFailure);
-    writeText(root, "start_time_utc", isoTimeFromDays(days), file_->writeFailure);
+    const hid_t root = recorderFile->file.get();
+    writeNumber(root, "start_time", days, recorderFile->writeFailure);
+    writeText(root, "start_time_utc", isoTimeFromDays(days), recorderFile->writeFailure);
     // Nothing is left unflushed between batches.
-    file_->writeAll();
+    recorderFile->writeAll();
 }
 
 void Hdf5Recorder::append(size_t channel, const double* values, const double* times, size_t count)
 {
-    File& f = *file_;
+    File& f = *recorderFile;
     if (channel >= f.channels.size())
         throw std::out_of_range("the recording has no channel " + std::to_string(channel));
     File::Channel& c = f.channels[channel];
@@ -277,6 +281,6 @@ void Hdf5Recorder::append(size_t channel, const double* values, const double* ti
         f.writeAll();
 }
 
-void Hdf5Recorder::flush() { file_->writeAll(); }
+void Hdf5Recorder::flush() { recorderFile->writeAll(); }
 
 } // namespace ktcli

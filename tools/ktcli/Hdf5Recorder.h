@@ -66,7 +66,7 @@ public:
 
 private:
     struct File;
-    std::unique_ptr<File> file_;
+    std::unique_ptr<File> recorderFile;
 };
 
 } // namespace ktcli

@@ -3,7 +3,7 @@
 namespace ktcli {
 
 Hdf5Sink::Hdf5Sink(const std::string& path, const std::vector<RecordedChannel>& channels, const RecordingInfo& info)
-    : path_(path), recorder_(std::make_unique<Hdf5Recorder>(path, channels, info))
+    : filePath(path), hdf5Recorder(std::make_unique<Hdf5Recorder>(path, channels, info))
 {
 }
 
@@ -13,11 +13,14 @@ void Hdf5Sink::write(const std::vector<Samples>& round)
     // on its clock from append(), so samples already waiting reach the file
     // within a second even while the stream stalls.
     for (size_t k = 0; k < round.size(); ++k) {
-        recorder_->append(k, round[k].values, round[k].times, round[k].count);
-        samples_ += round[k].count;
+        hdf5Recorder->append(k, round[k].values, round[k].times, round[k].count);
+        samplesWritten += round[k].count;
     }
 }
 
-std::string Hdf5Sink::description() const { return "HDF5: " + std::to_string(samples_) + " samples in " + path_; }
+std::string Hdf5Sink::description() const
+{
+    return "HDF5: " + std::to_string(samplesWritten) + " samples in " + filePath;
+}
 
 } // namespace ktcli

@@ -15,15 +15,15 @@ public:
     // Creates the file; throws std::runtime_error with a sentence on failure.
     Hdf5Sink(const std::string& path, const std::vector<RecordedChannel>& channels, const RecordingInfo& info);
 
-    void start(double days) override { recorder_->setStartTime(days); }
+    void start(double days) override { hdf5Recorder->setStartTime(days); }
     void write(const std::vector<Samples>& round) override;
-    void finish() override { recorder_->flush(); }
+    void finish() override { hdf5Recorder->flush(); }
     std::string description() const override;
 
 private:
-    std::string path_;
-    std::unique_ptr<Hdf5Recorder> recorder_;
-    uint64_t samples_ = 0;
+    std::string filePath;
+    std::unique_ptr<Hdf5Recorder> hdf5Recorder;
+    uint64_t samplesWritten = 0;
 };
 
 } // namespace ktcli

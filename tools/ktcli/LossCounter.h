@@ -26,17 +26,17 @@ public:
     void add(const double* times, size_t count, bool overrun);
 
     // Dropped samples counted from the times.
-    uint64_t counted() const { return counted_; }
+    uint64_t counted() const { return lostCount; }
     // Whether this channel lost samples, as far as can be told.
-    bool lost() const { return counted_ > 0 || (rate_ == 0.0 && overrun_); }
+    bool lost() const { return lostCount > 0 || (countingRate == 0.0 && overrunSeen); }
     // "0", the count, or "some" where only the overrun is known.
     std::string text() const;
 
 private:
-    double rate_ = 0.0; // 0: times do not count samples
-    int64_t next_ = 0;  // the place of the next sample when none is lost
-    uint64_t counted_ = 0;
-    bool overrun_ = false;
+    double countingRate = 0.0; // 0: times do not count samples
+    int64_t expectedPlace = 0; // the place of the next sample when none is lost
+    uint64_t lostCount = 0;
+    bool overrunSeen = false;
 };
 
 } // namespace ktcli

@@ -11,20 +11,20 @@ namespace ktcli {
 
 void Statistics::add(const double* values, size_t count)
 {
-    count_ += count;
+    valueCount += count;
     for (size_t k = 0; k < count; ++k) {
         const double value = values[k];
         if (std::isnan(value))
             continue;
-        if (numbers_ == 0) {
-            min_ = value;
-            max_ = value;
+        if (numberCount == 0) {
+            minValue = value;
+            maxValue = value;
         } else {
-            min_ = std::min(min_, value);
-            max_ = std::max(max_, value);
+            minValue = std::min(minValue, value);
+            maxValue = std::max(maxValue, value);
         }
-        sum_ += value;
-        ++numbers_;
+        sum += value;
+        ++numberCount;
     }
 }
 
@@ -52,7 +52,7 @@ std::string csvField(const std::string& text)
 }
 
 CsvWriter::CsvWriter(std::FILE* out, const std::vector<std::string>& names, const std::vector<std::string>& units)
-    : out_(out)
+    : outFile(out)
 {
     std::string header;
     for (size_t k = 0; k < names.size(); ++k) {
@@ -61,81 +61,81 @@ CsvWriter::CsvWriter(std::FILE* out, const std::vector<std::string>& names, cons
         header += csvField(names[k] + " time [s]") + ',';
         header += csvField(units[k].empty() ? names[k] : names[k] + " [" + units[k] + "]");
     }
-    std::fprintf(out_, "%s\n", header.c_str());
+    std::fprintf(outFile, "%s\n", header.c_str());
 }
 
 bool CsvWriter::writeRound(const std::vector<Samples>& samples)
 {
-    if (error_ != 0)
+    if (writeError != 0)
         return false;
     size_t rows = 0;
     for (const Samples& channel : samples)
         rows = std::max(rows, channel.count);
     for (size_t row = 0; row < rows; ++row) {
-        line_.clear();
+        rowText.clear();
         for (size_t k = 0; k < samples.size(); ++k) {
             if (k > 0)
-                line_ += ',';
+                rowText += ',';
             if (row < samples[k].count) {
-                line_ += shortestText(samples[k].times[row]);
-                line_ += ',';
-                line_ += shortestText(samples[k].values[row]);
+                rowText += shortestText(samples[k].times[row]);
+                rowText += ',';
+                rowText += shortestText(samples[k].values[row]);
             } else {
-                line_ += ',';
+                rowText += ',';
             }
         }
-        line_ += '\n';
+        rowText += '\n';
         errno = 0;
-        if (std::fwrite(line_.data(), 1, line_.size(), out_) != line_.size()) {
-            error_ = errno != 0 ? errno : EIO;
+        if (std::fwrite(rowText.data(), 1, rowText.size(), outFile) != rowText.size()) {
+            writeError = errno != 0 ? errno : EIO;
             return false;
         }
-        ++rows_;
+        ++rowCount;
     }
     return true;
 }
 
 Progress::Progress(std::FILE* out, std::vector<std::string> names, bool enabled)
-    : out_(out), names_(std::move(names)), enabled_(enabled), terminal_(isatty(fileno(out)) != 0),
-      lastCounts_(names_.size(), 0)
+    : outFile(out), channelNames(std::move(names)), progressEnabled(enabled), onTerminal(isatty(fileno(out)) != 0),
+      lastCounts(channelNames.size(), 0)
 {
 }
 
 void Progress::update(double elapsed, const std::vector<uint64_t>& counts, const std::vector<std::string>& lost)
 {
-    if (!enabled_)
+    if (!progressEnabled)
         return;
-    const double interval = elapsed - lastElapsed_;
+    const double interval = elapsed - lastElapsed;
     if (interval <= 0.0)
         return;
     char head[32];
     std::snprintf(head, sizeof head, "%6.1f s", elapsed);
     std::string line = head;
-    for (size_t k = 0; k < names_.size(); ++k) {
-        const double rate = static_cast<double>(counts[k] - lastCounts_[k]) / interval;
+    for (size_t k = 0; k < channelNames.size(); ++k) {
+        const double rate = static_cast<double>(counts[k] - lastCounts[k]) / interval;
         char part[32];
         std::snprintf(part, sizeof part, " %.0f/s", rate);
-        line += "  " + names_[k] + part;
+        line += "  " + channelNames[k] + part;
         if (lost[k] != "0")
             line += " (lost " + lost[k] + ")";
     }
-    if (terminal_) {
+    if (onTerminal) {
         // Clear to the end of the line: the new text may be shorter.
-        std::fprintf(out_, "\r%s\x1b[K", line.c_str());
-        open_ = true;
+        std::fprintf(outFile, "\r%s\x1b[K", line.c_str());
+        lineOpen = true;
     } else {
-        std::fprintf(out_, "%s\n", line.c_str());
+        std::fprintf(outFile, "%s\n", line.c_str());
     }
-    std::fflush(out_);
-    lastElapsed_ = elapsed;
-    lastCounts_ = counts;
+    std::fflush(outFile);
+    lastElapsed = elapsed;
+    lastCounts = counts;
 }
 
 void Progress::finish()
 {
-    if (open_)
-        std::fprintf(out_, "\n");
-    open_ = false;
+    if (lineOpen)
+        std::fprintf(outFile, "\n");
+    lineOpen = false;
 }
 
 bool printSummary(std::FILE* out, const std::vector<std::string>& names, const std::vector<std::string>& units,

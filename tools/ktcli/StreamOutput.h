@@ -17,18 +17,18 @@ class Statistics {
 public:
     void add(const double* values, size_t count);
 
-    uint64_t count() const { return count_; }
-    bool hasNumbers() const { return numbers_ > 0; }
-    double min() const { return min_; }
-    double max() const { return max_; }
-    double mean() const { return numbers_ > 0 ? sum_ / static_cast<double>(numbers_) : 0.0; }
+    uint64_t count() const { return valueCount; }
+    bool hasNumbers() const { return numberCount > 0; }
+    double min() const { return minValue; }
+    double max() const { return maxValue; }
+    double mean() const { return numberCount > 0 ? sum / static_cast<double>(numberCount) : 0.0; }
 
 private:
-    uint64_t count_ = 0;
-    uint64_t numbers_ = 0;
-    double min_ = 0.0;
-    double max_ = 0.0;
-    double sum_ = 0.0;
+    uint64_t valueCount = 0;
+    uint64_t numberCount = 0;
+    double minValue = 0.0;
+    double maxValue = 0.0;
+    double sum = 0.0;
 };
 
 // New samples of one channel.
@@ -52,14 +52,14 @@ public:
     // Writes whole rows only; returns false, with the error number in
     // error(), once a write failed.
     bool writeRound(const std::vector<Samples>& samples);
-    uint64_t rows() const { return rows_; }
-    int error() const { return error_; }
+    uint64_t rows() const { return rowCount; }
+    int error() const { return writeError; }
 
 private:
-    std::FILE* out_;
-    std::string line_;
-    uint64_t rows_ = 0;
-    int error_ = 0;
+    std::FILE* outFile;
+    std::string rowText;
+    uint64_t rowCount = 0;
+    int writeError = 0;
 };
 
 // The shortest text that reads back as exactly `value`.
@@ -80,13 +80,13 @@ public:
     void finish();
 
 private:
-    std::FILE* out_;
-    std::vector<std::string> names_;
-    bool enabled_;
-    bool terminal_;
-    bool open_ = false;
-    double lastElapsed_ = 0.0;
-    std::vector<uint64_t> lastCounts_;
+    std::FILE* outFile;
+    std::vector<std::string> channelNames;
+    bool progressEnabled;
+    bool onTerminal;
+    bool lineOpen = false;
+    double lastElapsed = 0.0;
+    std::vector<uint64_t> lastCounts;
 };
 
 // The summary table: channel, unit, count, lost, min, max, mean; numbers

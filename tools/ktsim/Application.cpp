@@ -16,42 +16,43 @@ const char* stateWord(AppState state)
 }
 
 Application::Application(Setup setup, std::uint64_t seed, std::string storeDir)
-    : model_(std::make_shared<SampleModel>(std::move(setup), seed)), seed_(seed), storeDir_(std::move(storeDir))
+    : sampleModel(std::make_shared<SampleModel>(std::move(setup), seed)), randomSeed(seed),
+      storeDirectory(std::move(storeDir))
 {
 }
 
 void Application::loadSetup(Setup setup)
 {
-    model_ = std::make_shared<SampleModel>(std::move(setup), seed_);
-    controls_.clear();
-    state_ = AppState::Setup;
+    sampleModel = std::make_shared<SampleModel>(std::move(setup), randomSeed);
+    controlValues.clear();
+    appState = AppState::Setup;
 }
 
-void Application::enterState(AppState state) { state_ = state; }
+void Application::enterState(AppState state) { appState = state; }
 
 void Application::startAcquisition(Clock::time_point now, double startDays)
 {
-    state_ = AppState::Acquiring;
-    ++acquisitionNumber_;
-    start_ = now;
-    frozenElapsed_ = 0.0;
-    startDays_ = startDays;
+    appState = AppState::Acquiring;
+    ++acquisitionCounter;
+    start = now;
+    frozenElapsed = 0.0;
+    startSerialDays = startDays;
 }
 
 void Application::stopAcquisition(Clock::time_point now)
 {
-    if (state_ != AppState::Acquiring)
+    if (appState != AppState::Acquiring)
         return;
     stopStore(now);
-    frozenElapsed_ = elapsed(now);
-    state_ = AppState::Stopped;
+    frozenElapsed = elapsed(now);
+    appState = AppState::Stopped;
 }
 
 double Application::elapsed(Clock::time_point now) const
 {
-    if (state_ != AppState::Acquiring)
-        return frozenElapsed_;
-    return std::chrono::duration<double>(now - start_).count();
+    if (appState != AppState::Acquiring)
+        return frozenElapsed;
+    return std::chrono::duration<double>(now - start).count();
 }
 
 std::string Application::startStore(const std::string& name, Clock::time_point now)
@@ -63,25 +64,25 @@ std::string Application::startStore(const std::string& name, Clock::time_point n
         std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", std::gmtime(&t));
         path = std::string("ktsim-") + stamp + ".csv";
     }
-    if (path[0] != '/' && !storeDir_.empty() && storeDir_ != ".")
-        path = storeDir_ + "/" + path;
-    store_ = std::make_unique<Store>(path, model_, startDays_);
+    if (path[0] != '/' && !storeDirectory.empty() && storeDirectory != ".")
+        path = storeDirectory + "/" + path;
+    sampleStore = std::make_unique<Store>(path, sampleModel, startSerialDays);
     pumpStore(now);
     return path;
 }
 
 void Application::stopStore(Clock::time_point now)
 {
-    if (!store_)
+    if (!sampleStore)
         return;
     pumpStore(now);
-    store_.reset();
+    sampleStore.reset();
 }
 
 void Application::pumpStore(Clock::time_point now)
 {
-    if (store_)
-        store_->write(elapsed(now), controls_);
+    if (sampleStore)
+        sampleStore->write(elapsed(now), controlValues);
 }
 
 } // namespace ktsim

@@ -24,10 +24,10 @@ public:
 
     Application(Setup setup, std::uint64_t seed, std::string storeDir = ".");
 
-    std::shared_ptr<const SampleModel> model() const { return model_; }
-    AppState state() const { return state_; }
-    bool acquiring() const { return state_ == AppState::Acquiring; }
-    std::uint64_t seed() const { return seed_; }
+    std::shared_ptr<const SampleModel> model() const { return sampleModel; }
+    AppState state() const { return appState; }
+    bool acquiring() const { return appState == AppState::Acquiring; }
+    std::uint64_t seed() const { return randomSeed; }
 
     // Replaces the setup and enters the setup state; control values are
     // forgotten. Not while acquiring.
@@ -39,35 +39,35 @@ public:
     // Stops acquiring and storing; the clock stands still at `now`.
     void stopAcquisition(Clock::time_point now);
     // Counts the acquisitions started, so that streams notice a new one.
-    std::uint64_t acquisitionNumber() const { return acquisitionNumber_; }
+    std::uint64_t acquisitionNumber() const { return acquisitionCounter; }
     // Seconds into the current (or last) acquisition.
     double elapsed(Clock::time_point now) const;
-    double startDays() const { return startDays_; }
+    double startDays() const { return startSerialDays; }
 
-    ControlValues& controls() { return controls_; }
-    const ControlValues& controls() const { return controls_; }
+    ControlValues& controls() { return controlValues; }
+    const ControlValues& controls() const { return controlValues; }
 
     // Starts storing to `name` (relative names are in the store directory;
     // an empty name gets a time-stamped one). Returns the path; throws
     // std::runtime_error when the file cannot be created.
     std::string startStore(const std::string& name, Clock::time_point now);
     void stopStore(Clock::time_point now);
-    bool storing() const { return store_ != nullptr; }
-    std::string storePath() const { return store_ ? store_->path() : std::string(); }
+    bool storing() const { return sampleStore != nullptr; }
+    std::string storePath() const { return sampleStore ? sampleStore->path() : std::string(); }
     // Writes the samples due by now to the store file.
     void pumpStore(Clock::time_point now);
 
 private:
-    std::shared_ptr<const SampleModel> model_;
-    std::uint64_t seed_;
-    std::string storeDir_;
-    AppState state_ = AppState::Setup;
-    std::uint64_t acquisitionNumber_ = 0;
-    Clock::time_point start_{};
-    double frozenElapsed_ = 0.0;
-    double startDays_ = 0.0;
-    ControlValues controls_;
-    std::unique_ptr<Store> store_;
+    std::shared_ptr<const SampleModel> sampleModel;
+    std::uint64_t randomSeed;
+    std::string storeDirectory;
+    AppState appState = AppState::Setup;
+    std::uint64_t acquisitionCounter = 0;
+    Clock::time_point start{};
+    double frozenElapsed = 0.0;
+    double startSerialDays = 0.0;
+    ControlValues controlValues;
+    std::unique_ptr<Store> sampleStore;
 };
 
 } // namespace ktsim

@@ -35,18 +35,21 @@ const char* const helpText =
 
 } // namespace
 
-CommandHandler::CommandHandler(Application& app, TransferControl& transfer) : app_(app), transfer_(transfer) {}
+CommandHandler::CommandHandler(Application& app, TransferControl& transfer)
+    : simApplication(app), transferControl(transfer)
+{
+}
 
 std::string CommandHandler::commandName(const std::string& line) const
 {
-    if (inBlock_ || line.rfind("/STX", 0) == 0 || line == "/ETX")
+    if (insideBlock || line.rfind("/STX", 0) == 0 || line == "/ETX")
         return "PREPARETRANSFER";
     return line.substr(0, line.find(' '));
 }
 
 std::optional<CommandReply> CommandHandler::handle(const std::string& line)
 {
-    if (inBlock_)
+    if (insideBlock)
         return blockLine(line);
     std::size_t space = line.find(' ');
     std::string word = line.substr(0, space);
@@ -54,9 +57,9 @@ std::optional<CommandReply> CommandHandler::handle(const std::string& line)
     if (word == "/STX") {
         if (rest != "PREPARETRANSFER")
             return error("unknown block '" + line + "'");
-        inBlock_ = true;
-        blockNumbers_.clear();
-        blockError_.clear();
+        insideBlock = true;
+        blockNumbers.clear();
+        blockError.clear();
         return std::nullopt;
     }
     return dispatch(word, rest, space != std::string::npos);
@@ -65,21 +68,21 @@ std::optional<CommandReply> CommandHandler::handle(const std::string& line)
 std::optional<CommandReply> CommandHandler::blockLine(const std::string& line)
 {
     if (line == "/ETX") {
-        inBlock_ = false;
-        if (!blockError_.empty())
-            return error(blockError_);
-        prepared_ = blockNumbers_;
-        return ok(std::to_string(prepared_.size()) + " channels prepared");
+        insideBlock = false;
+        if (!blockError.empty())
+            return error(blockError);
+        preparedNumbers = blockNumbers;
+        return ok(std::to_string(preparedNumbers.size()) + " channels prepared");
     }
     long long number = 0;
     if (line.rfind("CH ", 0) != 0 || !parseInt(line.substr(3), -2147483648LL, 2147483647LL, number)) {
-        if (blockError_.empty())
-            blockError_ = "expected 'CH n' or '/ETX' in transfer block, got '" + line + "'";
-    } else if (!app_.model()->setup().findByNumber(static_cast<int>(number))) {
-        if (blockError_.empty())
-            blockError_ = "no channel " + std::to_string(number) + " in setup " + app_.model()->setup().name;
+        if (blockError.empty())
+            blockError = "expected 'CH n' or '/ETX' in transfer block, got '" + line + "'";
+    } else if (!simApplication.model()->setup().findByNumber(static_cast<int>(number))) {
+        if (blockError.empty())
+            blockError = "no channel " + std::to_string(number) + " in setup " + simApplication.model()->setup().name;
     } else {
-        blockNumbers_.push_back(static_cast<int>(number));
+        blockNumbers.push_back(static_cast<int>(number));
     }
     return std::nullopt;
 }
@@ -101,48 +104,48 @@ CommandReply CommandHandler::dispatch(const std::string& word, const std::string
     if (word == "LISTUSEDCHS") {
         if (rest != "DW")
             return error("LISTUSEDCHS supports the format DW only");
-        return {listReply(app_.model()->setup()), false};
+        return {listReply(simApplication.model()->setup()), false};
     }
     if (word == "GETSAMPLERATE") {
         if (auto bad = noArgument("GETSAMPLERATE"))
             return *bad;
-        return ok(formatNumber(app_.model()->setup().rate));
+        return ok(formatNumber(simApplication.model()->setup().rate));
     }
     if (word == "ISMEASURING") {
         if (auto bad = noArgument("ISMEASURING"))
             return *bad;
-        return ok(app_.acquiring() ? "Yes" : "No");
+        return ok(simApplication.acquiring() ? "Yes" : "No");
     }
     if (word == "GETSTATUS") {
         if (auto bad = noArgument("GETSTATUS"))
             return *bad;
-        return ok(stateWord(app_.state()));
+        return ok(stateWord(simApplication.state()));
     }
     if (word == "GETTIMING") {
         if (auto bad = noArgument("GETTIMING"))
             return *bad;
-        return ok(formatNumber(app_.model()->setup().rate) + " Hz");
+        return ok(formatNumber(simApplication.model()->setup().rate) + " Hz");
     }
     if (word == "LOADSETUP") {
         if (rest.empty())
             return error("LOADSETUP needs a setup file");
-        if (app_.acquiring())
+        if (simApplication.acquiring())
             return error("cannot load a setup while acquiring");
         try {
-            app_.loadSetup(loadSetup(rest));
+            simApplication.loadSetup(loadSetup(rest));
         } catch (const SetupError& e) {
             return error(e.what());
         }
-        prepared_.clear();
+        preparedNumbers.clear();
         return ok("Setup loaded");
     }
     if (word == "STARTSTORE") {
-        if (!app_.acquiring())
+        if (!simApplication.acquiring())
             return error("no acquisition is running");
-        if (app_.storing())
-            return error("already storing to " + app_.storePath());
+        if (simApplication.storing())
+            return error("already storing to " + simApplication.storePath());
         try {
-            return ok("Storing to " + app_.startStore(rest, now));
+            return ok("Storing to " + simApplication.startStore(rest, now));
         } catch (const std::exception& e) {
             return error(e.what());
         }
@@ -150,9 +153,9 @@ CommandReply CommandHandler::dispatch(const std::string& word, const std::string
     if (word == "STOPSTORE") {
         if (auto bad = noArgument("STOPSTORE"))
             return *bad;
-        if (!app_.storing())
+        if (!simApplication.storing())
             return error("not storing");
-        app_.stopStore(now);
+        simApplication.stopStore(now);
         return ok("Storing stopped");
     }
     if (word == "SETTIMEOUT") {
@@ -164,37 +167,38 @@ CommandReply CommandHandler::dispatch(const std::string& word, const std::string
         if (!parseInt(rest, 1, 65535, number))
             return error("STARTTRANSFER needs a port from 1 to 65535");
         // Another connection may have loaded a setup without these channels.
-        for (int channel : prepared_)
-            if (!app_.model()->setup().findByNumber(channel))
-                return error("channel " + std::to_string(channel) + " is not in setup " + app_.model()->setup().name);
-        std::string problem = transfer_.startTransfer(static_cast<std::uint16_t>(number), prepared_);
+        for (int channel : preparedNumbers)
+            if (!simApplication.model()->setup().findByNumber(channel))
+                return error("channel " + std::to_string(channel) + " is not in setup " +
+                             simApplication.model()->setup().name);
+        std::string problem = transferControl.startTransfer(static_cast<std::uint16_t>(number), preparedNumbers);
         return problem.empty() ? ok() : error(problem);
     }
     if (word == "STOPTRANSFER") {
         if (auto bad = noArgument("STOPTRANSFER"))
             return *bad;
-        transfer_.stopTransfer();
+        transferControl.stopTransfer();
         return ok();
     }
     if (word == "STARTACQ") {
         if (auto bad = noArgument("STARTACQ"))
             return *bad;
-        if (app_.acquiring())
+        if (simApplication.acquiring())
             return error("already acquiring");
-        app_.startAcquisition(now, nowDays());
+        simApplication.startAcquisition(now, nowDays());
         return ok();
     }
     if (word == "STOP") {
         if (auto bad = noArgument("STOP"))
             return *bad;
-        app_.stopAcquisition(now);
+        simApplication.stopAcquisition(now);
         return ok();
     }
     if (word == "ENTERSETUP" || word == "ENTERANALYSE") {
         if (hasArgument)
             return error(word + " takes no argument");
-        app_.stopAcquisition(now);
-        app_.enterState(word == "ENTERSETUP" ? AppState::Setup : AppState::Analyse);
+        simApplication.stopAcquisition(now);
+        simApplication.enterState(word == "ENTERSETUP" ? AppState::Setup : AppState::Analyse);
         return ok();
     }
     if (word == "SETCTRLCHANNELVALUES")
@@ -213,7 +217,7 @@ CommandReply CommandHandler::setControlValues(const std::string& rest)
 {
     if (rest.empty() || rest.back() != '\\')
         return error("SETCTRLCHANNELVALUES needs channel:value\\");
-    const Setup& setup = app_.model()->setup();
+    const Setup& setup = simApplication.model()->setup();
     std::vector<std::pair<int, double>> writes;
     std::size_t begin = 0;
     while (begin < rest.size()) {
@@ -238,7 +242,7 @@ CommandReply CommandHandler::setControlValues(const std::string& rest)
         writes.emplace_back(ch->number, value);
     }
     for (const auto& [channelNumber, value] : writes)
-        app_.controls().set(channelNumber, value);
+        simApplication.controls().set(channelNumber, value);
     return ok();
 }
 

@@ -39,19 +39,19 @@ public:
     std::string commandName(const std::string& line) const;
 
     // Channels named by the last transfer block.
-    const std::vector<int>& prepared() const { return prepared_; }
+    const std::vector<int>& prepared() const { return preparedNumbers; }
 
 private:
     CommandReply dispatch(const std::string& word, const std::string& rest, bool hasArgument);
     std::optional<CommandReply> blockLine(const std::string& line);
     CommandReply setControlValues(const std::string& rest);
 
-    Application& app_;
-    TransferControl& transfer_;
-    bool inBlock_ = false;
-    std::vector<int> blockNumbers_;
-    std::string blockError_;
-    std::vector<int> prepared_;
+    Application& simApplication;
+    TransferControl& transferControl;
+    bool insideBlock = false;
+    std::vector<int> blockNumbers;
+    std::string blockError;
+    std::vector<int> preparedNumbers;
 };
 
 } // namespace ktsim

@@ -22,133 +22,136 @@ std::string firstLine(const std::string& text)
 } // namespace
 
 CommandSession::CommandSession(Simulator& sim, int number)
-    : Connection(sim.io(), mixBits(sim.seed(), 0x636d6400ULL + static_cast<std::uint64_t>(number))), sim_(sim),
-      number_(number), handler_(sim.app(), *this)
+    : Connection(sim.io(), mixBits(sim.seed(), 0x636d6400ULL + static_cast<std::uint64_t>(number))), simulator(sim),
+      connectionNumber(number), commandHandler(sim.app(), *this)
 {
 }
 
 void CommandSession::start()
 {
     std::error_code ec;
-    auto remote = socket_.remote_endpoint(ec);
-    peer_ = ec ? std::string("unknown peer") : remote.address().to_string() + ":" + std::to_string(remote.port());
-    sim_.log().line("#" + std::to_string(number_) + " command connection from " + peer_);
-    if (!sim_.options().faults.noGreeting)
-        send(bytesOf("+OK ktsim ready\r\n"), sim_.options().faults.splitReplies);
+    auto remote = connectionSocket.remote_endpoint(ec);
+    peerText = ec ? std::string("unknown peer") : remote.address().to_string() + ":" + std::to_string(remote.port());
+    simulator.log().line("#" + std::to_string(connectionNumber) + " command connection from " + peerText);
+    if (!simulator.options().faults.noGreeting)
+        send(bytesOf("+OK ktsim ready\r\n"), simulator.options().faults.splitReplies);
     read();
 }
 
 void CommandSession::read()
 {
-    socket_.async_read_some(asio::buffer(buffer_), [self = self()](const std::error_code& ec, std::size_t size) {
-        if (self->closed())
-            return;
-        if (ec) {
-            self->sim_.log().line("#" + std::to_string(self->number_) + " command connection closed by " + self->peer_ +
-                                  (ec == asio::error::eof ? "" : ": " + ec.message()));
-            self->close();
-            return;
-        }
-        self->framer_.feed(self->buffer_.data(), size);
-        bool overlong = false;
-        while (auto line = self->framer_.next(&overlong)) {
-            if (overlong) {
-                self->sim_.log().line("#" + std::to_string(self->number_) + " < (line too long, cut)");
-                self->reply("", {"-ERR line too long\r\n", false});
-                continue;
-            }
-            self->received(*line);
-            if (self->closed() || self->closeWhenWritten_)
+    connectionSocket.async_read_some(
+        asio::buffer(readBuffer), [self = self()](const std::error_code& ec, std::size_t size) {
+            if (self->closed())
                 return;
-        }
-        self->read();
-    });
+            if (ec) {
+                self->simulator.log().line("#" + std::to_string(self->connectionNumber) +
+                                           " command connection closed by " + self->peerText +
+                                           (ec == asio::error::eof ? "" : ": " + ec.message()));
+                self->close();
+                return;
+            }
+            self->lineFramer.feed(self->readBuffer.data(), size);
+            bool overlong = false;
+            while (auto line = self->lineFramer.next(&overlong)) {
+                if (overlong) {
+                    self->simulator.log().line("#" + std::to_string(self->connectionNumber) +
+                                               " < (line too long, cut)");
+                    self->reply("", {"-ERR line too long\r\n", false});
+                    continue;
+                }
+                self->received(*line);
+                if (self->closed() || self->closeWhenWritten)
+                    return;
+            }
+            self->read();
+        });
 }
 
 void CommandSession::received(const std::string& line)
 {
-    sim_.log().line("#" + std::to_string(number_) + " < " + Log::printable(line));
-    std::string command = handler_.commandName(line);
-    if (auto reply = handler_.handle(line))
+    simulator.log().line("#" + std::to_string(connectionNumber) + " < " + Log::printable(line));
+    std::string command = commandHandler.commandName(line);
+    if (auto reply = commandHandler.handle(line))
         this->reply(command, std::move(*reply));
 }
 
 void CommandSession::reply(const std::string& command, CommandReply reply)
 {
-    const FaultPlan& faults = sim_.options().faults;
-    int count = ++replies_[command];
-    std::string tag = "#" + std::to_string(number_) + " ";
+    const FaultPlan& faults = simulator.options().faults;
+    int count = ++replyCounts[command];
+    std::string tag = "#" + std::to_string(connectionNumber) + " ";
     for (const CommandTrigger& t : faults.closeOn)
         if (t.matches(command, count)) {
-            sim_.log().line(tag + "fault: closing instead of replying to " + command);
+            simulator.log().line(tag + "fault: closing instead of replying to " + command);
             close();
             return;
         }
     for (const CommandTrigger& t : faults.silentOn)
         if (t.matches(command, count)) {
-            sim_.log().line(tag + "fault: no reply to " + command);
+            simulator.log().line(tag + "fault: no reply to " + command);
             return;
         }
     for (const CommandTrigger& t : faults.errorOn)
         if (t.matches(command, count)) {
-            sim_.log().line(tag + "fault: error reply to " + command);
+            simulator.log().line(tag + "fault: error reply to " + command);
             reply.text = "-ERR injected fault\r\n";
         }
     for (const FaultPlan::Extra& extra : faults.extraAfter)
         if (extra.command.empty() || extra.command == command)
             reply.text += extra.bytes;
-    sim_.log().line(tag + "> " + Log::printable(firstLine(reply.text)));
+    simulator.log().line(tag + "> " + Log::printable(firstLine(reply.text)));
     send(bytesOf(reply.text), faults.splitReplies);
     if (reply.close)
-        closeWhenWritten_ = true;
+        closeWhenWritten = true;
 }
 
 void CommandSession::written()
 {
-    if (closeWhenWritten_) {
-        sim_.log().line("#" + std::to_string(number_) + " command connection closed after EXIT");
+    if (closeWhenWritten) {
+        simulator.log().line("#" + std::to_string(connectionNumber) + " command connection closed after EXIT");
         close();
     }
 }
 
 void CommandSession::closing()
 {
-    if (stream_) {
-        stream_->close();
-        stream_.reset();
+    if (dataStream) {
+        dataStream->close();
+        dataStream.reset();
     }
 }
 
 void CommandSession::tick()
 {
-    if (stream_)
-        stream_->pump();
+    if (dataStream)
+        dataStream->pump();
 }
 
 std::string CommandSession::startTransfer(std::uint16_t port, const std::vector<int>& numbers)
 {
-    if (stream_)
-        stream_->close();
-    stream_.reset();
+    if (dataStream)
+        dataStream->close();
+    dataStream.reset();
     std::error_code ec;
-    asio::ip::address address = socket_.remote_endpoint(ec).address();
+    asio::ip::address address = connectionSocket.remote_endpoint(ec).address();
     if (ec)
         return "cannot start the transfer: " + ec.message();
     // A host on an IPv4-mapped address listens on IPv4.
     if (address.is_v6() && address.to_v6().is_v4_mapped())
         address = asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6());
-    stream_ = std::make_shared<DataStream>(sim_, number_, asio::ip::tcp::endpoint(address, port), sim_.app().model(),
-                                           numbers);
-    sim_.track(stream_);
-    stream_->start();
+    dataStream = std::make_shared<DataStream>(simulator, connectionNumber, asio::ip::tcp::endpoint(address, port),
+                                              simulator.app().model(), numbers);
+    simulator.track(dataStream);
+    dataStream->start();
     return {};
 }
 
 void CommandSession::stopTransfer()
 {
-    if (stream_) {
-        stream_->finish();
-        stream_.reset();
+    if (dataStream) {
+        dataStream->finish();
+        dataStream.reset();
     }
 }
 

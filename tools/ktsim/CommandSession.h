@@ -36,15 +36,15 @@ private:
     void closing() override;
     std::shared_ptr<CommandSession> self() { return std::static_pointer_cast<CommandSession>(shared_from_this()); }
 
-    Simulator& sim_;
-    int number_;
-    std::string peer_;
-    LineFramer framer_;
-    CommandHandler handler_;
-    std::array<char, 4096> buffer_{};
-    std::map<std::string, int> replies_;
-    std::shared_ptr<DataStream> stream_;
-    bool closeWhenWritten_ = false;
+    Simulator& simulator;
+    int connectionNumber;
+    std::string peerText;
+    LineFramer lineFramer;
+    CommandHandler commandHandler;
+    std::array<char, 4096> readBuffer{};
+    std::map<std::string, int> replyCounts;
+    std::shared_ptr<DataStream> dataStream;
+    bool closeWhenWritten = false;
 };
 
 } // namespace ktsim

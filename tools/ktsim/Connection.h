@@ -18,8 +18,8 @@ public:
     Connection(asio::io_context& io, std::uint64_t randomSeed);
     virtual ~Connection() = default;
 
-    asio::ip::tcp::socket& socket() { return socket_; }
-    bool closed() const { return closed_; }
+    asio::ip::tcp::socket& socket() { return connectionSocket; }
+    bool closed() const { return socketClosed; }
 
     // Closes the socket at once; queued bytes are dropped.
     void close();
@@ -28,7 +28,7 @@ protected:
     // Queues bytes. With `splitDelayMs` >= 0 they go out in segments of
     // random size with random pauses of up to that many milliseconds.
     void send(std::vector<std::uint8_t> bytes, int splitDelayMs = -1);
-    bool writing() const { return !queue_.empty(); }
+    bool writing() const { return !sendQueue.empty(); }
 
     // Called when the queue has drained.
     virtual void written() {}
@@ -36,9 +36,9 @@ protected:
     virtual void writeFailed(const std::error_code&) {}
     virtual void closing() {}
 
-    asio::io_context& io_;
-    asio::ip::tcp::socket socket_;
-    FaultRandom random_;
+    asio::io_context& ioContext;
+    asio::ip::tcp::socket connectionSocket;
+    FaultRandom faultRandom;
 
 private:
     struct Chunk {
@@ -48,9 +48,9 @@ private:
     void writeNext();
     void writeFront();
 
-    asio::steady_timer delay_;
-    std::deque<Chunk> queue_;
-    bool closed_ = false;
+    asio::steady_timer delayTimer;
+    std::deque<Chunk> sendQueue;
+    bool socketClosed = false;
 };
 
 } // namespace ktsim

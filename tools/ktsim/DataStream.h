@@ -32,19 +32,19 @@ private:
     bool appendPacket(std::vector<std::uint8_t>& bytes, double elapsed);
     std::shared_ptr<DataStream> self() { return std::static_pointer_cast<DataStream>(shared_from_this()); }
 
-    Simulator& sim_;
-    int number_;
-    asio::ip::tcp::endpoint target_;
-    PacketSource source_;
-    std::unique_ptr<asio::ip::tcp::socket> second_;
-    std::vector<std::uint8_t> pending_;
-    int pendingPackets_ = 0;
-    std::uint64_t acquisition_ = 0;
-    std::uint64_t virtualPackets_ = 0;
-    double finishElapsed_ = 0.0;
-    bool connected_ = false;
-    bool finishing_ = false;
-    bool pumpPosted_ = false;
+    Simulator& simulator;
+    int connectionNumber;
+    asio::ip::tcp::endpoint targetEndpoint;
+    PacketSource source;
+    std::unique_ptr<asio::ip::tcp::socket> secondSocket;
+    std::vector<std::uint8_t> pending;
+    int pendingPackets = 0;
+    std::uint64_t acquisitionSeen = 0;
+    std::uint64_t virtualPackets = 0;
+    double finishElapsed = 0.0;
+    bool dataConnected = false;
+    bool finishing = false;
+    bool pumpPosted = false;
 };
 
 } // namespace ktsim

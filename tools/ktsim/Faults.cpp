@@ -126,7 +126,7 @@ FaultPlan parseFaults(const std::vector<std::string>& faultTexts)
     return plan;
 }
 
-std::uint64_t FaultRandom::next() { return mixBits(seed_, counter_++); }
+std::uint64_t FaultRandom::next() { return mixBits(randomSeed, counter++); }
 
 } // namespace ktsim
 

@@ -56,14 +56,14 @@ std::string unescapeText(const std::string& text);
 // A deterministic stream of random numbers.
 class FaultRandom {
 public:
-    explicit FaultRandom(std::uint64_t seed) : seed_(seed) {}
+    explicit FaultRandom(std::uint64_t seed) : randomSeed(seed) {}
     std::uint64_t next();
     // Uniform in [lo, hi].
     std::uint64_t between(std::uint64_t lo, std::uint64_t hi) { return lo + next() % (hi - lo + 1); }
 
 private:
-    std::uint64_t seed_;
-    std::uint64_t counter_ = 0;
+    std::uint64_t randomSeed;
+    std::uint64_t counter = 0;
 };
 
 } // namespace ktsim

@@ -28,39 +28,39 @@ void appendFloat64(std::vector<std::uint8_t>& out, double value)
 
 void PacketBuilder::begin(std::int32_t sequence, double timeDays)
 {
-    out_.insert(out_.end(), std::begin(startMarker), std::end(startMarker));
-    bodyStart_ = out_.size();
-    blocks_ = 0;
-    appendInt32(out_, sequence);
-    appendInt32(out_, 0); // block count, filled in by finish()
-    appendInt32(out_, 0); // body length, filled in by finish()
-    out_.insert(out_.end(), 8, 0);
-    appendFloat64(out_, timeDays);
+    outBytes.insert(outBytes.end(), std::begin(startMarker), std::end(startMarker));
+    bodyStart = outBytes.size();
+    blocks = 0;
+    appendInt32(outBytes, sequence);
+    appendInt32(outBytes, 0); // block count, filled in by finish()
+    appendInt32(outBytes, 0); // body length, filled in by finish()
+    outBytes.insert(outBytes.end(), 8, 0);
+    appendFloat64(outBytes, timeDays);
 }
 
 void PacketBuilder::count(std::int32_t n)
 {
-    ++blocks_;
-    appendInt32(out_, n);
+    ++blocks;
+    appendInt32(outBytes, n);
 }
 
 void PacketBuilder::sample(const RawSample& raw)
 {
-    out_.insert(out_.end(), raw.bytes.begin(), raw.bytes.begin() + raw.size);
+    outBytes.insert(outBytes.end(), raw.bytes.begin(), raw.bytes.begin() + raw.size);
 }
 
-void PacketBuilder::timestamp(double seconds) { appendFloat64(out_, seconds); }
+void PacketBuilder::timestamp(double seconds) { appendFloat64(outBytes, seconds); }
 
 void PacketBuilder::finish()
 {
     auto patch = [this](std::size_t at, std::int32_t value) {
         auto bits = static_cast<std::uint32_t>(value);
         for (int i = 0; i < 4; ++i)
-            out_[at + i] = static_cast<std::uint8_t>(bits >> (8 * i));
+            outBytes[at + i] = static_cast<std::uint8_t>(bits >> (8 * i));
     };
-    patch(bodyStart_ + 4, blocks_);
-    patch(bodyStart_ + 8, static_cast<std::int32_t>(out_.size() - bodyStart_));
-    out_.insert(out_.end(), std::begin(endMarker), std::end(endMarker));
+    patch(bodyStart + 4, blocks);
+    patch(bodyStart + 8, static_cast<std::int32_t>(outBytes.size() - bodyStart));
+    outBytes.insert(outBytes.end(), std::begin(endMarker), std::end(endMarker));
 }
 
 bool containsEndMarker(const std::uint8_t* bytes, std::size_t size)

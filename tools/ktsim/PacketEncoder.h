@@ -30,7 +30,7 @@ double serialDays(double unixSeconds);
 class PacketBuilder {
 public:
     // Appends to `out`, which may already hold earlier packets.
-    explicit PacketBuilder(std::vector<std::uint8_t>& out) : out_(out) {}
+    explicit PacketBuilder(std::vector<std::uint8_t>& out) : outBytes(out) {}
 
     void begin(std::int32_t sequence, double timeDays);
     void count(std::int32_t n);
@@ -40,9 +40,9 @@ public:
     void finish();
 
 private:
-    std::vector<std::uint8_t>& out_;
-    std::size_t bodyStart_ = 0;
-    std::int32_t blocks_ = 0;
+    std::vector<std::uint8_t>& outBytes;
+    std::size_t bodyStart = 0;
+    std::int32_t blocks = 0;
 };
 
 void appendInt32(std::vector<std::uint8_t>& out, std::int32_t value);

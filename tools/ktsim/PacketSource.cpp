@@ -10,29 +10,29 @@
 namespace ktsim {
 
 PacketSource::PacketSource(std::shared_ptr<const SampleModel> model, const std::vector<int>& numbers)
-    : model_(std::move(model))
+    : sampleModel(std::move(model))
 {
     for (int number : numbers) {
-        const Channel* ch = model_->setup().findByNumber(number);
+        const Channel* ch = sampleModel->setup().findByNumber(number);
         if (!ch)
             throw std::invalid_argument("no channel " + std::to_string(number));
         Cursor cursor{ch, 0, 0, {}, {}, 0};
         // Up to 4 MiB of pre-encoded samples per channel.
-        std::uint64_t period = model_->period(*ch);
+        std::uint64_t period = sampleModel->period(*ch);
         if (period > 0 && period * static_cast<std::uint64_t>(sampleSize(ch->dataType)) <= (4u << 20))
             cursor.period = period;
-        cursors_.push_back(std::move(cursor));
+        cursors.push_back(std::move(cursor));
     }
     restart();
 }
 
 void PacketSource::restart()
 {
-    sequence_ = 0;
-    for (Cursor& c : cursors_) {
+    sequence = 0;
+    for (Cursor& c : cursors) {
         c.next = 0;
         c.controlVersion = 0;
-        c.last = encodeRaw(*c.channel, model_->physical(*c.channel, 0));
+        c.last = encodeRaw(*c.channel, sampleModel->physical(*c.channel, 0));
     }
 }
 
@@ -61,7 +61,7 @@ RawSample PacketSource::valueOf(const Cursor& c, std::uint64_t index, const Cont
 {
     if (c.channel->control)
         return encodeRaw(*c.channel, controls.value(c.channel->number, c.channel->wave.value));
-    return model_->raw(*c.channel, index);
+    return sampleModel->raw(*c.channel, index);
 }
 
 bool PacketSource::singleDue(const Cursor& c, double elapsed, const ControlValues& controls) const
@@ -73,7 +73,7 @@ bool PacketSource::singleDue(const Cursor& c, double elapsed, const ControlValue
 
 bool PacketSource::behind(double elapsed, const ControlValues& controls) const
 {
-    for (const Cursor& c : cursors_) {
+    for (const Cursor& c : cursors) {
         if (c.channel->kind == ChannelKind::SingleValue ? singleDue(c, elapsed, controls)
                                                         : c.next < due(*c.channel, elapsed))
             return true;
@@ -84,8 +84,8 @@ bool PacketSource::behind(double elapsed, const ControlValues& controls) const
 void PacketSource::appendSamples(std::vector<std::uint8_t>& out, Cursor& c, std::uint64_t count,
                                  const ControlValues& controls)
 {
-    if (stamp_ && c.channel->dataType == 7) {
-        RawSample raw = encodeRaw(*c.channel, *stamp_);
+    if (fixedStamp && c.channel->dataType == 7) {
+        RawSample raw = encodeRaw(*c.channel, *fixedStamp);
         for (std::uint64_t i = 0; i < count; ++i)
             out.insert(out.end(), raw.bytes.begin(), raw.bytes.begin() + raw.size);
         return;
@@ -101,7 +101,7 @@ void PacketSource::appendSamples(std::vector<std::uint8_t>& out, Cursor& c, std:
     if (c.table.empty()) {
         c.table.reserve(c.period * size);
         for (std::uint64_t i = 0; i < c.period; ++i) {
-            RawSample raw = model_->raw(*c.channel, i);
+            RawSample raw = sampleModel->raw(*c.channel, i);
             c.table.insert(c.table.end(), raw.bytes.begin(), raw.bytes.begin() + raw.size);
         }
     }
@@ -124,7 +124,7 @@ bool PacketSource::append(std::vector<std::uint8_t>& out, double elapsed, double
     // Share the byte budget evenly among the channels that stream blocks of
     // samples, so that a slow reader gets every channel's samples in turn.
     std::size_t perSampleBytes = 0;
-    for (const Cursor& c : cursors_)
+    for (const Cursor& c : cursors)
         if (c.channel->kind != ChannelKind::SingleValue)
             perSampleBytes += static_cast<std::size_t>(sampleSize(c.channel->dataType)) +
                 (c.channel->kind == ChannelKind::Async ? 8 : 0);
@@ -134,32 +134,32 @@ bool PacketSource::append(std::vector<std::uint8_t>& out, double elapsed, double
 
     // The packet time is that of its earliest sample.
     double first = elapsed;
-    std::vector<std::uint64_t> counts(cursors_.size(), 0);
-    for (std::size_t b = 0; b < cursors_.size(); ++b) {
-        const Cursor& c = cursors_[b];
+    std::vector<std::uint64_t> counts(cursors.size(), 0);
+    for (std::size_t b = 0; b < cursors.size(); ++b) {
+        const Cursor& c = cursors[b];
         if (c.channel->kind == ChannelKind::SingleValue) {
             counts[b] = singleDue(c, elapsed, controls) ? 1 : 0;
             if (counts[b] && c.next < due(*c.channel, elapsed))
-                first = std::min(first, model_->sampleTime(*c.channel, c.next));
+                first = std::min(first, sampleModel->sampleTime(*c.channel, c.next));
             continue;
         }
         std::uint64_t target = due(*c.channel, elapsed);
         counts[b] = target > c.next ? std::min(target - c.next, cap) : 0;
         if (counts[b])
-            first = std::min(first, model_->sampleTime(*c.channel, c.next));
+            first = std::min(first, sampleModel->sampleTime(*c.channel, c.next));
     }
 
     std::size_t estimate = 8 + bodyHeaderSize + 8;
-    for (std::size_t b = 0; b < cursors_.size(); ++b) {
-        const Channel& ch = *cursors_[b].channel;
+    for (std::size_t b = 0; b < cursors.size(); ++b) {
+        const Channel& ch = *cursors[b].channel;
         std::size_t each = static_cast<std::size_t>(sampleSize(ch.dataType)) + (ch.kind == ChannelKind::Async ? 8 : 0);
         estimate += 4 + (ch.kind == ChannelKind::SingleValue ? each : static_cast<std::size_t>(counts[b]) * each);
     }
     out.reserve(out.size() + estimate);
     PacketBuilder packet(out);
-    packet.begin(sequence_++, SampleModel::packetDays(startDays, first));
-    for (std::size_t b = 0; b < cursors_.size(); ++b) {
-        Cursor& c = cursors_[b];
+    packet.begin(sequence++, SampleModel::packetDays(startDays, first));
+    for (std::size_t b = 0; b < cursors.size(); ++b) {
+        Cursor& c = cursors[b];
         const Channel& ch = *c.channel;
         auto n = static_cast<std::int32_t>(counts[b]);
         packet.count(n);
@@ -176,7 +176,7 @@ bool PacketSource::append(std::vector<std::uint8_t>& out, double elapsed, double
         appendSamples(out, c, counts[b], controls);
         if (ch.kind == ChannelKind::Async)
             for (std::uint64_t i = c.next; i < c.next + counts[b]; ++i)
-                packet.timestamp(model_->timestamp(ch, i));
+                packet.timestamp(sampleModel->timestamp(ch, i));
         c.next += counts[b];
     }
     packet.finish();

@@ -35,16 +35,16 @@ public:
     // With a stamp, the samples of float64 channels that the following
     // append() calls send all carry that value instead of their waveform
     // (ktsim --stamp-send-time: the send time, for latency measurements).
-    void setStamp(std::optional<double> stamp) { stamp_ = stamp; }
+    void setStamp(std::optional<double> stamp) { fixedStamp = stamp; }
 
     // True while samples due by `elapsed` are still unsent.
     bool behind(double elapsed, const ControlValues& controls) const;
 
-    std::int32_t packetsSent() const { return sequence_; }
-    std::uint64_t sent(std::size_t block) const { return cursors_[block].next; }
-    std::size_t blockCount() const { return cursors_.size(); }
-    const Channel& channelAt(std::size_t block) const { return *cursors_[block].channel; }
-    const SampleModel& model() const { return *model_; }
+    std::int32_t packetsSent() const { return sequence; }
+    std::uint64_t sent(std::size_t block) const { return cursors[block].next; }
+    std::size_t blockCount() const { return cursors.size(); }
+    const Channel& channelAt(std::size_t block) const { return *cursors[block].channel; }
+    const SampleModel& model() const { return *sampleModel; }
 
 private:
     struct Cursor {
@@ -61,14 +61,17 @@ private:
     void appendSamples(std::vector<std::uint8_t>& out, Cursor& cursor, std::uint64_t count,
                        const ControlValues& controls);
 
-    std::uint64_t due(const Channel& channel, double elapsed) const { return samplesDue(*model_, channel, elapsed); }
+    std::uint64_t due(const Channel& channel, double elapsed) const
+    {
+        return samplesDue(*sampleModel, channel, elapsed);
+    }
     RawSample valueOf(const Cursor& cursor, std::uint64_t index, const ControlValues& controls) const;
     bool singleDue(const Cursor& cursor, double elapsed, const ControlValues& controls) const;
 
-    std::shared_ptr<const SampleModel> model_;
-    std::vector<Cursor> cursors_;
-    std::int32_t sequence_ = 0;
-    std::optional<double> stamp_;
+    std::shared_ptr<const SampleModel> sampleModel;
+    std::vector<Cursor> cursors;
+    std::int32_t sequence = 0;
+    std::optional<double> fixedStamp;
 };
 
 } // namespace ktsim

@@ -123,23 +123,23 @@ double hostDecode(const Channel& ch, const RawSample& raw)
     }
 }
 
-SampleModel::SampleModel(Setup setup, std::uint64_t seed) : setup_(std::move(setup)), seed_(seed) {}
+SampleModel::SampleModel(Setup setup, std::uint64_t seed) : modelSetup(std::move(setup)), modelSeed(seed) {}
 
 const Channel& SampleModel::channel(const std::string& name) const
 {
-    if (const Channel* ch = setup_.findByName(name))
+    if (const Channel* ch = modelSetup.findByName(name))
         return *ch;
-    throw std::out_of_range("no channel named '" + name + "' in setup " + setup_.name);
+    throw std::out_of_range("no channel named '" + name + "' in setup " + modelSetup.name);
 }
 
-double SampleModel::rate(const Channel& ch) const { return channelRate(setup_, ch); }
+double SampleModel::rate(const Channel& ch) const { return channelRate(modelSetup, ch); }
 
 double SampleModel::timestamp(const Channel& ch, std::uint64_t index) const
 {
     double r = rate(ch);
     if (!(r > 0.0))
         return 0.0;
-    double jitter = 0.5 * unitHash(seed_, mixBits(0x74696d65ULL, static_cast<std::uint64_t>(ch.number)), index);
+    double jitter = 0.5 * unitHash(modelSeed, mixBits(0x74696d65ULL, static_cast<std::uint64_t>(ch.number)), index);
     return (static_cast<double>(index) + jitter) / r;
 }
 
@@ -157,7 +157,7 @@ double SampleModel::hostTime(const Channel& ch, std::uint64_t index) const
         return sampleTime(ch, index);
     if (ch.divider <= 0)
         return 0.0;
-    const double rate = static_cast<double>(static_cast<float>(setup_.rate)) / ch.divider;
+    const double rate = static_cast<double>(static_cast<float>(modelSetup.rate)) / ch.divider;
     const auto k = static_cast<double>(index);
     if (rate < 0.5)
         return k / rate;
@@ -186,7 +186,7 @@ double SampleModel::physical(const Channel& ch, std::uint64_t index) const
 {
     std::uint64_t repeat = period(ch);
     std::uint64_t at = repeat > 0 && ch.wave.shape != WaveShape::Counter ? index % repeat : index;
-    return waveValue(ch.wave, sampleTime(ch, at), at, seed_, static_cast<std::uint64_t>(ch.number));
+    return waveValue(ch.wave, sampleTime(ch, at), at, modelSeed, static_cast<std::uint64_t>(ch.number));
 }
 
 RawSample SampleModel::raw(const Channel& ch, std::uint64_t index) const { return encodeRaw(ch, physical(ch, index)); }

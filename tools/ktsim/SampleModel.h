@@ -46,8 +46,8 @@ class SampleModel {
 public:
     SampleModel(Setup setup, std::uint64_t seed);
 
-    const Setup& setup() const { return setup_; }
-    std::uint64_t seed() const { return seed_; }
+    const Setup& setup() const { return modelSetup; }
+    std::uint64_t seed() const { return modelSeed; }
 
     // The channel with this name; throws std::out_of_range if there is none.
     const Channel& channel(const std::string& name) const;
@@ -93,8 +93,8 @@ public:
     double decoded(const Channel& channel, std::uint64_t index) const;
 
 private:
-    Setup setup_;
-    std::uint64_t seed_;
+    Setup modelSetup;
+    std::uint64_t modelSeed;
 };
 
 } // namespace ktsim

@@ -24,47 +24,47 @@ asio::ip::tcp::endpoint listenEndpoint(const Options& options)
 } // namespace
 
 Simulator::Simulator(asio::io_context& io, Options options, Setup setup)
-    : io_(io), options_(std::move(options)), app_(std::move(setup), chooseSeed(options_), options_.storeDir),
-      acceptor_(io), timer_(io)
+    : ioContext(io), simOptions(std::move(options)),
+      application(std::move(setup), chooseSeed(simOptions), simOptions.storeDir), commandAcceptor(io), timer(io)
 {
-    if (!options_.logFile.empty())
-        log_.toFile(options_.logFile);
-    log_.toStderr(options_.verbose);
-    auto endpoint = listenEndpoint(options_);
-    acceptor_.open(endpoint.protocol());
-    acceptor_.set_option(asio::ip::tcp::acceptor::reuse_address(true));
-    acceptor_.bind(endpoint);
-    acceptor_.listen();
+    if (!simOptions.logFile.empty())
+        eventLog.toFile(simOptions.logFile);
+    eventLog.toStderr(simOptions.verbose);
+    auto endpoint = listenEndpoint(simOptions);
+    commandAcceptor.open(endpoint.protocol());
+    commandAcceptor.set_option(asio::ip::tcp::acceptor::reuse_address(true));
+    commandAcceptor.bind(endpoint);
+    commandAcceptor.listen();
 }
 
 Simulator::~Simulator() = default;
 
 void Simulator::start()
 {
-    const Setup& setup = app_.model()->setup();
-    log_.line("setup " + setup.name + " with " + std::to_string(setup.channels.size()) + " channels, seed " +
-              std::to_string(app_.seed()) + (options_.burst ? ", burst" : "") + ", packets of " +
-              std::to_string(options_.packetMs) + " ms");
-    for (const std::string& fault : options_.faultSpecs)
-        log_.line("fault " + fault);
+    const Setup& setup = application.model()->setup();
+    eventLog.line("setup " + setup.name + " with " + std::to_string(setup.channels.size()) + " channels, seed " +
+                  std::to_string(application.seed()) + (simOptions.burst ? ", burst" : "") + ", packets of " +
+                  std::to_string(simOptions.packetMs) + " ms");
+    for (const std::string& fault : simOptions.faultSpecs)
+        eventLog.line("fault " + fault);
     accept();
-    nextTick_ = std::chrono::steady_clock::now();
+    nextTick = std::chrono::steady_clock::now();
     tick();
 }
 
 void Simulator::accept()
 {
     auto session = std::make_shared<CommandSession>(*this, nextConnectionNumber());
-    acceptor_.async_accept(session->socket(), [this, session](const std::error_code& ec) {
-        if (stopped_)
+    commandAcceptor.async_accept(session->socket(), [this, session](const std::error_code& ec) {
+        if (stopRequested)
             return;
         if (!ec) {
             std::error_code ignored;
             session->socket().set_option(asio::ip::tcp::no_delay(true), ignored);
-            sessions_.push_back(session);
+            sessions.push_back(session);
             session->start();
         } else {
-            log_.line("accept failed: " + ec.message());
+            eventLog.line("accept failed: " + ec.message());
         }
         accept();
     });
@@ -72,27 +72,27 @@ void Simulator::accept()
 
 void Simulator::tick()
 {
-    if (stopped_)
+    if (stopRequested)
         return;
     auto now = Application::Clock::now();
-    app_.pumpStore(now);
-    for (auto it = sessions_.begin(); it != sessions_.end();) {
+    application.pumpStore(now);
+    for (auto it = sessions.begin(); it != sessions.end();) {
         if (auto session = it->lock()) {
             session->tick();
             ++it;
         } else {
-            it = sessions_.erase(it);
+            it = sessions.erase(it);
         }
     }
-    streams_.erase(std::remove_if(streams_.begin(), streams_.end(), [](const auto& w) { return w.expired(); }),
-                   streams_.end());
+    dataStreams.erase(std::remove_if(dataStreams.begin(), dataStreams.end(), [](const auto& w) { return w.expired(); }),
+                      dataStreams.end());
     // Fixed deadlines keep the pacing from drifting; after a stall the clock
     // skips ahead instead of firing a burst of ticks.
-    nextTick_ += std::chrono::milliseconds(options_.packetMs);
-    if (nextTick_ < now)
-        nextTick_ = now + std::chrono::milliseconds(options_.packetMs);
-    timer_.expires_at(nextTick_);
-    timer_.async_wait([this](const std::error_code& ec) {
+    nextTick += std::chrono::milliseconds(simOptions.packetMs);
+    if (nextTick < now)
+        nextTick = now + std::chrono::milliseconds(simOptions.packetMs);
+    timer.expires_at(nextTick);
+    timer.async_wait([this](const std::error_code& ec) {
         if (!ec)
             tick();
     });
@@ -100,29 +100,29 @@ void Simulator::tick()
 
 void Simulator::requestStop()
 {
-    asio::post(io_, [this] { stop(); });
+    asio::post(ioContext, [this] { stop(); });
 }
 
 void Simulator::stop()
 {
-    if (stopped_)
+    if (stopRequested)
         return;
-    stopped_ = true;
-    log_.line("stopping");
+    stopRequested = true;
+    eventLog.line("stopping");
     std::error_code ignored;
-    acceptor_.close(ignored);
-    timer_.cancel();
-    for (auto& weak : sessions_)
+    commandAcceptor.close(ignored);
+    timer.cancel();
+    for (auto& weak : sessions)
         if (auto session = weak.lock())
             session->close();
-    sessions_.clear();
-    for (auto& weak : streams_)
+    sessions.clear();
+    for (auto& weak : dataStreams)
         if (auto stream = weak.lock())
             stream->close();
-    streams_.clear();
-    app_.stopStore(Application::Clock::now());
-    if (onStopped_)
-        onStopped_();
+    dataStreams.clear();
+    application.stopStore(Application::Clock::now());
+    if (stoppedCallback)
+        stoppedCallback();
 }
 
 } // namespace ktsim

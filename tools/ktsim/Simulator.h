@@ -34,8 +34,8 @@ public:
     Simulator(asio::io_context& io, Options options, Setup setup);
     ~Simulator();
 
-    asio::ip::tcp::endpoint endpoint() const { return acceptor_.local_endpoint(); }
-    std::uint64_t seed() const { return app_.seed(); }
+    asio::ip::tcp::endpoint endpoint() const { return commandAcceptor.local_endpoint(); }
+    std::uint64_t seed() const { return application.seed(); }
 
     // Starts accepting and pacing. Call before running the io_context.
     void start();
@@ -44,33 +44,33 @@ public:
     void requestStop();
     // Runs on the io_context thread once the simulator has stopped, to
     // release whatever else keeps the io_context busy (signal handlers).
-    void onStopped(std::function<void()> callback) { onStopped_ = std::move(callback); }
+    void onStopped(std::function<void()> callback) { stoppedCallback = std::move(callback); }
 
-    Application& app() { return app_; }
-    Log& log() { return log_; }
-    const Options& options() const { return options_; }
-    asio::io_context& io() { return io_; }
-    int nextConnectionNumber() { return ++connections_; }
+    Application& app() { return application; }
+    Log& log() { return eventLog; }
+    const Options& options() const { return simOptions; }
+    asio::io_context& io() { return ioContext; }
+    int nextConnectionNumber() { return ++connectionCount; }
     // Data connections to close when the simulator stops.
-    void track(std::weak_ptr<Connection> connection) { streams_.push_back(std::move(connection)); }
+    void track(std::weak_ptr<Connection> connection) { dataStreams.push_back(std::move(connection)); }
 
 private:
     void accept();
     void tick();
     void stop();
 
-    asio::io_context& io_;
-    Options options_;
-    Log log_;
-    Application app_;
-    asio::ip::tcp::acceptor acceptor_;
-    asio::steady_timer timer_;
-    std::chrono::steady_clock::time_point nextTick_;
-    std::vector<std::weak_ptr<CommandSession>> sessions_;
-    std::vector<std::weak_ptr<Connection>> streams_;
-    int connections_ = 0;
-    bool stopped_ = false;
-    std::function<void()> onStopped_;
+    asio::io_context& ioContext;
+    Options simOptions;
+    Log eventLog;
+    Application application;
+    asio::ip::tcp::acceptor commandAcceptor;
+    asio::steady_timer timer;
+    std::chrono::steady_clock::time_point nextTick;
+    std::vector<std::weak_ptr<CommandSession>> sessions;
+    std::vector<std::weak_ptr<Connection>> dataStreams;
+    int connectionCount = 0;
+    bool stopRequested = false;
+    std::function<void()> stoppedCallback;
 };
 
 } // namespace ktsim

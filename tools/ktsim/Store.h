@@ -20,13 +20,13 @@ public:
     // Writes the samples due by `elapsed` seconds that are not written yet.
     void write(double elapsed, const ControlValues& controls);
 
-    const std::string& path() const { return path_; }
+    const std::string& path() const { return storePath; }
 
 private:
-    std::string path_;
-    std::shared_ptr<const SampleModel> model_;
-    std::ofstream file_;
-    std::vector<std::uint64_t> next_;
+    std::string storePath;
+    std::shared_ptr<const SampleModel> sampleModel;
+    std::ofstream storeFile;
+    std::vector<std::uint64_t> next;
 };
 
 } // namespace ktsim

@@ -46,7 +46,7 @@ namespace {
 
 class Factory : public IClassFactory {
 public:
-    explicit Factory(std::shared_ptr<fake::FakeKaltrop> kaltrop) : kaltrop_(std::move(kaltrop)) {}
+    explicit Factory(std::shared_ptr<fake::FakeKaltrop> kaltrop) : fakeKaltrop(std::move(kaltrop)) {}
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
     {
@@ -64,7 +64,7 @@ public:
     {
         if (outer != nullptr)
             return CLASS_E_NOAGGREGATION;
-        IDispatch* application = kaltrop_->newApplication();
+        IDispatch* application = fakeKaltrop->newApplication();
         const HRESULT hr = application->QueryInterface(iid, object);
         application->Release();
         return hr;
@@ -72,7 +72,7 @@ public:
     HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
 
 private:
-    std::shared_ptr<fake::FakeKaltrop> kaltrop_;
+    std::shared_ptr<fake::FakeKaltrop> fakeKaltrop;
 };
 
 } // namespace

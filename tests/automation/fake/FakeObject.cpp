@@ -172,19 +172,19 @@ void setArray(VARIANT* result, VARTYPE elementType, const void* elements, size_t
 }
 
 FakeObject::FakeObject(std::shared_ptr<Recorder> recorder, std::string kind, std::string label)
-    : recorder_(std::move(recorder)), kind_(std::move(kind)), label_(std::move(label))
+    : callRecorder(std::move(recorder)), objectKind(std::move(kind)), objectLabel(std::move(label))
 {
-    ++recorder_->live;
-    ++recorder_->created;
+    ++callRecorder->live;
+    ++callRecorder->created;
 }
 
-FakeObject::~FakeObject() { --recorder_->live; }
+FakeObject::~FakeObject() { --callRecorder->live; }
 
 void FakeObject::on(WORD kind, const std::string& member, Handler handler)
 {
-    if (std::find(names_.begin(), names_.end(), member) == names_.end())
-        names_.push_back(member);
-    handlers_[{member, kind}] = std::move(handler);
+    if (std::find(memberNames.begin(), memberNames.end(), member) == memberNames.end())
+        memberNames.push_back(member);
+    handlerTable[{member, kind}] = std::move(handler);
 }
 
 HRESULT FakeObject::QueryInterface(REFIID iid, void** object)
@@ -198,11 +198,11 @@ HRESULT FakeObject::QueryInterface(REFIID iid, void** object)
     return E_NOINTERFACE;
 }
 
-ULONG FakeObject::AddRef() { return ++refs_; }
+ULONG FakeObject::AddRef() { return ++refCount; }
 
 ULONG FakeObject::Release()
 {
-    const ULONG refs = --refs_;
+    const ULONG refs = --refCount;
     if (refs == 0)
         delete this;
     return refs;
@@ -221,37 +221,37 @@ HRESULT FakeObject::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DIS
     if (count != 1)
         return E_INVALIDARG;
     const std::string name = toUtf8(names[0], wcslen(names[0]));
-    const auto it = std::find(names_.begin(), names_.end(), name);
-    if (it == names_.end()) {
+    const auto it = std::find(memberNames.begin(), memberNames.end(), name);
+    if (it == memberNames.end()) {
         ids[0] = DISPID_UNKNOWN;
         return DISP_E_UNKNOWNNAME;
     }
-    ids[0] = static_cast<DISPID>(it - names_.begin()) + 1;
+    ids[0] = static_cast<DISPID>(it - memberNames.begin()) + 1;
     return S_OK;
 }
 
 HRESULT FakeObject::Invoke(DISPID id, REFIID, LCID, WORD kind, DISPPARAMS* parameters, VARIANT* result, EXCEPINFO*,
                            UINT*)
 {
-    if (id < 1 || static_cast<size_t>(id) > names_.size())
+    if (id < 1 || static_cast<size_t>(id) > memberNames.size())
         return DISP_E_MEMBERNOTFOUND;
     Call call;
-    call.object = label_;
+    call.object = objectLabel;
     call.kind = kind;
-    call.member = names_[static_cast<size_t>(id) - 1];
+    call.member = memberNames[static_cast<size_t>(id) - 1];
     // rgvarg holds the last parameter first.
     for (UINT i = parameters->cArgs; i-- > 0;)
         call.args.push_back(argOf(parameters->rgvarg[i]));
     call.named.assign(parameters->rgdispidNamedArgs, parameters->rgdispidNamedArgs + parameters->cNamedArgs);
-    recorder_->calls.push_back(call);
+    callRecorder->calls.push_back(call);
 
-    if (recorder_->failing.count(kind_ + "." + call.member) != 0)
+    if (callRecorder->failing.count(objectKind + "." + call.member) != 0)
         return E_FAIL;
     if (kind == DISPATCH_PROPERTYPUT &&
         (call.named.size() != 1 || call.named[0] != DISPID_PROPERTYPUT || call.args.size() != 1))
         return DISP_E_PARAMNOTOPTIONAL;
-    const auto handler = handlers_.find({call.member, kind});
-    if (handler == handlers_.end())
+    const auto handler = handlerTable.find({call.member, kind});
+    if (handler == handlerTable.end())
         return DISP_E_MEMBERNOTFOUND;
     VARIANT scratch;
     VariantInit(&scratch);

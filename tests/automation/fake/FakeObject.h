@@ -82,11 +82,11 @@ public:
                                      EXCEPINFO*, UINT*) override;
 
 private:
-    std::shared_ptr<Recorder> recorder_;
-    std::string kind_, label_;
-    std::vector<std::string> names_; // DISPID = position + 1
-    std::map<std::pair<std::string, WORD>, Handler> handlers_;
-    ULONG refs_ = 1;
+    std::shared_ptr<Recorder> callRecorder;
+    std::string objectKind, objectLabel;
+    std::vector<std::string> memberNames; // DISPID = position + 1
+    std::map<std::pair<std::string, WORD>, Handler> handlerTable;
+    ULONG refCount = 1;
 };
 
 } // namespace fake
