@@ -1,6 +1,5 @@
 #include "SetupParser.h"
 
-
 #include <charconv>
 #include <fstream>
 #include <map>
