@@ -88,7 +88,9 @@ def drain(channels, read_one, block: int) -> int:
     """Empties every channel, block by block, as the C host does."""
     total = 0
     for channel in channels:
-        while True:
+        # At most one buffer's worth: a channel that refills faster than it
+        # is read must not keep the host on it for ever.
+        for _ in range(BUFFER // block + 1):
             count = read_one(channel, block)
             total += count
             if count < block:
@@ -106,11 +108,12 @@ def make_paths():
 
     def read_all(app, channels, block):
         total = 0
-        while True:
+        for _ in range(BUFFER // block + 1):  # at most one buffer's worth, as drain()
             counts = [len(samples.values) for samples in app.read_all(block).values()]
             total += sum(counts)
             if max(counts, default=0) < block:
-                return total
+                break
+        return total
 
     paths = []
     for block in (READ_BLOCK, 1 << 16):

@@ -41,7 +41,7 @@ load_before=$(uptime)
 # The Python package's read path beside the C host, in the same tree.
 python_doc=()
 [ "$write_doc" = 1 ] && python_doc=(--doc docs/performance.md)
-bench/python_read.py --tree "$tree" --seconds "${KTREMOTE_BENCH_SECONDS:-3}" --headline "$tree/headline.md" \
+/usr/bin/python3 bench/python_read.py --tree "$tree" --seconds "${KTREMOTE_BENCH_SECONDS:-3}" --headline "$tree/headline.md" \
   "${python_doc[@]}" | tee "$tree/python.out"
 load_after=$(uptime)
 

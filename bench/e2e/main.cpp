@@ -93,7 +93,10 @@ struct Headline {
              const std::string& target)
     {
         rows += "| " + figure + " | " + library + " | " + anchor + " | " + ratio + " | " + target + " |\n";
-        lines += figure + ": " + ratio + " (" + library + " against " + anchor + "; target " + target + ")\n";
+        if (ratio.empty()) // a figure with no anchor: its value against the target itself
+            lines += figure + ": " + library + " (target " + target + ")\n";
+        else
+            lines += figure + ": " + ratio + " (" + library + " against " + anchor + "; target " + target + ")\n";
     }
     std::string table() const
     {
