@@ -26,8 +26,19 @@ constexpr const char* lineEnd = "\r\n";
 std::string takeReply(std::future<std::string> reply)
 {
     spinBrieflyOn(reply);
+    // A failure the I/O thread set is thrown on as a copy, made while this
+    // call still holds the reply's shared state (a shared future keeps it
+    // through get(); a plain one lets go inside get()). Later reads touch
+    // only the copy, and the release of the shared state orders this read
+    // before the I/O thread frees the original. The reference count inside
+    // the C++ runtime orders it too, but ThreadSanitizer cannot see it.
+    const std::shared_future<std::string> shared = reply.share();
     try {
-        return reply.get();
+        return shared.get();
+    } catch (const ReplyTimedOut& timedOut) {
+        throw ReplyTimedOut(timedOut);
+    } catch (const Failure& failure) {
+        throw Failure(failure);
     } catch (const std::future_error&) {
         raise(KX_ERR_NO_COMMAND_CONNECTION, "the command connection is closed");
     }
