@@ -5,6 +5,10 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build g++ g++-multilib
+  # The i386 C library in the multiarch directory: with it CMake knows the
+  # 32-bit tree's library architecture and installs into lib/i386-linux-gnu,
+  # where 32-bit consumers of a shared prefix find the package.
+  libc6:i386
   googletest libgtest-dev libasio-dev
   # The dead-link tests cut links in a network namespace of their own.
   util-linux iproute2
