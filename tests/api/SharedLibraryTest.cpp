@@ -13,51 +13,13 @@
 #include <string>
 #include <vector>
 
+#include "ExpectedExports.h"
 #include "KtremoteVersion.h"
 #include "ktremote.h"
 
 namespace {
 
-const std::set<std::string> expectedExports = {
-    "ktconGetVersion",
-    "ktconCreateInstance",
-    "ktconDestroyInstance",
-    "ktconFreeChannelInstance",
-    "ktconInitChannelIdEnum",
-    "ktconGetNextChannelIdSize",
-    "ktconGetNextChannelId",
-    "ktconCreateChannelInstance",
-    "ktconConnect",
-    "ktconDisconnect",
-    "ktconGetChannelCount",
-    "ktconChannelGetName",
-    "ktconChannelGetNameUtf8",
-    "ktconSetAppWindowVisible",
-    "ktconChannelSetTransferred",
-    "ktconLoadSetup",
-    "ktconIsInAqusition",
-    "ktconGetState",
-    "ktconStartStoring",
-    "ktconStopStoring",
-    "ktconStopStoringEx",
-    "ktconStartMeasurement",
-    "ktconStopMeasurement",
-    "ktconBeginRead",
-    "ktconChannelReadScalarData",
-    "ktconChannelReadScalarData_2",
-    "ktconChannelReadScalarData_2abs",
-    "ktconControlChannelWriteData",
-    "ktconEndRead",
-    "ktconSetBufferSize",
-    "ktconGetSampleRate",
-    "ktconGetChannelType",
-    "ktconIsChannelControl",
-    "ktconGetChUnit",
-    "ktconEnumerateChannels",
-    "ktconFreeEnumerateChannels",
-    "ktconCreateChannelInstanceByName",
-    "ktconCreateChannelInstanceByNameUtf8",
-};
+using ktremote::test::expectedExports;
 
 template <class T>
 T readAt(const std::vector<char>& file, size_t offset)

@@ -3,6 +3,7 @@
 // plain names (no stdcall decoration on i686), and nothing imported beyond
 // the system's own DLLs.
 
+#include "ExpectedExports.h"
 #include "KtremoteVersion.h"
 #include "ktremote.h"
 
@@ -17,46 +18,7 @@
 
 namespace {
 
-const std::set<std::string> expectedExports = {
-    "ktconGetVersion",
-    "ktconCreateInstance",
-    "ktconDestroyInstance",
-    "ktconFreeChannelInstance",
-    "ktconInitChannelIdEnum",
-    "ktconGetNextChannelIdSize",
-    "ktconGetNextChannelId",
-    "ktconCreateChannelInstance",
-    "ktconConnect",
-    "ktconDisconnect",
-    "ktconGetChannelCount",
-    "ktconChannelGetName",
-    "ktconChannelGetNameUtf8",
-    "ktconSetAppWindowVisible",
-    "ktconChannelSetTransferred",
-    "ktconLoadSetup",
-    "ktconIsInAqusition",
-    "ktconGetState",
-    "ktconStartStoring",
-    "ktconStopStoring",
-    "ktconStopStoringEx",
-    "ktconStartMeasurement",
-    "ktconStopMeasurement",
-    "ktconBeginRead",
-    "ktconChannelReadScalarData",
-    "ktconChannelReadScalarData_2",
-    "ktconChannelReadScalarData_2abs",
-    "ktconControlChannelWriteData",
-    "ktconEndRead",
-    "ktconSetBufferSize",
-    "ktconGetSampleRate",
-    "ktconGetChannelType",
-    "ktconIsChannelControl",
-    "ktconGetChUnit",
-    "ktconEnumerateChannels",
-    "ktconFreeEnumerateChannels",
-    "ktconCreateChannelInstanceByName",
-    "ktconCreateChannelInstanceByNameUtf8",
-};
+using ktremote::test::expectedExports;
 
 // DLLs that every Windows installation has. Anything else (the C++ runtime,
 // winpthread) would have to be shipped next to the library.
