@@ -46,9 +46,25 @@ export DEBIAN_FRONTEND=noninteractive
 # A mirror that is being synced fails an index now and then: try again, and
 # go on with the indexes there are if it keeps failing (the install then says
 # what it cannot find).
+updated=no
 for attempt in 1 2 3; do
-  apt-get update -q && break
+  apt-get update -q && { updated=yes; break; }
   echo "setup.sh: apt-get update failed (attempt $attempt)" >&2
   sleep $((attempt * 10))
 done
-apt-get install -y -q --no-install-recommends "${missing[@]}"
+install() { apt-get install -y -q --no-install-recommends "$@" "${missing[@]}"; }
+install && exit 0
+# An i386 library must have exactly the version of its amd64 twin. When only
+# the security suite's i386 index failed, the amd64 candidates come from that
+# suite and the i386 ones cannot follow. Preferring the main suites' versions,
+# which both architectures have, resolves it; packages already installed are
+# never downgraded by this.
+if [ "$updated" = no ] && printf '%s\n' "${missing[@]}" | grep -q ':i386$'; then
+  echo "setup.sh: retrying with the main suites' versions preferred over the security suite's" >&2
+  prefs=$(mktemp -d)
+  trap 'rm -rf "$prefs"' EXIT
+  printf 'Package: *\nPin: release l=Debian-Security\nPin-Priority: 100\n' >"$prefs/ktremote-setup.pref"
+  install -o Dir::Etc::PreferencesParts="$prefs"
+else
+  exit 1
+fi
