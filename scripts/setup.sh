@@ -50,7 +50,7 @@ updated=no
 for attempt in 1 2 3; do
   apt-get update -q && { updated=yes; break; }
   echo "setup.sh: apt-get update failed (attempt $attempt)" >&2
-  sleep $((attempt * 10))
+  if [ "$attempt" -lt 3 ]; then sleep $((attempt * 10)); fi
 done
 install() { apt-get install -y -q --no-install-recommends "$@" "${missing[@]}"; }
 install && exit 0
