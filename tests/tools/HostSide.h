@@ -1,6 +1,10 @@
 // A host's view of ktsim, written from the protocol rules independently of
-// ktsim's own code: the channel list parser and the data stream decoder.
+// ktsim's own code: the channel list parser and the data stream decoder. The
+// sample sizes on the wire are the library's, so these tests also check that
+// ktsim encodes what the library decodes.
 #pragma once
+
+#include "net/SampleSize.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -113,19 +117,6 @@ struct Series {
     std::vector<double> values, times;
 };
 
-inline int sampleBytes(int dataType)
-{
-    switch (dataType) {
-    case 0:
-    case 1: return 1;
-    case 2:
-    case 3: return 2;
-    case 6:
-    case 7: return 8;
-    default: return 4;
-    }
-}
-
 // Frames and decodes a data stream; packets with anything out of place are
 // counted as rejected and contribute nothing.
 class Decoder {
@@ -205,7 +196,7 @@ private:
         std::size_t p = 28;
         for (std::size_t c = 0; c < hostChannels.size(); ++c) {
             const HostChannel& ch = hostChannels[c];
-            std::size_t s = static_cast<std::size_t>(sampleBytes(ch.dataType));
+            std::size_t s = static_cast<std::size_t>(ktremote::sampleSizeOf(ch.dataType));
             if (p + 4 > body.size()) {
                 ++rejected;
                 return;
