@@ -9,7 +9,7 @@ namespace {
 
 constexpr int kPacketMs = 5;
 constexpr int kLowestRate = 125000;
-constexpr int kHighestRate = 8000000; // 512 M samples/s; 100 ms rings take 410 MB there
+constexpr int kHighestRate = 16000000; // 1 G samples/s; 100 ms rings would take 820 MB there
 // Narrowing stops when the two rates are within this ratio (about 6 %).
 constexpr double kResolution = 1.06;
 

@@ -11,6 +11,7 @@ namespace ktremote {
 namespace {
 
 using Slot = SampleRing::Slot;
+using Stores = SampleRing::Stores;
 
 template <typename T>
 T load(const uint8_t* p)
@@ -20,22 +21,22 @@ T load(const uint8_t* p)
     return value;
 }
 
-// Converts `count` samples starting at sample `first` into slots. The scaled
-// forms are instantiated per combination of the two optional steps, so that
-// the inner loops carry no branch.
-template <typename Raw>
+// Converts `count` samples starting at sample `first` into slots, storing
+// them the way S says. The scaled forms are instantiated per combination of
+// the two optional steps, so that the inner loops carry no branch.
+template <typename Raw, Stores S>
 void copyPlain(const uint8_t* samples, size_t first, size_t count, Slot* to)
 {
     const uint8_t* p = samples + first * sizeof(Raw);
     for (size_t i = 0; i < count; ++i)
-        SampleRing::put(to[i], static_cast<double>(load<Raw>(p + i * sizeof(Raw))));
+        SampleRing::store<S>(to[i], static_cast<double>(load<Raw>(p + i * sizeof(Raw))));
 }
 
 struct Scaling {
     double scale1, offset1, scale2, offset2;
 };
 
-template <typename Raw, bool WithScale2, bool WithOffset2>
+template <typename Raw, Stores S, bool WithScale2, bool WithOffset2>
 void copyScaled(const uint8_t* samples, size_t first, size_t count, Slot* to, const Scaling& s)
 {
     const uint8_t* p = samples + first * sizeof(Raw);
@@ -45,38 +46,63 @@ void copyScaled(const uint8_t* samples, size_t first, size_t count, Slot* to, co
             v *= s.scale2;
         if (WithOffset2)
             v += s.offset2;
-        SampleRing::put(to[i], v);
+        SampleRing::store<S>(to[i], v);
     }
 }
 
-template <typename Raw>
+template <typename Raw, Stores S>
 void copyScaled(const uint8_t* samples, size_t first, size_t count, Slot* to, const Scaling& s)
 {
     if (s.scale2 != 0.0) {
         if (s.offset2 != 0.0)
-            copyScaled<Raw, true, true>(samples, first, count, to, s);
+            copyScaled<Raw, S, true, true>(samples, first, count, to, s);
         else
-            copyScaled<Raw, true, false>(samples, first, count, to, s);
+            copyScaled<Raw, S, true, false>(samples, first, count, to, s);
     } else {
         if (s.offset2 != 0.0)
-            copyScaled<Raw, false, true>(samples, first, count, to, s);
+            copyScaled<Raw, S, false, true>(samples, first, count, to, s);
         else
-            copyScaled<Raw, false, false>(samples, first, count, to, s);
+            copyScaled<Raw, S, false, false>(samples, first, count, to, s);
     }
 }
 
+template <Stores S>
 void copySamples(int32_t dataType, const uint8_t* samples, size_t first, size_t count, Slot* to, const Scaling& s)
 {
     switch (dataType) {
     case 0:
-    case 1: copyScaled<uint8_t>(samples, first, count, to, s); break;
-    case 2: copyScaled<int16_t>(samples, first, count, to, s); break;
-    case 3: copyScaled<uint16_t>(samples, first, count, to, s); break;
-    case 4: copyScaled<int32_t>(samples, first, count, to, s); break;
-    case 5: copyPlain<float>(samples, first, count, to); break;
-    case 6: copyPlain<int64_t>(samples, first, count, to); break;
-    case 7: copyPlain<double>(samples, first, count, to); break;
+    case 1: copyScaled<uint8_t, S>(samples, first, count, to, s); break;
+    case 2: copyScaled<int16_t, S>(samples, first, count, to, s); break;
+    case 3: copyScaled<uint16_t, S>(samples, first, count, to, s); break;
+    case 4: copyScaled<int32_t, S>(samples, first, count, to, s); break;
+    case 5: copyPlain<float, S>(samples, first, count, to); break;
+    case 6: copyPlain<int64_t, S>(samples, first, count, to); break;
+    case 7: copyPlain<double, S>(samples, first, count, to); break;
     default: break;
+    }
+}
+
+// One block's samples, and their times where the ring has a time lane.
+struct BlockData {
+    int32_t dataType;
+    const uint8_t* samples;
+    const uint8_t* timestamps; // async blocks: behind the samples
+    bool single;               // a single value is timed by its packet
+    double packetTime;
+    Scaling scaling;
+};
+
+template <Stores S>
+void fillSlots(const BlockData& block, Slot* values, Slot* times, size_t first, size_t count)
+{
+    copySamples<S>(block.dataType, block.samples, first, count, values, block.scaling);
+    if (!times)
+        return;
+    if (block.single) {
+        for (size_t i = 0; i < count; ++i)
+            SampleRing::store<S>(times[i], block.packetTime);
+    } else {
+        copyPlain<double, S>(block.timestamps, first, count, times);
     }
 }
 
@@ -142,21 +168,23 @@ void BlockDecoder::decodeBlock(NETChannelBuffer& buffer, const uint8_t* data, si
 {
     if (buffer.dataType < 0 || buffer.dataType > 7 || n == 0)
         return;
-    const Scaling scaling{buffer.scale1, buffer.offset1, buffer.scale2, buffer.offset2};
-    const int32_t dataType = buffer.dataType;
-    const bool single = buffer.kind == ChannelKind::SingleValue;
-    const uint8_t* timestamps = data + n * static_cast<size_t>(buffer.sampleSize);
-    const bool dropped = buffer.ring().write(n, [&](Slot* values, Slot* times, size_t first, size_t count) {
-        copySamples(dataType, data, first, count, values, scaling);
-        if (!times)
-            return;
-        if (single) {
-            for (size_t i = 0; i < count; ++i)
-                SampleRing::put(times[i], packetTime); // a single value is timed by its packet
-        } else {
-            copyPlain<double>(timestamps, first, count, times);
-        }
-    });
+    const BlockData block{buffer.dataType,
+                          data,
+                          data + n * static_cast<size_t>(buffer.sampleSize),
+                          buffer.kind == ChannelKind::SingleValue,
+                          packetTime,
+                          {buffer.scale1, buffer.offset1, buffer.scale2, buffer.offset2}};
+    SampleRing& ring = buffer.ring();
+    const Stores stores = ring.storesFor(n);
+    const bool dropped = ring.write(
+        n,
+        [&](Slot* values, Slot* times, size_t first, size_t count) {
+            if (stores == Stores::Streamed)
+                fillSlots<Stores::Streamed>(block, values, times, first, count);
+            else
+                fillSlots<Stores::Cached>(block, values, times, first, count);
+        },
+        stores);
     if (dropped)
         overflowSeen.store(true, std::memory_order_relaxed);
 }

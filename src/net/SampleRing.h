@@ -8,6 +8,27 @@
 #include <new>
 #include <type_traits>
 
+// Stores that bypass the caches, where the ring can use them: x86-64, and not
+// under ThreadSanitizer, which does not see such stores (the ring then uses
+// ordinary stores, so that the race checks cover the same protocol).
+#if defined(__SANITIZE_THREAD__)
+#define KTREMOTE_RING_STREAMS 0
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define KTREMOTE_RING_STREAMS 0
+#endif
+#endif
+#if !defined(KTREMOTE_RING_STREAMS)
+#if defined(__x86_64__) || defined(_M_X64)
+#define KTREMOTE_RING_STREAMS 1
+#else
+#define KTREMOTE_RING_STREAMS 0
+#endif
+#endif
+#if KTREMOTE_RING_STREAMS
+#include <immintrin.h>
+#endif
+
 namespace ktremote {
 
 // The cache line size the ring lays its indexes and slots out for (x86 and
@@ -52,6 +73,13 @@ inline constexpr size_t kCacheLineSize = 64;
 // On x86 release stores and acquire loads are plain moves, so the per-slot
 // ordering costs nothing there; no standalone fence is needed.
 //
+// Streamed writes: a large batch into a ring larger than the caches is better
+// stored past them (putStreamed()). An ordinary store first reads the line it
+// writes from memory and then evicts other data; by the time a reader comes,
+// the line has left the caches anyway. Streaming stores are not ordered with
+// other stores, so write() fences them in: claimMark is visible before any
+// of them, and all of them before headIndex, which keeps the order above.
+//
 // Indexes, the producer's and the consumer's cached copy of the other side's
 // index each live on their own cache line, and each lane carries spare items
 // before its first and after its last slot, so the slots share no cache line
@@ -60,6 +88,15 @@ inline constexpr size_t kCacheLineSize = 64;
 class alignas(kCacheLineSize) SampleRing {
 public:
     using Slot = std::atomic<double>;
+
+    // How the items of one write reach their slots: ordinary stores
+    // (put()), or stores past the caches (putStreamed()).
+    enum class Stores { Cached, Streamed };
+
+    // Below these, a write stays in the caches: a small batch is read soon,
+    // a small ring stays in a cache between writes.
+    static constexpr size_t kStreamedBatch = 1024;
+    static constexpr size_t kStreamedCapacity = size_t{1} << 16;
 
     SampleRing(size_t capacity, bool withTimes)
         : slotCapacity(capacity < 1 ? 1 : capacity), valueLane(slotCapacity), timeLane(withTimes ? slotCapacity : 0),
@@ -79,8 +116,9 @@ public:
     // for at most two contiguous spans. When the batch is larger than the
     // ring, only its newest `capacity` items are filled.
     // Returns true when unread items were dropped to make room.
+    // With Stores::Streamed the fill function stores with putStreamed().
     template <class Fill>
-    [[nodiscard]] bool write(size_t count, Fill&& fill)
+    [[nodiscard]] bool write(size_t count, Fill&& fill, Stores stores = Stores::Cached)
     {
         if (count == 0)
             return false;
@@ -92,6 +130,8 @@ public:
             dropped = end - tailCache > slotCapacity;
         }
         claimMark.store(end, std::memory_order_relaxed);
+        if (stores == Stores::Streamed)
+            storeFence();
 
         const size_t skip = count > slotCapacity ? count - slotCapacity : 0;
         const size_t n = count - skip;
@@ -101,12 +141,44 @@ public:
         if (first < n)
             fill(valueSlots, timeSlots, skip + first, n - first);
 
+        if (stores == Stores::Streamed)
+            storeFence();
         headIndex.store(end, std::memory_order_release);
         return dropped;
     }
 
     // Producer: stores one item into a slot handed to the fill function.
     static void put(Slot& slot, double value) { slot.store(value, std::memory_order_release); }
+
+    // Producer: the same past the caches, in a write with Stores::Streamed.
+    // Where the ring cannot stream, this is put().
+    static void putStreamed(Slot& slot, double value)
+    {
+#if KTREMOTE_RING_STREAMS
+        long long bits;
+        std::memcpy(&bits, &value, sizeof bits);
+        _mm_stream_si64(reinterpret_cast<long long*>(&slot), bits);
+#else
+        put(slot, value);
+#endif
+    }
+
+    // Producer: put() or putStreamed(), chosen at compile time.
+    template <Stores S>
+    static void store(Slot& slot, double value)
+    {
+        if constexpr (S == Stores::Streamed)
+            putStreamed(slot, value);
+        else
+            put(slot, value);
+    }
+
+    // Producer: how a write of `batch` items should store them.
+    Stores storesFor(size_t batch) const
+    {
+        return KTREMOTE_RING_STREAMS && batch >= kStreamedBatch && slotCapacity >= kStreamedCapacity ? Stores::Streamed
+                                                                                                     : Stores::Cached;
+    }
 
     // Producer. Room left before unread items would be dropped; for
     // producers that would rather wait than drop (the decoder never waits).
@@ -206,6 +278,13 @@ private:
         Slot* slots = nullptr;
     };
 
+    static void storeFence()
+    {
+#if KTREMOTE_RING_STREAMS
+        _mm_sfence();
+#endif
+    }
+
     void copyOut(uint64_t from, size_t n, double* values, double* times) const
     {
         const size_t slot = static_cast<size_t>(from % slotCapacity);
@@ -247,6 +326,9 @@ private:
         static_assert(offsetof(SampleRing, headCache) == 3 * kCacheLineSize);
         static_assert(offsetof(SampleRing, slotCapacity) == 4 * kCacheLineSize);
         static_assert(sizeof(Slot) == sizeof(double));
+#if KTREMOTE_RING_STREAMS
+        static_assert(Slot::is_always_lock_free, "putStreamed() writes a slot's bytes in place");
+#endif
         static_assert(kSpare * sizeof(Slot) >= kCacheLineSize, "the spare items must cover a cache line");
     }
 

@@ -159,6 +159,49 @@ TEST(BlockDecoder, BlockLargerThanTheRingKeepsTheNewestAndSetsOverflow)
     EXPECT_EQ(drain(decoder.buffer(0)).values, (std::vector<double>{16, 17, 18, 19, 20, 21, 22, 23, 24, 25}));
 }
 
+// Large blocks into large rings are stored past the caches; they decode to
+// the same values and times, across the wrap and over unread samples.
+TEST(BlockDecoder, LargeBlocksIntoLargeRingsDecodeAlike)
+{
+    BlockDecoder decoder;
+    const size_t capacity = SampleRing::kStreamedCapacity;
+    add(decoder, record("sync", 2, Kind::Sync, 0.5, 1, 0, 0), capacity);
+    add(decoder, record("async", 5, Kind::Async), capacity);
+    constexpr size_t kBlock = 40000;
+    ASSERT_GE(kBlock, SampleRing::kStreamedBatch);
+    for (int packet = 0; packet < 2; ++packet) {
+        std::vector<int16_t> raw;
+        std::vector<float> samples;
+        std::vector<double> times;
+        for (size_t i = 0; i < kBlock; ++i) {
+            const size_t k = packet * kBlock + i;
+            raw.push_back(static_cast<int16_t>(k % 30000));
+            samples.push_back(static_cast<float>(k));
+            times.push_back(0.001 * static_cast<double>(k));
+        }
+        PacketBuilder p(1.0);
+        p.sync(raw).async(samples, times);
+        ASSERT_TRUE(decoder.decodePacket(p.body().data(), p.body().size()));
+    }
+    EXPECT_TRUE(decoder.overflowed()) << "the second packet overwrote unread samples";
+    std::vector<double> values(capacity), times(capacity);
+    for (size_t c = 0; c < 2; ++c) {
+        SCOPED_TRACE(decoder.buffer(c).id);
+        uint64_t first = 0;
+        ASSERT_EQ(decoder.buffer(c).ring().read(values.data(), times.data(), capacity, &first), capacity);
+        EXPECT_EQ(first, 2 * kBlock - capacity);
+        for (size_t i = 0; i < capacity; ++i) {
+            const size_t k = first + i;
+            if (c == 0) {
+                ASSERT_EQ(values[i], static_cast<double>(k % 30000) * 0.5 + 1) << i;
+            } else {
+                ASSERT_EQ(values[i], static_cast<double>(k)) << i;
+                ASSERT_EQ(times[i], 0.001 * static_cast<double>(k)) << i;
+            }
+        }
+    }
+}
+
 // Malformed bodies: what decoded before the fault stays, the rest is
 // skipped, and nothing is read past the body (ASan checks that: each body is
 // copied into an allocation of exactly its size).

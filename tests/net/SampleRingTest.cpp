@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <random>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -12,17 +13,23 @@ using ktremote::SampleRing;
 
 namespace {
 
+using Stores = SampleRing::Stores;
+
 // Writes values first .. first + count - 1 with times = 2 * value.
-bool writeSequence(SampleRing& ring, double first, size_t count)
+bool writeSequence(SampleRing& ring, double first, size_t count, Stores stores = Stores::Cached)
 {
-    return ring.write(count, [&](SampleRing::Slot* v, SampleRing::Slot* t, size_t from, size_t n) {
-        for (size_t i = 0; i < n; ++i) {
-            const double value = first + static_cast<double>(from + i);
-            SampleRing::put(v[i], value);
-            if (t)
-                SampleRing::put(t[i], 2 * value);
-        }
-    });
+    return ring.write(
+        count,
+        [&](SampleRing::Slot* v, SampleRing::Slot* t, size_t from, size_t n) {
+            for (size_t i = 0; i < n; ++i) {
+                const double value = first + static_cast<double>(from + i);
+                const auto put = stores == Stores::Streamed ? SampleRing::putStreamed : SampleRing::put;
+                put(v[i], value);
+                if (t)
+                    put(t[i], 2 * value);
+            }
+        },
+        stores);
 }
 
 std::vector<double> readAll(SampleRing& ring, size_t max, std::vector<double>* times = nullptr)
@@ -107,6 +114,29 @@ TEST(SampleRing, ReadsTellTheStreamIndexOfTheirFirstItem)
     EXPECT_EQ(ring.written(), 54u);
 }
 
+// Large batches into a large ring go past the caches; small ones, or any
+// batch into a small ring, stay in them.
+TEST(SampleRing, OnlyLargeBatchesIntoLargeRingsAreStreamed)
+{
+    const Stores streamed = KTREMOTE_RING_STREAMS ? Stores::Streamed : Stores::Cached;
+    SampleRing large(SampleRing::kStreamedCapacity, true);
+    EXPECT_EQ(large.storesFor(SampleRing::kStreamedBatch), streamed);
+    EXPECT_EQ(large.storesFor(SampleRing::kStreamedBatch - 1), Stores::Cached);
+    SampleRing small(SampleRing::kStreamedCapacity - 1, true);
+    EXPECT_EQ(small.storesFor(SampleRing::kStreamedBatch), Stores::Cached);
+
+    // Streamed batches across the wrap and over unread items: every item
+    // with its time, the oldest dropped and reported, as with cached stores.
+    constexpr size_t kBatch = 40000;
+    EXPECT_FALSE(writeSequence(large, 1, kBatch, streamed));
+    EXPECT_TRUE(writeSequence(large, 1 + kBatch, kBatch, streamed));
+    std::vector<double> times;
+    const std::vector<double> values = readAll(large, 2 * kBatch, &times);
+    EXPECT_EQ(values, range(2 * kBatch - SampleRing::kStreamedCapacity + 1, 2 * kBatch));
+    for (size_t i = 0; i < values.size(); ++i)
+        ASSERT_EQ(times[i], 2 * values[i]);
+}
+
 TEST(SampleRing, FreedRoomIsReusedWithoutReportingADrop)
 {
     SampleRing ring(4, false);
@@ -121,10 +151,14 @@ TEST(SampleRing, FreedRoomIsReusedWithoutReportingADrop)
 // items of one read consecutive and at the stream index the read reports, and
 // a gap only when the producer reported a drop. Run under TSan this also
 // checks that the ring has no data race.
+// Both ways of storing keep these rules; streamed stores are not ordered
+// with other stores by the CPU, which only the ring's fences make up for.
 TEST(SampleRing, ConcurrentProducerAndConsumerWithOverflow)
 {
-    for (size_t capacity : {size_t{16}, size_t{3000}}) {
-        SCOPED_TRACE(capacity);
+    for (const auto& [capacity, stores] :
+         {std::pair{size_t{16}, Stores::Cached}, std::pair{size_t{3000}, Stores::Cached},
+          std::pair{size_t{16}, Stores::Streamed}, std::pair{size_t{3000}, Stores::Streamed}}) {
+        SCOPED_TRACE(std::to_string(capacity) + (stores == Stores::Streamed ? " streamed" : " cached"));
         SampleRing ring(capacity, true);
         constexpr uint64_t kItems = 400000;
         std::atomic<bool> producerDone{false};
@@ -135,7 +169,7 @@ TEST(SampleRing, ConcurrentProducerAndConsumerWithOverflow)
             uint64_t next = 1;
             while (next <= kItems) {
                 const size_t batch = std::min<uint64_t>(1 + random() % 1000, kItems - next + 1);
-                if (writeSequence(ring, static_cast<double>(next), batch))
+                if (writeSequence(ring, static_cast<double>(next), batch, stores))
                     producerDropped.store(true, std::memory_order_relaxed);
                 next += batch;
             }
