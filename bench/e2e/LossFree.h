@@ -5,7 +5,8 @@
 // up without losing a sample. A search over the rate finds the highest rate
 // at which each kind of receiver does:
 //  - sink: a thread that only receives and counts bytes (what ktsim can send
-//    in real time; nothing is decoded);
+//    in real time; nothing is decoded), the anchor the others are compared
+//    with;
 //  - reference: ReferenceReceiver decodes into rings of its own, and a host
 //    pops every ring empty once every 10 ms;
 //  - paced host: the library receives; the host reads every channel once
