@@ -142,34 +142,6 @@ int smoke(const Arguments& a)
     return figures.samples > 0 && figures.intact && !figures.overrun && sameClock ? 0 : 1;
 }
 
-// One loss-free trial, for chasing a figure of the loss-free section at one
-// rate without the search around it.
-int trial(const Arguments& a)
-{
-    const std::pair<const char*, Receiver> receivers[] = {{"paced", Receiver::PacedHost},
-                                                          {"spinning", Receiver::SpinningHost},
-                                                          {"reference", Receiver::Reference},
-                                                          {"sink", Receiver::Sink}};
-    const auto found = std::find_if(std::begin(receivers), std::end(receivers),
-                                    [&](const auto& r) { return a.trialReceiver == r.first; });
-    if (found == std::end(receivers) || a.trialRate <= 0)
-        throw std::invalid_argument("--trial takes paced, spinning, reference or sink and a rate in kHz");
-    ktremote::e2e::TempDir dir;
-    const RateTrial t = tryRate(a.ktsim, dir, found->second, a.trialRate, a.seconds);
-    const StreamFigures& f = t.figures;
-    std::printf("%s at %d kHz: %s, %.1f M samples/s (%.1f %% of the samples due), %llu reads returned -21, "
-                "%llu dropped, longest gap %.1f ms\n",
-                found->first, a.trialRate / 1000, t.keptUp ? "kept up" : "fell behind", f.samplesPerSecond() / 1e6,
-                100.0 * t.share(), static_cast<unsigned long long>(f.overrunReads),
-                static_cast<unsigned long long>(f.dropped), f.longestGap * 1e3);
-    std::string perMillion;
-    for (const auto& [who, cores] : f.cores)
-        perMillion += format("%s%s %.2f ms", perMillion.empty() ? "" : ", ", who.c_str(),
-                             1e3 * cores * f.seconds / (f.samples / 1e6));
-    std::printf("cores: %s\nCPU per M samples: %s\n", f.coresText().c_str(), perMillion.c_str());
-    return t.keptUp ? 0 : 1;
-}
-
 std::string streamRow(const char* path, const StreamFigures& f, double raw)
 {
     std::string note;
@@ -250,6 +222,33 @@ std::string cpuPerMillion(const StreamFigures& f, const char* who)
         if (name == who)
             return format("%.1f ms", 1e3 * cores * f.seconds / (f.samples / 1e6));
     return "";
+}
+
+// One loss-free trial, for chasing a figure of the loss-free section at one
+// rate without the search around it.
+int trial(const Arguments& a)
+{
+    const std::pair<const char*, Receiver> receivers[] = {{"paced", Receiver::PacedHost},
+                                                          {"spinning", Receiver::SpinningHost},
+                                                          {"reference", Receiver::Reference},
+                                                          {"sink", Receiver::Sink}};
+    const auto found = std::find_if(std::begin(receivers), std::end(receivers),
+                                    [&](const auto& r) { return a.trialReceiver == r.first; });
+    if (found == std::end(receivers) || a.trialRate <= 0)
+        throw std::invalid_argument("--trial takes paced, spinning, reference or sink and a rate in kHz");
+    ktremote::e2e::TempDir dir;
+    const RateTrial t = tryRate(a.ktsim, dir, found->second, a.trialRate, a.seconds);
+    const StreamFigures& f = t.figures;
+    std::printf("%s at %d kHz: %s, %.1f M samples/s (%.1f %% of the samples due), %llu reads returned -21, "
+                "%llu dropped, longest gap %.1f ms\n",
+                found->first, a.trialRate / 1000, t.keptUp ? "kept up" : "fell behind", f.samplesPerSecond() / 1e6,
+                100.0 * t.share(), static_cast<unsigned long long>(f.overrunReads),
+                static_cast<unsigned long long>(f.dropped), f.longestGap * 1e3);
+    std::string perMillion;
+    for (const auto& [who, cores] : f.cores)
+        perMillion += (perMillion.empty() ? "" : ", ") + who + " " + cpuPerMillion(f, who.c_str());
+    std::printf("cores: %s\nCPU per M samples: %s\n", f.coresText().c_str(), perMillion.c_str());
+    return t.keptUp ? 0 : 1;
 }
 
 // Each rate tried in kHz, ✓ or ✗; a failed one with the share of the samples
