@@ -34,8 +34,10 @@ struct OpenChannel {
 
 class Connection {
 public:
-    // Connects; throws Failure when no application answers (that takes up
-    // to about 20 s, the library's limit for the command connection).
+    // Connects; throws Failure with the code of the step that failed when
+    // no application answers: at once when the command port refuses the
+    // connection, else after the library's limit for the command
+    // connection (about 20 s).
     explicit Connection(const Arguments& arguments);
 
     ktremote::Instance& instance() { return appInstance; }
