@@ -21,7 +21,7 @@ for group in "$@"; do
   case "$group" in
     bench) packages+=(libbenchmark-dev python3 python3-numpy) ;;
     python) packages+=(python3 python3-pytest python3-numpy python3-pip python3-venv python3-setuptools python3-wheel) ;;
-    packaging) packages+=(pkgconf file dpkg-dev man-db groff-base) ;;
+    packaging) packages+=(pkgconf file dpkg-dev man-db groff-base patchelf) ;;
     fuzz) packages+=(clang-14 libclang-rt-14-dev) ;;
     matlab) packages+=(octave liboctave-dev python3) ;;
     windows) packages+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 wine32:i386) ;;
