@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Install rules: `cmake --install` puts the headers, the shared library of
 # this build, the tools and their manual pages, the Python package, a CMake
 # package and a pkg-config file under the prefix. Each file belongs to one

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * ktremote.h - remote control of a running Kaltrop data-acquisition
  * application, and access to the data it measures.

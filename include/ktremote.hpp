@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * ktremote.hpp - header-only C++17 wrapper over the ktremote C functions.
  *

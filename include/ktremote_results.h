@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * ktremote_results.h - the one table of result codes: C name, value and a
  * sentence that says what the code means to the person reading it.

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * ktremote_mex.c - MEX gateway between MATLAB/Octave and the ktremote
  * library: ktremote_mex(COMMAND, ARGS...).

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Build settings that pyproject.toml cannot express: the version, taken
 from the CMake project, the wheel's platform tag when the package carries a
 shared library, and the commands ktcli and ktsim when it carries those

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the Python package's wheel with the shared library of a build tree
 # inside, tagged for that library's platform.
 #

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs the Debian packages the build and the tests need. Run as root on a
 # fresh Debian 12 machine; as another user it only reports what is missing.
 set -euo pipefail

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """``python -m ktremote ARGS`` runs ``ktcli ARGS`` (see ktremote._tools)."""
 
 import sys

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The command-line programs ktcli and ktsim, run from Python.
 
 ``python -m ktremote ARGS`` is ``ktcli ARGS``: the process becomes ktcli,

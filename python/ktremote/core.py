@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Instances, channels and measurements over the C functions."""
 
 from __future__ import annotations

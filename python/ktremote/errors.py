@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Result codes of the library and the exceptions they become.
 
 Every failure of a library call is raised as a subclass of :class:`KtError`

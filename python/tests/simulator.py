@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Starting ktsim for a test: on a free port, ended with its standard input
 (so it cannot outlive the test process)."""
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Result codes become the right exception, from the header's table to the
 calls of the real library."""
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The package against the simulator through the real library: connect,
 discover, open channels (and, with a measurement, read). Runs when the test
 command hands over a ktsim (KTREMOTE_KTSIM)."""

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """``python -m ktremote`` is ktcli, and the wheel's commands ktcli and ktsim
 run from a venv that has nothing but the wheel.
 

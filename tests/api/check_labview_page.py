@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Checks docs/labview.md against include/ktremote.h: one section per
 exported function, none more; each section's table lists the function's
 parameters in order with their C types as the header declares them, and

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Checks that python/ktremote/errors.py names and explains every result code
 exactly as include/ktremote_results.h does, and that the exceptions show
 those explanations.

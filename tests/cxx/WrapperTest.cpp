@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The C++ wrapper driven through the real exported functions against fake
 // instances: result codes become the right exceptions, every handle the
 // wrapper takes is freed exactly once, and reads into caller buffers fill

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ktcli against ktsim: the table, a stream to CSV whose every cell is what
 // ktsim sent, a control write, and how refusals are reported.
 

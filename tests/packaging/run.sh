@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Checks the library the way its users get it.
 #
 #   tests/packaging/run.sh install <build-tree>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ktcli's probe of the command port, against real sockets: a listener, a
 // port that refuses, and a listener whose queue is full, so that it answers
 // nothing.

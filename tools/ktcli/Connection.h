@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One connection to the application, made with --host, --port and
 // --data-port through the C++ wrapper, and the channels ktcli opens on it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "PortProbe.h"
 
 #include <cerrno>

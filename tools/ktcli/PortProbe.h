@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A plain TCP connection to the application's command port, closed at once:
 // tells in well under a second whether anything listens there, where the
 // library's connect only gives up after its own, much longer, poll.

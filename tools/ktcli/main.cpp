@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ktcli: measure with a Kaltrop application from the command line, through
 // the ktremote library's C++ wrapper.
 
