@@ -113,3 +113,22 @@ def test_a_signal_reaches_ktcli_itself(connect_text):
     with ktremote.Instance(library=ktremote.Library()) as app:
         app.connect(connect_text.rsplit(" ", 1)[0] + f" {simulator.free_port()}")
         assert not app.is_acquiring()
+
+
+def test_the_commands_own_scripts_are_never_taken_for_the_program(tmp_path, monkeypatch):
+    # The command "ktcli" of a package without its own programs is a script
+    # of that name on the PATH: running it instead of the program would
+    # start it again and again.
+    scripts, programs = tmp_path / "venv-bin", tmp_path / "bin"
+    scripts.mkdir()
+    programs.mkdir()
+    (scripts / "ktsim").write_text("#!/usr/bin/python3\nfrom ktremote._tools import ktsim\n")
+    (programs / "ktsim").write_bytes(b"\x7fELF not really")
+    for path in (scripts / "ktsim", programs / "ktsim"):
+        path.chmod(0o755)
+    monkeypatch.setattr(_tools, "__file__", str(tmp_path / "pkg" / "_tools.py"))
+    monkeypatch.setenv("PATH", os.pathsep.join([str(scripts), str(programs)]))
+    assert _tools.find_program("ktsim") == str(programs / "ktsim")
+    monkeypatch.setenv("PATH", str(scripts))
+    assert _tools.find_program("ktsim") is None
+    assert _tools.run("ktsim", []) == _tools.NOT_FOUND
