@@ -77,11 +77,17 @@ if [ "${platform%%_*}" = linux ]; then
   for program in "$tree/tools/ktcli/ktcli" "$tree/tools/ktsim/ktsim"; do
     [ -x "$program" ] || continue
     command -v patchelf >/dev/null || { echo "python-wheel.sh: patchelf is needed to bundle the tools" >&2; exit 1; }
+    # ldd cannot inspect a 32-bit program on a kernel that refuses to run
+    # one: such a wheel goes without the tools, and says so.
+    if ! needs=$(ldd "$program" 2>/dev/null); then
+      echo "python-wheel.sh: ldd cannot inspect $program; the wheel goes without it" >&2
+      continue
+    fi
     mkdir -p "$stage/ktremote/_bin/lib"
     target="$stage/ktremote/_bin/$(basename "$program")"
     cp -L "$program" "$target"
     strip --strip-debug "$target"
-    ldd "$program" | while read -r needed arrow path _; do
+    while read -r needed arrow path _; do
       [ "$arrow" = "=>" ] || continue
       case "$needed" in
         libc.so.*|libm.so.*|libdl.so.*|librt.so.*|libpthread.so.*|libresolv.so.*|libutil.so.*|\
@@ -95,7 +101,7 @@ if [ "${platform%%_*}" = linux ]; then
         strip --strip-debug "$stage/ktremote/_bin/lib/$needed"
         patchelf --set-rpath '$ORIGIN' "$stage/ktremote/_bin/lib/$needed"
       fi
-    done
+    done <<<"$needs"
     patchelf --set-rpath '$ORIGIN/lib:$ORIGIN/..' "$target"
   done
 fi
