@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs the Debian packages the build and the tests need, and makes 32-bit
 # programs runnable where the kernel cannot run them itself. Run as root on a
 # fresh Debian 12 machine; as another user it only reports what is missing.
@@ -23,7 +24,7 @@ for group in "$@"; do
   case "$group" in
     bench) packages+=(libbenchmark-dev python3 python3-numpy) ;;
     python) packages+=(python3 python3-pytest python3-numpy python3-pip python3-venv python3-setuptools python3-wheel) ;;
-    packaging) packages+=(pkgconf file dpkg-dev man-db groff-base) ;;
+    packaging) packages+=(pkgconf file dpkg-dev man-db groff-base patchelf) ;;
     fuzz) packages+=(clang-14 libclang-rt-14-dev) ;;
     matlab) packages+=(octave liboctave-dev python3) ;;
     windows) packages+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 wine32:i386) ;;

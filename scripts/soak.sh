@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Soak run: measurements against ktsim with random stream faults for a
 # bounded time, every value checked. Not part of the test command.
 #

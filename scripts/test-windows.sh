@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Cross-builds the Windows DLLs with mingw-w64 (ktremote.dll for i686,
 # ktremote64.dll for x86_64), checks their export and import tables, and runs
 # the test suite of both under Wine. Called by scripts/test.sh; can be run

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds and runs every test: the 64-bit and 32-bit trees, then the whole
 # suite under ASan+UBSan and under TSan. Installs what is missing when run as
 # root on a fresh Debian 12 machine.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "LibrarySession.h"
 
 #include "SampleModel.h"

@@ -7,6 +7,8 @@ function failures = ktremote_tests(connectText, storeDir, faultyText)
 %
 %   ktremote_tests() runs the tests that need no application, in a session
 %   in which nothing has connected (a connect keeps the gateway loaded).
+
+% SPDX-License-Identifier: MIT
 if nargin == 0
     connectText = '';
     storeDir = '';

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The HDF5 recorder of ktcli: files written through it and read back with
 // h5py, also after the writer was killed.
 

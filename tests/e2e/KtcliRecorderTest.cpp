@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ktcli stream as an unattended recorder against ktsim: how signals, a
 // closed pipe, a running measurement, a lost application, a silent data
 // port and lost samples end it, and the output that scripts read.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Ktsim.h"
 
 #include "api/ExportGuards.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // ktsim as the end-to-end tests run it: a child process in deterministic

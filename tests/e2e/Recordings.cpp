@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Recordings.h"
 
 #include "Process.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // HDF5 recordings read back the way a user's script reads them: with

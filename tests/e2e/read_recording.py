@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: MIT
 """Reads a ktcli HDF5 recording back with h5py, the way a user's script
 would, and writes what it found in a form the C++ tests compare:
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Command-line plumbing shared by the ktcli commands: what a command looks
 // like, how its arguments are parsed, how failures are reported.
 #pragma once

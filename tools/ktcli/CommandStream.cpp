@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ktcli stream: start a measurement, read every chosen channel until the
 // time is up (or a signal, a closed output or a lost application ends it),
 // stop, read what is still buffered, and summarise.

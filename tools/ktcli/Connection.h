@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One connection to the application, made with --host, --port and
 // --data-port through the C++ wrapper, and the channels ktcli opens on it.
 #pragma once
@@ -34,8 +35,10 @@ struct OpenChannel {
 
 class Connection {
 public:
-    // Connects; throws Failure when no application answers (that takes up
-    // to about 20 s, the library's limit for the command connection).
+    // Connects; throws Failure with the code of the step that failed when
+    // no application answers: at once when the command port refuses the
+    // connection, else after the library's limit for the command
+    // connection (about 20 s).
     explicit Connection(const Arguments& arguments);
 
     ktremote::Instance& instance() { return appInstance; }

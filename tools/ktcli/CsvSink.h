@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The samples as CSV (see CsvWriter), to a file or to standard output.
 #pragma once
 

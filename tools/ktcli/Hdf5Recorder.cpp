@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // HDF5 recording through libhdf5's C API.
 //
 // Samples are collected per channel in memory and written in one batch that

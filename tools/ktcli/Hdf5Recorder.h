@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Records a stream into an HDF5 file as it arrives.
 //
 // Layout: the root group holds the file attributes start_time (days since

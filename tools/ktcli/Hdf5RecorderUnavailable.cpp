@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The recorder of a ktcli built without HDF5: it says so and records nothing.
 #include "Hdf5Recorder.h"
 

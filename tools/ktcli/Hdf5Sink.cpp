@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Hdf5Sink.h"
 
 namespace ktcli {

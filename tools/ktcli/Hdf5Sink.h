@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The samples into an HDF5 file through Hdf5Recorder.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Samples of one channel that the library dropped during a stream.
 //
 // A synchronous sample's time is k / r, k its place in the channel's stream

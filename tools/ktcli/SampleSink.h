@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Where ktcli stream puts the samples it reads: a CSV file or stream, or an
 // HDF5 file.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How ktcli reacts to SIGINT, SIGTERM and SIGHUP, and to a closed output
 // pipe.
 //
