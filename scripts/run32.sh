@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Tells whether this machine runs 32-bit x86 programs, and how.
 #
 #   scripts/run32.sh              prints "native", "emulated" or "no: <why>"
