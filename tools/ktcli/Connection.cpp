@@ -28,6 +28,8 @@ Connection::Connection(const Arguments& arguments) : appInstance(networkInstance
     requireWord(port, "port");
     requireWord(dataPortText, "data-port");
     whereText = host + ":" + port;
+    hostText = host;
+    portText = port;
     try {
         appInstance.connect(host + " " + port + " " + dataPortText);
     } catch (const ktremote::Error& error) {
@@ -37,6 +39,15 @@ Connection::Connection(const Arguments& arguments) : appInstance(networkInstance
                           "no application answered at " + whereText + " (is it running, and is the port right?)");
         throw Failure(code, "cannot connect to " + whereText);
     }
+}
+
+void Connection::reconnect()
+{
+    idsKnown = false;
+    channelIds.clear();
+    names.clear();
+    openedIds.clear();
+    appInstance.connect(hostText + " " + portText + " " + dataPortText);
 }
 
 const std::vector<std::string>& Connection::ids()

@@ -22,4 +22,12 @@ void Hdf5Recorder::append(size_t, const double*, const double*, size_t) {}
 
 void Hdf5Recorder::flush() {}
 
+void Hdf5Recorder::beginSegment(double) {}
+
+void Hdf5Recorder::endSegment(const std::string&) {}
+
+double Hdf5Recorder::heldUntil() const { return 0.0; }
+
+bool Hdf5Recorder::failed() const { return false; }
+
 } // namespace ktcli
