@@ -118,6 +118,8 @@ public:
         for (;;) {
             end = record();
             endSegment(end);
+            if (end.lost && !streamOptions.reconnect && end.problem.empty())
+                end.problem = end.reason;
             if (!end.lost || !streamOptions.reconnect || !recover(end))
                 break;
         }
