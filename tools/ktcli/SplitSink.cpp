@@ -85,11 +85,13 @@ void SplitSink::beginSegment(double time)
 
 void SplitSink::endSegment(const std::string& reason)
 {
+    // The segment ends in the newest file; in the older ones still open it
+    // went on into the next.
     segmentOpen = false;
-    for (Part& part : parts) {
-        if (part.inSegment)
-            part.sink->endSegment(reason);
-        part.inSegment = false;
+    for (size_t p = 0; p < parts.size(); ++p) {
+        if (parts[p].inSegment)
+            parts[p].sink->endSegment(p + 1 == parts.size() ? reason : "continued in the next file");
+        parts[p].inSegment = false;
     }
 }
 
