@@ -112,8 +112,9 @@ public:
         signals::noteFromNow([this] { return session.stopFromSignal(); });
         session.start();
         reader.beginSegment(daysNow());
+        recordStart = Clock::now();
         const double seconds = std::min(streamOptions.duration, 1.0e9); // longer than 30 years is for ever
-        recordEnd = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+        recordEnd = recordStart + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
         SegmentEnd end;
         for (;;) {
             end = record();
@@ -130,8 +131,7 @@ private:
     SegmentEnd record()
     {
         SegmentEnd end;
-        const Clock::time_point start = Clock::now();
-        Clock::time_point nextProgress = start + progressInterval;
+        Clock::time_point nextProgress = Clock::now() + progressInterval;
         try {
             for (;;) {
                 if (Clock::now() >= recordEnd) {
@@ -155,7 +155,7 @@ private:
                 warnOfLoss();
                 const Clock::time_point now = Clock::now();
                 if (now >= nextProgress) {
-                    progress.update(std::chrono::duration<double>(now - start).count(), reader.counts(),
+                    progress.update(std::chrono::duration<double>(now - recordStart).count(), reader.counts(),
                                     reader.losses());
                     nextProgress = now + progressInterval;
                 }
@@ -343,6 +343,7 @@ private:
     StreamSession session;
     Reader reader;
     Progress progress;
+    Clock::time_point recordStart;
     Clock::time_point recordEnd;
     std::vector<Segment> segments;
     bool warned = false;
