@@ -32,16 +32,6 @@ std::string ipProgram()
     return "ip";
 }
 
-bool acquiring(const Ktsim& sim)
-{
-    ::KTXInstance* app = connectFast(sim.connectText(freePort()));
-    bool running = true;
-    EXPECT_EQ(ktconIsInAqusition(app, &running), KX_OK);
-    EXPECT_EQ(ktconDisconnect(app), KX_OK);
-    ktconDestroyInstance(app);
-    return running;
-}
-
 std::vector<std::string> connection(const Ktsim& sim)
 {
     return {"--host", "127.0.0.1", "--port", std::to_string(sim.port()), "--data-port", std::to_string(freePort())};
@@ -56,8 +46,9 @@ TEST(KtcliFault, ARecordingResumesAfterADeadLink)
     TempDir dir;
     Ktsim sim;
     const std::string err = dir.file("ktcli.err");
-    std::vector<std::string> arguments = {"stream",      "Voltage",       "--duration", "120", "--reconnect",
-                                          "--force",     "--allow-loss", "--output",   dir.file("run.h5")};
+    std::vector<std::string> arguments = {"stream",       "Voltage",     "--duration",
+                                          "120",          "--reconnect", "--force",
+                                          "--allow-loss", "--output",    dir.file("run.h5")};
     for (const std::string& word : connection(sim))
         arguments.push_back(word);
     ChildProcess cli(KTCLI_EXECUTABLE, arguments, err);
@@ -89,8 +80,8 @@ const char* fastSetup = "setup fast\nrate 50000\n"
 // "...; it holds the first 12.4 s" gives 12.4; -1 when the sentence is not there.
 double heldSeconds(const std::string& err, const std::string& path)
 {
-    const std::string sentence = "ktcli stream: no space left on the device while writing " + path +
-        "; it holds the first ";
+    const std::string sentence =
+        "ktcli stream: no space left on the device while writing " + path + "; it holds the first ";
     const size_t at = err.find(sentence);
     return at == std::string::npos ? -1.0 : std::strtod(err.c_str() + at + sentence.size(), nullptr);
 }
@@ -113,8 +104,8 @@ TEST(KtcliFault, AFullDiskEndsTheRecordingCleanly)
     for (const std::string& format : formats) {
         SCOPED_TRACE(format);
         const std::string path = disk + "/run." + format;
-        std::vector<std::string> arguments = {"stream", "--duration", "120", "--quiet", "--buffer-size", "1000000",
-                                              "--output", path};
+        std::vector<std::string> arguments = {"stream",        "--duration", "120",      "--quiet",
+                                              "--buffer-size", "1000000",    "--output", path};
         for (const std::string& word : connection(sim))
             arguments.push_back(word);
         const RunResult run = runToEnd(KTCLI_EXECUTABLE, arguments, 120s);

@@ -12,6 +12,16 @@
 
 namespace ktremote::e2e {
 
+bool acquiring(const Ktsim& sim)
+{
+    ::KTXInstance* app = connectFast(sim.connectText(freePort()));
+    bool running = true;
+    EXPECT_EQ(ktconIsInAqusition(app, &running), KX_OK);
+    EXPECT_EQ(ktconDisconnect(app), KX_OK);
+    ktconDestroyInstance(app);
+    return running;
+}
+
 size_t occurrences(const std::string& path, const std::string& text)
 {
     const std::string content = readFile(path);
@@ -32,8 +42,7 @@ bool waitForText(const std::string& path, const std::string& text, size_t count,
     return true;
 }
 
-size_t expectSegmentsFollowTheModel(const ktsim::SampleModel& model, const ReadRecording& file,
-                                    const std::string& name)
+size_t expectSegmentsFollowTheModel(const ktsim::SampleModel& model, const ReadRecording& file, const std::string& name)
 {
     SCOPED_TRACE(name);
     const ReadGroup* group = file.channel(name);
@@ -53,9 +62,10 @@ size_t expectSegmentsFollowTheModel(const ktsim::SampleModel& model, const ReadR
         EXPECT_LE(first, end);
         for (size_t k = first; k < end && k < values.size(); ++k) {
             const uint64_t i = k - first;
-            EXPECT_EQ(values[k], expectedValue(model, channel, i, channel.wave.value)) << "segment " << s << " sample " << i;
-            const double relative = channel.kind == ktsim::ChannelKind::Async ? model.timestamp(channel, i)
-                                                                               : model.hostTime(channel, i);
+            EXPECT_EQ(values[k], expectedValue(model, channel, i, channel.wave.value))
+                << "segment " << s << " sample " << i;
+            const double relative =
+                channel.kind == ktsim::ChannelKind::Async ? model.timestamp(channel, i) : model.hostTime(channel, i);
             const double expected = file.segments[s].start + relative;
             if (std::fabs(times[k] - expected) > 1e-6) {
                 ADD_FAILURE() << "segment " << s << " sample " << i << ": time " << times[k] << " instead of "
@@ -87,9 +97,8 @@ Place runInOwnNamespace(const std::string& flag, std::string& reason)
     const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
     const std::string filter = std::string("--gtest_filter=") + test->test_suite_name() + "." + test->name();
     ::setenv(variable.c_str(), "1", 1);
-    const RunResult result =
-        runToEnd(unshare, {flag, std::filesystem::read_symlink("/proc/self/exe").string(), filter},
-                 std::chrono::seconds(300));
+    const RunResult result = runToEnd(unshare, {flag, std::filesystem::read_symlink("/proc/self/exe").string(), filter},
+                                      std::chrono::seconds(300));
     ::unsetenv(variable.c_str());
     if (result.status != 0 && result.err.find("unshare failed") != std::string::npos) {
         reason = "the system refuses a private namespace: " + result.err;

@@ -6,6 +6,7 @@
 // and running a test again inside a private namespace (unshare) for the
 // faults that need one.
 
+#include "Ktsim.h"
 #include "Process.h"
 #include "Recordings.h"
 #include "SampleModel.h"
@@ -14,6 +15,9 @@
 #include <string>
 
 namespace ktremote::e2e {
+
+// Whether ktsim acquires, asked on a connection of its own.
+bool acquiring(const Ktsim& sim);
 
 // How often `text` occurs in the file.
 size_t occurrences(const std::string& path, const std::string& text);

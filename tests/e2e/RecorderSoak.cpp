@@ -118,8 +118,8 @@ int main(int argc, char** argv)
         Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
     for (size_t faults = 1;; ++faults) {
         const double pause = least + (most - least) * static_cast<double>(random() % 1000) / 1000.0;
-        const Clock::time_point next = Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                                          std::chrono::duration<double>(pause));
+        const Clock::time_point next =
+            Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(pause));
         if (next >= end) {
             waitUntil(end);
             break;

@@ -127,8 +127,7 @@ TEST_F(SplitSinkTest, AGapLongerThanASpanSkipsItsFiles)
     EXPECT_EQ(files["/data/run-0003.h5"].events,
               (std::vector<std::string>{"begin 1.500000", "end continued in the next file"}));
     EXPECT_EQ(files["/data/run-0003.h5"].values[0], (std::vector<double>{5.5}));
-    EXPECT_EQ(files["/data/run-0004.h5"].events,
-              (std::vector<std::string>{"begin 0.000000", "end signal"}));
+    EXPECT_EQ(files["/data/run-0004.h5"].events, (std::vector<std::string>{"begin 0.000000", "end signal"}));
     EXPECT_EQ(files["/data/run-0004.h5"].times[0], (std::vector<double>{0.5}));
     EXPECT_EQ(sink.description(), "3 files: /data/run-0001.h5 to /data/run-0004.h5");
 }

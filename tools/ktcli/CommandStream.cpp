@@ -68,9 +68,10 @@ std::unique_ptr<SampleSink> makeSink(const StreamOptions& options, const std::ve
 {
     if (options.split <= 0.0)
         return makeFileSink(options, channels, commandLine, options.path);
-    return std::make_unique<SplitSink>(options.path, options.split, [&options, &channels, commandLine](const auto& path) {
-        return makeFileSink(options, channels, commandLine, path);
-    });
+    return std::make_unique<SplitSink>(options.path, options.split,
+                                       [&options, &channels, commandLine](const auto& path) {
+                                           return makeFileSink(options, channels, commandLine, path);
+                                       });
 }
 
 std::string describe(const std::exception& error)
@@ -189,8 +190,9 @@ private:
         if (warned || !reader.lost())
             return;
         progress.finish();
-        std::fprintf(stderr, "warning: samples were dropped: the channel buffers overflowed "
-                             "(a larger --buffer-size helps)\n");
+        std::fprintf(stderr,
+                     "warning: samples were dropped: the channel buffers overflowed "
+                     "(a larger --buffer-size helps)\n");
         warned = true;
     }
 
@@ -236,8 +238,10 @@ private:
         const Clock::time_point lostAt = Clock::now();
         Clock::time_point giveUp = recordEnd;
         if (streamOptions.reconnectLimit)
-            giveUp = std::min(giveUp, lostAt + std::chrono::duration_cast<Clock::duration>(
-                                                   std::chrono::duration<double>(*streamOptions.reconnectLimit)));
+            giveUp = std::min(giveUp,
+                              lostAt +
+                                  std::chrono::duration_cast<Clock::duration>(
+                                      std::chrono::duration<double>(*streamOptions.reconnectLimit)));
         bool back = false;
         try {
             back = session.recover(giveUp);

@@ -40,7 +40,7 @@ private:
     std::FILE* outFile = nullptr;
     std::unique_ptr<CsvWriter> writer;
     bool outputGone = false;
-    long flushedBytes = -1;  // the file's size after the last good flush
+    long flushedBytes = -1;         // the file's size after the last good flush
     double flushedUntil = -1.0e308; // the latest time in it then
     double writtenUntil = -1.0e308;
 };

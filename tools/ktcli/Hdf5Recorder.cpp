@@ -34,7 +34,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr hsize_t chunkSamples = 8192;             // 64 KiB of float64 per chunk
 constexpr size_t batchSamples = 16 * chunkSamples; // per channel and dataset
-constexpr hsize_t indexChunk = 64;               // segments rows and segment_index entries
+constexpr hsize_t indexChunk = 64;                 // segments rows and segment_index entries
 constexpr unsigned gzipLevel = 4;
 constexpr auto flushInterval = std::chrono::seconds(1);
 
@@ -149,8 +149,8 @@ public:
         check(H5Pset_chunk(properties.get(), 1, &chunk), what);
         if (compress)
             check(H5Pset_deflate(properties.get(), gzipLevel), what);
-        seriesDataset = checked(H5Dcreate2(group, name, fileType, space.get(), H5P_DEFAULT, properties.get(), H5P_DEFAULT),
-                                H5Dclose, what);
+        seriesDataset = checked(
+            H5Dcreate2(group, name, fileType, space.get(), H5P_DEFAULT, properties.get(), H5P_DEFAULT), H5Dclose, what);
     }
 
     // Adds `count` elements of `memoryType` at the end.
@@ -328,8 +328,8 @@ struct Hdf5Recorder::File {
         uint64_t bytes = 256 * 1024;
         for (const Channel& channel : channels) {
             bytes += 2 * chunkBytesFor(channel.values.length(), channel.pendingValues.size(), chunkSamples, 8);
-            bytes += chunkBytesFor(channel.segmentIndex.length(), channel.segmentStarts.size() - channel.segmentIndex.length(),
-                                   indexChunk, 8);
+            bytes += chunkBytesFor(channel.segmentIndex.length(),
+                                   channel.segmentStarts.size() - channel.segmentIndex.length(), indexChunk, 8);
         }
         return bytes + chunkBytesFor(segmentRows->length(), segments.size() - segmentRows->length(), indexChunk, 24);
     }

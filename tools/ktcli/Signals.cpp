@@ -72,8 +72,7 @@ extern "C" void onSignal(int signal)
 void watchForLateSignal()
 {
     char wake = 0;
-    while (::read(wakePipe[0], &wake, 1) != 1) {
-    }
+    while (::read(wakePipe[0], &wake, 1) != 1) {}
     const int signal = lateSignal;
     if (!measuringNow.load()) {
         say("ktcli: interrupted\n");

@@ -54,12 +54,13 @@ void reopenChannels(Connection& connection, std::vector<StreamedChannel>& channe
             throw;
         }
         if (again.type != streamed.open.type)
-            throw Failure(0, what + " changed its type from " + typeName(streamed.open.type) + " to " +
-                                 typeName(again.type));
+            throw Failure(
+                0, what + " changed its type from " + typeName(streamed.open.type) + " to " + typeName(again.type));
         const double rate = sampleRate(again);
         if (rate != streamed.rate)
-            throw Failure(0, what + " changed its sample rate from " + shortestText(streamed.rate) + " Hz to " +
-                                 shortestText(rate) + " Hz");
+            throw Failure(0,
+                          what + " changed its sample rate from " + shortestText(streamed.rate) + " Hz to " +
+                              shortestText(rate) + " Hz");
         streamed.open.channel = std::move(again.channel);
     }
 }

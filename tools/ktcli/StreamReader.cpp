@@ -110,8 +110,9 @@ size_t Reader::round()
 
 bool Reader::lost() const
 {
-    return overrunSeen || std::any_of(streamedChannels.begin(), streamedChannels.end(),
-                                      [](const StreamedChannel& streamed) { return streamed.loss.lost(); });
+    return overrunSeen ||
+        std::any_of(streamedChannels.begin(), streamedChannels.end(),
+                    [](const StreamedChannel& streamed) { return streamed.loss.lost(); });
 }
 
 std::vector<uint64_t> Reader::counts() const

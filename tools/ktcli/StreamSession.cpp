@@ -92,8 +92,7 @@ StreamSession::StreamSession(Connection& connection, std::vector<StreamedChannel
 
 void refuseRunningMeasurement(ktremote::Instance& app, const StreamOptions& options)
 {
-    if (!options.force &&
-        request("cannot ask whether the application acquires", [&] { return app.isAcquiring(); }))
+    if (!options.force && request("cannot ask whether the application acquires", [&] { return app.isAcquiring(); }))
         throw Failure(0, "the application is already measuring; `ktcli stop` ends that measurement, or use --force");
 }
 
@@ -131,8 +130,9 @@ void StreamSession::start()
     if (!acquiring) {
         stopQuietly();
         signals::setMeasuring(false);
-        throw Failure(KX_ERR_FAILED, "the application did not start acquiring (is data port " + link.dataPort() +
-                                         " free on this machine?)");
+        throw Failure(KX_ERR_FAILED,
+                      "the application did not start acquiring (is data port " + link.dataPort() +
+                          " free on this machine?)");
     }
     nextCheck = Clock::now() + watchInterval;
     failureReason.clear();
