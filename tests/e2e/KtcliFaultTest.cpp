@@ -125,6 +125,10 @@ TEST(KtcliFault, AFullDiskEndsTheRecordingCleanly)
             ASSERT_NE(group, nullptr);
             reading.values = group->datasets.at("values").data;
             reading.times = group->datasets.at("time").data;
+            // The summary counts what the file holds.
+            EXPECT_NE(run.out.find("HDF5: " + std::to_string(reading.values.size()) + " samples in " + path),
+                      std::string::npos)
+                << run.out;
             EXPECT_NEAR(file.segments[0].end, held, 0.05);
         } else {
             std::istringstream rows(readFile(path));

@@ -78,17 +78,21 @@ TEST_F(KtcliReconnectTest, EachMeasurementIsASegmentOnOneTimeBase)
     for (size_t loss = 1; loss <= 2; ++loss) {
         restartSim(loss);
         ASSERT_TRUE(waitForText(dir.file("ktcli.err"), resumed, loss)) << err();
+        // Samples of the new measurement: a second and a half of it.
+        const size_t lines = occurrences(dir.file("ktcli.err"), " s  Voltage ");
+        ASSERT_TRUE(waitForText(dir.file("ktcli.err"), " s  Voltage ", lines + 3)) << err();
     }
-    const size_t lines = occurrences(dir.file("ktcli.err"), " s  Voltage ");
-    ASSERT_TRUE(waitForText(dir.file("ktcli.err"), " s  Voltage ", lines + 3)) << err();
     ASSERT_EQ(::kill(cli->pid(), SIGINT), 0);
     EXPECT_EQ(cli->wait(60s), 3) << err();
     EXPECT_NE(err().find("the recording has gaps; --allow-loss accepts the loss"), std::string::npos) << err();
     EXPECT_FALSE(acquiring(*sim));
+    std::string summary;
+    for (std::string line; !(line = cli->readLine(5s)).empty();)
+        summary += line + "\n";
 
     const ReadRecording file = readRecording(path, dir.path());
     ASSERT_EQ(file.error, "");
-    ASSERT_EQ(file.segments.size(), 3u);
+    ASSERT_EQ(file.segments.size(), 3u) << summary << err();
     EXPECT_EQ(file.segments[0].start, 0.0);
     EXPECT_EQ(file.segments[0].reason, "the application closed the connection");
     EXPECT_EQ(file.segments[1].reason, "the application closed the connection");
@@ -101,9 +105,6 @@ TEST_F(KtcliReconnectTest, EachMeasurementIsASegmentOnOneTimeBase)
     }
     EXPECT_GT(expectSegmentsFollowTheModel(model, file, "Voltage"), 3000u);
     EXPECT_GT(expectSegmentsFollowTheModel(model, file, "Temperature"), 60u);
-    std::string summary;
-    for (std::string line; !(line = cli->readLine(5s)).empty();)
-        summary += line + "\n";
     EXPECT_NE(summary.find("segments: 3; gaps: "), std::string::npos) << summary;
 }
 

@@ -221,9 +221,12 @@ private:
                     end.problem = describe(error);
             }
         }
-        if (reader.segmentStarted()) {
+        try {
+            reader.settleStart();
             segments.push_back({reader.segmentStart(), reader.segmentEnd()});
             sampleSink.endSegment(end.reason);
+        } catch (const WriteFailure& failure) {
+            failWrite(end, failure);
         }
         lossSeen = lossSeen || end.lost;
     }

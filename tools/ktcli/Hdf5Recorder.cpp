@@ -275,6 +275,7 @@ struct Hdf5Recorder::File {
     double appendedUntil = -std::numeric_limits<double>::infinity();
     double heldUntil = -std::numeric_limits<double>::infinity();
     double heldSegmentEnd = 0.0; // the last segment's end at the last good flush
+    uint64_t heldCount = 0;      // samples in the file at the last good flush
     std::string failure;         // set once a write failed: the sentence
 
     // Writes every channel's batch and the segments, and flushes the file.
@@ -302,6 +303,9 @@ struct Hdf5Recorder::File {
             throw std::runtime_error(failure);
         }
         heldUntil = appendedUntil;
+        heldCount = 0;
+        for (const Channel& channel : channels)
+            heldCount += channel.values.length();
         heldSegmentEnd = segments.empty() ? 0.0 : segments.back().end;
         lastFlush = Clock::now();
     }
@@ -482,6 +486,8 @@ void Hdf5Recorder::endSegment(const std::string& reason)
 }
 
 double Hdf5Recorder::heldUntil() const { return recorderFile->heldUntil; }
+
+uint64_t Hdf5Recorder::heldSamples() const { return recorderFile->heldCount; }
 
 bool Hdf5Recorder::failed() const { return !recorderFile->failure.empty(); }
 

@@ -20,6 +20,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -83,6 +84,8 @@ public:
     // The latest sample time the file held after its last good flush
     // (-infinity before any).
     double heldUntil() const;
+    // The samples (all channels) the file held after its last good flush.
+    uint64_t heldSamples() const;
     // Whether a write failed: the file takes nothing more.
     bool failed() const;
 

@@ -28,6 +28,8 @@ void Hdf5Recorder::endSegment(const std::string&) {}
 
 double Hdf5Recorder::heldUntil() const { return 0.0; }
 
+uint64_t Hdf5Recorder::heldSamples() const { return 0; }
+
 bool Hdf5Recorder::failed() const { return false; }
 
 } // namespace ktcli

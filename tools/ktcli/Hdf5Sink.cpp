@@ -27,6 +27,8 @@ void Hdf5Sink::write(const std::vector<Samples>& round)
             samplesWritten += round[k].count;
         }
     } catch (const std::runtime_error& error) {
+        // The summary names what the file holds, not what it was given.
+        samplesWritten = hdf5Recorder->heldSamples();
         throw WriteFailure(error.what());
     }
 }

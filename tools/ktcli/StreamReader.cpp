@@ -24,6 +24,14 @@ void Reader::beginSegment(double hostDays)
         streamed.loss.restart();
 }
 
+void Reader::settleStart()
+{
+    if (!segmentKnown) {
+        probeHeld = false;
+        startSegmentAt(segmentHostDays);
+    }
+}
+
 void Reader::startSegmentAt(double days)
 {
     if (!recordingStarted) {

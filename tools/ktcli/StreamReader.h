@@ -35,6 +35,11 @@ public:
     // WriteFailure when the sink cannot be written.
     size_t round();
 
+    // A segment that ends before its start on the application's clock was
+    // known (no sample came) takes the host's time of its start, so that it
+    // is still recorded.
+    void settleStart();
+
     // Whether the current segment's start is known (samples are read).
     bool segmentStarted() const { return segmentKnown; }
     // The current segment's start and its latest sample time, in seconds
