@@ -159,6 +159,29 @@ TEST_F(KtcliReconnectTest, SplitFilesHoldEverySampleOnce)
     }
 }
 
+TEST_F(KtcliReconnectTest, AChangedChannelEndsTheRecordingAndIsNamed)
+{
+    // The application comes back with Voltage at half its rate.
+    std::ofstream(dir.file("slower.kts")) << "setup slower\nrate 1000\n"
+                                             "channel number=1 name=Voltage unit=V path=1;1 kind=sync divider=2 "
+                                             "type=float64\n";
+    const std::string csv = dir.file("run.csv");
+    auto cli = startKtcli({"stream", "Voltage", "--duration", "120", "--reconnect", "--output", csv});
+    ASSERT_TRUE(waitForText(dir.file("ktcli.err"), " s  Voltage ", 2)) << err();
+    sim->kill();
+    sim.reset();
+    ASSERT_TRUE(waitForText(dir.file("ktcli.err"), lostText, 1)) << err();
+    sim = std::make_unique<Ktsim>(
+        std::vector<std::string>{"--port", std::to_string(commandPort), "--setup", dir.file("slower.kts")});
+    EXPECT_EQ(cli->wait(60s), 1) << err();
+    EXPECT_NE(err().find("ktcli stream: channel Voltage (0,1,1) changed its sample rate from 1000 Hz to 500 Hz; the "
+                         "samples received until then are written"),
+              std::string::npos)
+        << err();
+    EXPECT_FALSE(acquiring(*sim));
+    EXPECT_EQ(readFile(csv).back(), '\n');
+}
+
 // What /proc tells of a process: threads, descriptors, resident kB.
 struct Footprint {
     long threads = -1;
