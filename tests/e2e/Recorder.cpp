@@ -12,16 +12,6 @@
 
 namespace ktremote::e2e {
 
-bool acquiring(const Ktsim& sim)
-{
-    ::KTXInstance* app = connectFast(sim.connectText(freePort()));
-    bool running = true;
-    EXPECT_EQ(ktconIsInAqusition(app, &running), KX_OK);
-    EXPECT_EQ(ktconDisconnect(app), KX_OK);
-    ktconDestroyInstance(app);
-    return running;
-}
-
 size_t occurrences(const std::string& path, const std::string& text)
 {
     const std::string content = readFile(path);

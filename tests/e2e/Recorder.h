@@ -16,9 +16,6 @@
 
 namespace ktremote::e2e {
 
-// Whether ktsim acquires, asked on a connection of its own.
-bool acquiring(const Ktsim& sim);
-
 // How often `text` occurs in the file.
 size_t occurrences(const std::string& path, const std::string& text);
 
