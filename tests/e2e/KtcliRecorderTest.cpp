@@ -113,15 +113,7 @@ protected:
         return std::make_unique<ChildProcess>(KTCLI_EXECUTABLE, arguments, sim.dir().file("ktcli.err"));
     }
 
-    bool acquiring()
-    {
-        ::KTXInstance* app = connectFast(sim.connectText(freePort()));
-        bool running = true;
-        EXPECT_EQ(ktconIsInAqusition(app, &running), KX_OK);
-        EXPECT_EQ(ktconDisconnect(app), KX_OK);
-        ktconDestroyInstance(app);
-        return running;
-    }
+    bool acquiring() { return e2e::acquiring(sim); }
 };
 
 // Every row of a Voltage CSV is whole: a time and a value, both numbers.

@@ -73,6 +73,16 @@ std::vector<std::string> Ktsim::receivedLines() const
     return handle;
 }
 
+bool acquiring(const Ktsim& sim)
+{
+    ::KTXInstance* app = connectFast(sim.connectText(freePort()));
+    bool running = true;
+    EXPECT_EQ(ktconIsInAqusition(app, &running), KX_OK);
+    EXPECT_EQ(ktconDisconnect(app), KX_OK);
+    ktconDestroyInstance(app);
+    return running;
+}
+
 ChannelHandle openChannel(::KTXInstance* instance, const char* name)
 {
     ::ChannelInstance* channel = nullptr;

@@ -56,6 +56,9 @@ private:
 // goes.
 using ChannelHandle = std::shared_ptr<::ChannelInstance>;
 
+// Whether ktsim acquires, asked on a connection of its own.
+bool acquiring(const Ktsim& sim);
+
 // Opens a channel handle by name; fails the test for an unknown name.
 ChannelHandle openChannel(::KTXInstance* instance, const char* name);
 

@@ -32,7 +32,7 @@ public:
 
 struct OptionSpec {
     const char* name;      // without the leading "--"
-    const char* valueName; // nullptr for a flag
+    const char* valueName; // nullptr for a flag; "[=VALUE]": the value is optional
     const char* help;
 };
 

@@ -30,6 +30,8 @@ Connection::Connection(const Arguments& arguments) : appInstance(networkInstance
     requireWord(port, "port");
     requireWord(dataPortText, "data-port");
     whereText = host + ":" + port;
+    hostText = host;
+    portText = port;
     const std::string noAnswer = "no application answered at " + whereText + " (is it running, and is the port right?)";
     // The library's connect waits its whole poll for a port that refuses;
     // a plain connection tells at once. The code named is the one the
@@ -45,6 +47,15 @@ Connection::Connection(const Arguments& arguments) : appInstance(networkInstance
             throw Failure(code, noAnswer);
         throw Failure(code, "cannot connect to " + whereText);
     }
+}
+
+void Connection::reconnect()
+{
+    idsKnown = false;
+    channelIds.clear();
+    names.clear();
+    openedIds.clear();
+    appInstance.connect(hostText + " " + portText + " " + dataPortText);
 }
 
 const std::vector<std::string>& Connection::ids()

@@ -44,6 +44,12 @@ public:
     ktremote::Instance& instance() { return appInstance; }
     const std::string& where() const { return whereText; }
     const std::string& dataPort() const { return dataPortText; }
+    const std::string& host() const { return hostText; }
+    const std::string& port() const { return portText; }
+
+    // Connects the same instance again, after the application was lost;
+    // channels are then opened anew. Throws ktremote::Error.
+    void reconnect();
 
     // Opens the channel whose id is `key`, else the first one named `key`.
     // Opening a channel marks it for transfer.
@@ -61,6 +67,8 @@ private:
     ktremote::Instance appInstance;
     std::string whereText;
     std::string dataPortText;
+    std::string hostText;
+    std::string portText;
     std::vector<std::string> channelIds;
     bool idsKnown = false;
     std::vector<std::pair<std::string, std::string>> names; // name, id in list order

@@ -23,4 +23,14 @@ void Hdf5Recorder::append(size_t, const double*, const double*, size_t) {}
 
 void Hdf5Recorder::flush() {}
 
+void Hdf5Recorder::beginSegment(double) {}
+
+void Hdf5Recorder::endSegment(const std::string&) {}
+
+double Hdf5Recorder::heldUntil() const { return 0.0; }
+
+uint64_t Hdf5Recorder::heldSamples() const { return 0; }
+
+bool Hdf5Recorder::failed() const { return false; }
+
 } // namespace ktcli

@@ -26,6 +26,9 @@ public:
     // The samples of one read and whether the library reported an overrun.
     void add(const double* times, size_t count, bool overrun);
 
+    // A new measurement: its samples count from place 0 again.
+    void restart() { expectedPlace = 0; }
+
     // Dropped samples counted from the times.
     uint64_t counted() const { return lostCount; }
     // Whether this channel lost samples, as far as can be told.
