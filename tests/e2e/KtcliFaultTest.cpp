@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ktcli stream against faults that need a private namespace: a link that
 // dies without a close (loopback taken down in a private network
 // namespace) and a full disk (a small tmpfs in a private mount namespace).

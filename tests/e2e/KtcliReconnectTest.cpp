@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ktcli stream as an unattended recorder against ktsim processes that are
 // killed and started again: --reconnect records every measurement as a
 // segment of one recording, --split cuts it into files, a lost application

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Recorder soak run: one long ktcli stream --reconnect recording to HDF5
 // while ktsim is killed and restarted, or (as root, in a private network
 // namespace) its link is cut and brought back, every MIN to MAX seconds. At

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // SplitSink routes every sample to the file whose span holds its time, once,
 // and gives each file its own start, times and segments.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A recording split into files by recording time (--split SECONDS): file n
 // (counted from 1) holds the samples of [(n - 1) S, n S) and is named
 // <stem>-000n<extension>. Each file is complete on its own: it has its own

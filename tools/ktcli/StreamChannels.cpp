@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "StreamChannels.h"
 
 #include "StreamOutput.h"

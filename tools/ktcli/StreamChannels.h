@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The channels a stream records: opened at the start, and opened again and
 // checked after the application was lost and found again.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "StreamOptions.h"
 
 #include "Hdf5Recorder.h"

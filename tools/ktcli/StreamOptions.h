@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The options of ktcli stream, checked before anything connects.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reads the samples of a stream's channels into the sink, on one time base
 // for the whole recording: seconds since the start of its first
 // measurement, on the application's clock.

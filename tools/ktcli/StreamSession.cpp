@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "StreamSession.h"
 
 #include "Signals.h"

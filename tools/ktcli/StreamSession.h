@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What ktcli stream asks of the application: start a measurement, watch
 // that the application still answers, stop, and, after the application was
 // lost, find it again and start anew (--reconnect).
