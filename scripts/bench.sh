@@ -40,6 +40,10 @@ load_before=$(uptime)
   --benchmark_out="$tree/micro.json" --benchmark_out_format=json | grep -v '^Connection from: '
 "$tree/bench/e2e/ktremote_e2e_bench" --seconds "${KTREMOTE_BENCH_SECONDS:-3}" --markdown "$tree/e2e.md" \
   --headline "$tree/headline.md" | grep -v '^Connection from: ' | tee "$tree/e2e.out"
+# The framer against the whole-packet reference, and the memory of eight
+# connections streaming 48 MiB packets.
+"$tree/bench/ktremote_framer_bench"
+"$tree/bench/ktremote_stream_memory_bench" | grep -v '^Connection from: '
 # The Python package's read path beside the C host, in the same tree.
 python_doc=()
 [ "$write_doc" = 1 ] && python_doc=(--doc docs/performance.md)

@@ -136,36 +136,44 @@ int64_t BlockDecoder::blockLength(ChannelKind kind, int32_t sampleSize, int32_t 
     return -1;
 }
 
+double BlockDecoder::packetTime(const uint8_t* body) { return load<double>(body + kPacketTimeOffset); }
+
 bool BlockDecoder::decodePacket(const uint8_t* body, size_t size)
 {
     if (size < kHeaderSize)
         return false;
-    const double packetTime = load<double>(body + kPacketTimeOffset);
+    const double time = packetTime(body);
     size_t p = kHeaderSize;
-    for (auto& entry : channelBuffers) {
-        NETChannelBuffer& buffer = *entry;
+    for (size_t index = 0; index < channelBuffers.size(); ++index) {
+        const NETChannelBuffer& buffer = *channelBuffers[index];
         if (size - p < 4)
             return false;
-        const int32_t n = load<int32_t>(body + p);
-        const int64_t length = blockLength(buffer.kind, buffer.sampleSize, n);
+        const int64_t length = blockLength(buffer.kind, buffer.sampleSize, load<int32_t>(body + p));
         if (length < 0 || static_cast<uint64_t>(length) > size - p)
             return false;
-        if (n > 0 || buffer.kind == ChannelKind::SingleValue) {
-            if (firstBlock) {
-                // Relaxed is enough: the host reads the start time after it
-                // has acquired a sample through a ring, whose release store
-                // comes after this one.
-                acquisitionStartTime.store(packetTime, std::memory_order_relaxed);
-                firstBlock = false;
-            }
-            decodeBlock(buffer, body + p + 4, static_cast<size_t>(n), packetTime);
-        }
+        decodeBlock(index, body + p, time);
         p += static_cast<size_t>(length);
     }
     return true;
 }
 
-void BlockDecoder::decodeBlock(NETChannelBuffer& buffer, const uint8_t* data, size_t n, double packetTime)
+void BlockDecoder::decodeBlock(size_t index, const uint8_t* block, double packetTime)
+{
+    NETChannelBuffer& buffer = *channelBuffers[index];
+    const int32_t n = load<int32_t>(block);
+    if (n <= 0 && buffer.kind != ChannelKind::SingleValue)
+        return;
+    if (firstBlock) {
+        // Relaxed is enough: the host reads the start time after it has
+        // acquired a sample through a ring, whose release store comes after
+        // this one.
+        acquisitionStartTime.store(packetTime, std::memory_order_relaxed);
+        firstBlock = false;
+    }
+    storeSamples(buffer, block + 4, static_cast<size_t>(n), packetTime);
+}
+
+void BlockDecoder::storeSamples(NETChannelBuffer& buffer, const uint8_t* data, size_t n, double packetTime)
 {
     if (buffer.dataType < 0 || buffer.dataType > 7 || n == 0)
         return;

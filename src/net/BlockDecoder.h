@@ -49,6 +49,14 @@ public:
     // Decodes one packet body. Returns false when the packet was malformed.
     bool decodePacket(const uint8_t* body, size_t size);
 
+    // The packet time, in days, of a body whose header is complete.
+    static double packetTime(const uint8_t* body);
+
+    // Decodes the block of buffer `index` of a packet with time packetTime.
+    // `block` points at its count, whose blockLength() the caller has checked
+    // against the bytes it holds. Blocks of one packet come in buffer order.
+    void decodeBlock(size_t index, const uint8_t* block, double packetTime);
+
     // Length of a block with count n, or -1 when n is impossible for the
     // block's kind. The framer walks packets with the same rule.
     static int64_t blockLength(ChannelKind kind, int32_t sampleSize, int32_t n);
@@ -71,7 +79,7 @@ public:
     bool overflowed() const { return overflowSeen.load(std::memory_order_relaxed); }
 
 private:
-    void decodeBlock(NETChannelBuffer& buffer, const uint8_t* data, size_t n, double packetTime);
+    void storeSamples(NETChannelBuffer& buffer, const uint8_t* data, size_t n, double packetTime);
 
     std::vector<std::unique_ptr<NETChannelBuffer>> channelBuffers;
     std::unordered_map<std::string, NETChannelBuffer*> byId;

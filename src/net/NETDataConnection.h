@@ -14,9 +14,10 @@ class BlockDecoder;
 class NETDataListener;
 
 // One accepted data connection: reads whatever has arrived into its own
-// framer, which decodes every completed packet inline. Ends, and leaves its
-// listener's list, on a read error or when the peer closes. Lives on the I/O
-// thread; pending handlers keep it (and the channel buffers) alive.
+// framer, which decodes each block inline as soon as it belongs to its
+// packet. Ends, and leaves its listener's list, on a read error or when the
+// peer closes. Lives on the I/O thread; pending handlers keep it (and the
+// channel buffers) alive.
 class NETDataConnection : public std::enable_shared_from_this<NETDataConnection> {
 public:
     static constexpr size_t kReadChunk = size_t{128} << 10;

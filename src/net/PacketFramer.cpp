@@ -84,8 +84,6 @@ void PacketFramer::commit(size_t size)
     frame();
 }
 
-bool PacketFramer::decodeBody(const uint8_t* body, size_t size) { return blockDecoder.decodePacket(body, size); }
-
 bool PacketFramer::seekStart()
 {
     const size_t held = receivedEnd - unframedBegin;
@@ -98,18 +96,23 @@ bool PacketFramer::seekStart()
         return false;
     }
     frameStats.discardedBytes += at;
-    unframedBegin += at;
+    // The start marker itself need not be kept.
+    unframedBegin += at + kMarkerSize;
     inPacket = true;
+    heldFrom = 0;
     scanPos = 0;
     walkPos = BlockDecoder::kHeaderSize;
     walkChannel = 0;
     walkDone = false;
     walkFault = false;
     innerEnd = kNotFound;
+    decodePos = BlockDecoder::kHeaderSize;
+    decodeChannel = 0;
+    timeKnown = false;
     return true;
 }
 
-void PacketFramer::walkBlocks(const uint8_t* body, size_t available)
+void PacketFramer::walkBlocks(size_t available)
 {
     while (!walkDone && !walkFault) {
         if (walkChannel == blockDecoder.bufferCount()) {
@@ -119,7 +122,7 @@ void PacketFramer::walkBlocks(const uint8_t* body, size_t available)
         if (available - std::min(available, walkPos) < 4)
             break;
         int32_t n;
-        std::memcpy(&n, body + walkPos, sizeof n);
+        std::memcpy(&n, bodyAt(walkPos), sizeof n);
         const NETChannelBuffer& buffer = blockDecoder.buffer(walkChannel);
         const int64_t length = BlockDecoder::blockLength(buffer.kind, buffer.sampleSize, n);
         if (length < 0 || static_cast<uint64_t>(length) > kMaxPacketBytes - walkPos) {
@@ -131,13 +134,69 @@ void PacketFramer::walkBlocks(const uint8_t* body, size_t available)
     }
 }
 
-bool PacketFramer::dropIfOversized()
+// Decodes the walked blocks before which no end marker starts, and lets go
+// of the bytes that neither they nor the search for the end need any more.
+void PacketFramer::decodeSettled(size_t available)
+{
+    if (available < BlockDecoder::kHeaderSize)
+        return;
+    if (!timeKnown) {
+        packetTime = BlockDecoder::packetTime(bodyAt(0));
+        timeKnown = true;
+    }
+    walkBlocks(available);
+    // No end marker starts before `settled`: the packet ends there or later.
+    const size_t settled = std::min(scanPos, innerEnd);
+    while (decodeChannel < walkChannel) {
+        int32_t n;
+        std::memcpy(&n, bodyAt(decodePos), sizeof n);
+        const NETChannelBuffer& buffer = blockDecoder.buffer(decodeChannel);
+        const auto length = static_cast<size_t>(BlockDecoder::blockLength(buffer.kind, buffer.sampleSize, n));
+        if (length > settled - std::min(settled, decodePos))
+            break;
+        blockDecoder.decodeBlock(decodeChannel, bodyAt(decodePos), packetTime);
+        decodePos += length;
+        ++decodeChannel;
+    }
+    const size_t keepFrom = std::min(decodePos, scanPos);
+    if (keepFrom > heldFrom) {
+        unframedBegin += keepFrom - heldFrom;
+        heldFrom = keepFrom;
+    }
+}
+
+// The packet ends at body offset `end`: decodes the blocks still held, up to
+// a fault the way the decoder checks a whole body. False when malformed.
+bool PacketFramer::finishPacket(size_t end)
+{
+    if (end < BlockDecoder::kHeaderSize)
+        return false;
+    if (!timeKnown) {
+        packetTime = BlockDecoder::packetTime(bodyAt(0));
+        timeKnown = true;
+    }
+    for (; decodeChannel < blockDecoder.bufferCount(); ++decodeChannel) {
+        if (end - decodePos < 4)
+            return false;
+        int32_t n;
+        std::memcpy(&n, bodyAt(decodePos), sizeof n);
+        const NETChannelBuffer& buffer = blockDecoder.buffer(decodeChannel);
+        const int64_t length = BlockDecoder::blockLength(buffer.kind, buffer.sampleSize, n);
+        if (length < 0 || static_cast<uint64_t>(length) > end - decodePos)
+            return false;
+        blockDecoder.decodeBlock(decodeChannel, bodyAt(decodePos), packetTime);
+        decodePos += static_cast<size_t>(length);
+    }
+    return true;
+}
+
+bool PacketFramer::dropIfOversized(size_t available)
 {
     const size_t held = receivedEnd - unframedBegin;
-    if (held <= kMaxPacketBytes && fitsBudget(held))
+    if (kMarkerSize + available <= kMaxPacketBytes && fitsBudget(held))
         return false;
     ++frameStats.oversized;
-    frameStats.discardedBytes += held;
+    frameStats.discardedBytes += kMarkerSize + available; // the whole packet, as far as it came
     unframedBegin = receivedEnd = 0;
     inPacket = false;
     // The memory the packet grew the buffer to goes back at once, instead of
@@ -173,21 +232,18 @@ void PacketFramer::frame()
     for (;;) {
         if (!inPacket && !seekStart())
             break;
-        const uint8_t* body = bufferData.get() + unframedBegin + kMarkerSize;
-        const size_t available = receivedEnd - unframedBegin - kMarkerSize;
-        const size_t end = findPacketEnd(body, available);
-        if (end == kNotFound) {
-            if (dropIfOversized())
+        const size_t available = heldFrom + (receivedEnd - unframedBegin);
+        const size_t end = findPacketEnd(available);
+        if (end == kNotFound || end + kMarkerSize > available) { // no end yet, or its eighth byte is to come
+            decodeSettled(available);
+            if (end == kNotFound && dropIfOversized(available))
                 continue;
             break;
         }
-        if (end + kMarkerSize > available) // the eighth marker byte is still to come
-            break;
-
         ++frameStats.packets;
-        if (!decodeBody(body, end))
+        if (!finishPacket(end))
             ++frameStats.malformed;
-        unframedBegin += kMarkerSize + end + kMarkerSize;
+        unframedBegin += end + kMarkerSize - heldFrom;
         inPacket = false;
     }
     if (unframedBegin == receivedEnd)
@@ -195,32 +251,32 @@ void PacketFramer::frame()
     settleBudget();
 }
 
-size_t PacketFramer::findPacketEnd(const uint8_t* body, size_t available)
+size_t PacketFramer::findPacketEnd(size_t available)
 {
     for (;;) {
-        const size_t at = findEndMarker(body, scanPos, available);
+        const size_t at = findEndMarker(bodyAt(heldFrom), scanPos - heldFrom, available - heldFrom);
         if (at == kNotFound) {
             scanPos = std::max(scanPos, available - std::min(available, sizeof kEndMarker - 1));
             return kNotFound;
         }
-        scanPos = at;
-        if (at < BlockDecoder::kHeaderSize)
-            return at; // a body shorter than its header
-        walkBlocks(body, available);
-        if (at >= walkPos)
+        scanPos = heldFrom + at;
+        if (scanPos < BlockDecoder::kHeaderSize)
+            return scanPos; // a body shorter than its header
+        walkBlocks(available);
+        if (scanPos >= walkPos)
             // Behind the end of the blocks, or behind an impossible count. (A
             // marker behind walkPos means the count at walkPos has arrived,
             // so the walk cannot be waiting for it.)
-            return checkedEnd(body, at);
+            return checkedEnd(scanPos);
         // Inside the blocks: sample data, unless the next packet starts right
         // behind it, in which case this packet's blocks run past its end.
-        if (at + 2 * kMarkerSize > available)
+        if (scanPos + 2 * kMarkerSize > available)
             return kNotFound;
-        if (std::memcmp(body + at + kMarkerSize, kStartMarker, kMarkerSize) == 0)
-            return checkedEnd(body, at);
+        if (std::memcmp(bodyAt(scanPos + kMarkerSize), kStartMarker, kMarkerSize) == 0)
+            return checkedEnd(scanPos);
         if (innerEnd == kNotFound)
-            innerEnd = at;
-        scanPos = at + 1;
+            innerEnd = scanPos;
+        ++scanPos;
     }
 }
 
@@ -229,12 +285,12 @@ size_t PacketFramer::findPacketEnd(const uint8_t* body, size_t available)
 // the packet after all: this packet's blocks ran on into bytes between the
 // packets (garbage after a malformed packet), and taking the later end
 // would swallow the next packet and decode its bytes as samples.
-size_t PacketFramer::checkedEnd(const uint8_t* body, size_t end) const
+size_t PacketFramer::checkedEnd(size_t end) const
 {
     if (innerEnd == kNotFound)
         return end;
     const size_t from = innerEnd + kMarkerSize;
-    if (from < end && findStartMarker(body + from, end - from) != kNotFound)
+    if (from < end && findStartMarker(bodyAt(from), end - from) != kNotFound)
         return innerEnd;
     return end;
 }

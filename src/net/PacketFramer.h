@@ -11,7 +11,7 @@
 namespace ktremote {
 
 // Cuts the byte stream of one data connection into packets and hands each
-// packet body to the decoder as soon as its last byte has arrived.
+// block to the decoder as soon as it is known to belong to its packet.
 //
 // A packet is the start marker 00 01 02 03 04 05 06 07, the body, and the end
 // marker 07 06 05 04 03 02 01 00, recognised by its first seven bytes. The
@@ -30,13 +30,21 @@ namespace ktremote {
 // When the walk meets an impossible count, the packet ends at the first
 // marker at or behind that count.
 //
+// So a block belongs to its packet once no end marker starts before its last
+// byte: it is decoded then (its packet's time comes from the header, ahead of
+// the blocks), and its bytes are let go. A block in whose bytes an end marker
+// starts is held, with everything behind it, until the packet's end is known;
+// only samples that spell the marker cause that. A malformed packet keeps the
+// blocks before its fault, as if it had been decoded whole. While a packet
+// arrives, the framer so holds at most its largest block and one read more.
+//
 // Bytes before a start marker are discarded at once. A packet that grows past
 // kMaxPacketBytes (64 MiB, markers included) without an end marker, or whose
-// blocks add up to more than that, is dropped: a broken or hostile peer
-// cannot make the library buffer without bound. With a PacketBudget, the
-// unfinished packet is also dropped when its bytes beyond kUnbudgetedBytes
-// do not fit in what the budget has left. A dropped packet gives its grown
-// buffer back.
+// blocks add up to more than that, is dropped from there on (blocks of it
+// decoded already stay): a broken or hostile peer cannot make the library
+// buffer without bound. With a PacketBudget, the unfinished packet is also
+// dropped when the bytes held for it beyond kUnbudgetedBytes do not fit in
+// what the budget has left. A dropped packet gives its grown buffer back.
 //
 // One framer per connection; it runs on the I/O thread (or any one thread).
 // After warm-up the buffer no longer grows and nothing is allocated.
@@ -48,7 +56,7 @@ public:
     static constexpr size_t kUnbudgetedBytes = kInitialCapacity;
 
     struct Stats {
-        uint64_t packets = 0;        // packets handed to the decoder
+        uint64_t packets = 0;        // packets whose end was found
         uint64_t malformed = 0;      // of those, decoded only up to a fault
         uint64_t oversized = 0;      // packets dropped for the size cap
         uint64_t discardedBytes = 0; // bytes outside packets, and dropped packets
@@ -57,7 +65,7 @@ public:
     // The budget, when given, must outlive the framer.
     explicit PacketFramer(BlockDecoder& decoder, size_t initialCapacity = kInitialCapacity,
                           PacketBudget* budget = nullptr);
-    virtual ~PacketFramer();
+    ~PacketFramer();
     PacketFramer(const PacketFramer&) = delete;
     PacketFramer& operator=(const PacketFramer&) = delete;
 
@@ -69,25 +77,22 @@ public:
     uint8_t* prepare(size_t size);
     void commit(size_t size);
 
-    // Bytes held back: an unfinished packet, or the tail of a possible start
-    // marker.
+    // Bytes held back: the undecoded part of an unfinished packet, or the
+    // tail of a possible start marker.
     size_t pendingBytes() const { return receivedEnd - unframedBegin; }
     const Stats& stats() const { return frameStats; }
-
-protected:
-    // Hands one packet body (the bytes between its markers, which lie right
-    // before and after it in the framer's buffer) to the decoder; false when
-    // it was malformed. A subclass may look at each body on its way (the
-    // fuzz target checks where the framer cut it).
-    virtual bool decodeBody(const uint8_t* body, size_t size);
 
 private:
     void frame();
     bool seekStart();
-    size_t findPacketEnd(const uint8_t* body, size_t available);
-    size_t checkedEnd(const uint8_t* body, size_t end) const;
-    void walkBlocks(const uint8_t* body, size_t available);
-    bool dropIfOversized();
+    // The byte at body offset `offset` (not before heldFrom).
+    const uint8_t* bodyAt(size_t offset) const { return bufferData.get() + unframedBegin + (offset - heldFrom); }
+    size_t findPacketEnd(size_t available);
+    size_t checkedEnd(size_t end) const;
+    void walkBlocks(size_t available);
+    void decodeSettled(size_t available);
+    bool finishPacket(size_t end);
+    bool dropIfOversized(size_t available);
     bool fitsBudget(size_t held);
     void settleBudget();
 
@@ -100,15 +105,21 @@ private:
     size_t unframedBegin = 0; // first byte not yet framed
     size_t receivedEnd = 0;   // one past the last byte received
 
-    // The packet at unframedBegin, once its start marker was found. Offsets below
-    // are relative to its body (unframedBegin + 8), so moving the buffer keeps them.
+    // The packet being received, once its start marker was found. Offsets
+    // below are relative to its body (the bytes behind the start marker), so
+    // moving the buffer or letting decoded bytes go keeps them.
     bool inPacket = false;
-    size_t scanPos = 0;     // no end marker of this packet starts before here
-    size_t walkPos = 0;     // end of the blocks walked so far
-    size_t walkChannel = 0; // next block to walk
-    bool walkDone = false;  // all blocks walked: walkPos is their end
-    bool walkFault = false; // impossible count at walkPos
-    size_t innerEnd = 0;    // first end marker taken for sample data (or none)
+    size_t heldFrom = 0;      // body offset of the byte at unframedBegin
+    size_t scanPos = 0;       // no end marker of this packet starts before here
+    size_t walkPos = 0;       // end of the blocks walked so far
+    size_t walkChannel = 0;   // next block to walk
+    bool walkDone = false;    // all blocks walked: walkPos is their end
+    bool walkFault = false;   // impossible count at walkPos
+    size_t innerEnd = 0;      // first end marker taken for sample data (or none)
+    size_t decodePos = 0;     // offset of the next block to decode
+    size_t decodeChannel = 0; // next block to decode
+    bool timeKnown = false;   // the header has arrived: packetTime holds its time
+    double packetTime = 0.0;
 
     Stats frameStats;
 };

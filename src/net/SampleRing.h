@@ -237,6 +237,11 @@ public:
             done += n - lost;
             if (lost == 0)
                 break;
+            // The producer has moved on: the retry starts from where it is
+            // now, not from a cached head that may lie further back than
+            // the ring holds (with which every retry could lose all it
+            // copied, and a read return nothing while items wait).
+            headCache = headIndex.load(std::memory_order_acquire);
         }
         tailIndex.store(tail, std::memory_order_release);
         if (first && done > 0)

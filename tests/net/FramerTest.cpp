@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: MIT
 #include "PacketBuilder.h"
 #include "net/BlockDecoder.h"
+#include "net/PacketBudget.h"
 #include "net/PacketFramer.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
 #include <vector>
 
 using namespace ktremote;
@@ -35,31 +37,73 @@ protected:
     BlockDecoder decoder;
 };
 
-TEST_F(Framer, PacketSplitOverManyReadsIsDecodedOnceItsLastByteArrives)
+// A block is decoded once no end marker can start inside it: here, with the
+// sixth byte behind it. The packet counts once its eighth end-marker byte is in.
+TEST_F(Framer, BlockIsDecodedOnceItsPacketCannotEndInsideIt)
 {
     const auto bytes = packet({1, 2, 3});
+    const size_t settled = bytes.size() - 2;
     for (size_t chunk : {size_t{1}, size_t{3}, size_t{7}, size_t{16}}) {
         SCOPED_TRACE(chunk);
         PacketFramer framer(decoder, 64); // small, so that the buffer moves and grows
+        std::vector<double> values;
         for (size_t at = 0; at < bytes.size(); at += chunk) {
-            EXPECT_TRUE(taken().empty()) << "decoded before its end marker was complete";
+            const size_t upTo = std::min(at + chunk, bytes.size());
             feed(framer,
-                 std::vector<uint8_t>(bytes.begin() + static_cast<long>(at),
-                                      bytes.begin() + static_cast<long>(std::min(at + chunk, bytes.size()))));
+                 std::vector<uint8_t>(bytes.begin() + static_cast<long>(at), bytes.begin() + static_cast<long>(upTo)));
+            const auto more = taken();
+            values.insert(values.end(), more.begin(), more.end());
+            EXPECT_EQ(values.empty(), upTo < settled) << "after " << upTo << " bytes";
+            EXPECT_EQ(framer.stats().packets, upTo == bytes.size() ? 1u : 0u);
         }
-        EXPECT_EQ(taken(), (std::vector<double>{1, 2, 3}));
+        EXPECT_EQ(values, (std::vector<double>{1, 2, 3}));
         EXPECT_EQ(framer.pendingBytes(), 0u);
     }
 }
 
-TEST_F(Framer, ReadEndingAfterSevenEndMarkerBytesWaitsForTheEighth)
+// The int16 ramp 1543, 1029, 515, 1 spells the end marker: its block waits
+// for the end of the packet, which could still turn out to be there.
+TEST_F(Framer, BlockSpellingTheEndMarkerWaitsForThePacketEnd)
 {
     PacketFramer framer(decoder);
-    const auto bytes = packet({5});
+    const auto bytes = packet({1543, 1029, 515, 1, 9, 9, 9, 9});
     feed(framer, std::vector<uint8_t>(bytes.begin(), bytes.end() - 1));
     EXPECT_TRUE(taken().empty());
+    EXPECT_GE(framer.pendingBytes(), 4u + 8 * 2) << "the block is held";
     feed(framer, {bytes.back()});
-    EXPECT_EQ(taken(), (std::vector<double>{5}));
+    EXPECT_EQ(taken(), (std::vector<double>{1543, 1029, 515, 1, 9, 9, 9, 9}));
+    EXPECT_EQ(framer.pendingBytes(), 0u);
+}
+
+// Sixteen channels of 64 KiB blocks, read in pieces of 16 KiB: the framer
+// never holds more than one block and one read, decodes each block before
+// its packet ends, and charges nothing to the shared budget.
+TEST(FramerMemory, ConnectionHoldsAtMostItsLargestBlockAndOneRead)
+{
+    BlockDecoder decoder;
+    PacketBuilder p(2.0);
+    for (int c = 0; c < 16; ++c) {
+        decoder.addBuffer(std::make_unique<NETChannelBuffer>(record(std::to_string(c), 2, Kind::Sync), 40000, 1.0));
+        p.sync(std::vector<int16_t>(32768, static_cast<int16_t>(c)));
+    }
+    constexpr size_t block = 4 + 65536;
+    constexpr size_t read = 16 << 10;
+    PacketBudget budget(PacketFramer::kMaxPacketBytes);
+    PacketFramer framer(decoder, PacketFramer::kInitialCapacity, &budget);
+    const auto one = p.packet();
+    const auto bytes = concat({one, one, one});
+    for (size_t at = 0; at < bytes.size(); at += read) {
+        framer.append(bytes.data() + at, std::min(read, bytes.size() - at));
+        ASSERT_LE(framer.pendingBytes(), block + read);
+        ASSERT_EQ(budget.held(), 0u);
+        if (at < one.size() / 2 && at + read >= one.size() / 2) {
+            EXPECT_EQ(framer.stats().packets, 0u);
+            EXPECT_EQ(decoder.buffer(0).ring().written(), 32768u) << "the first block waits for nothing";
+        }
+    }
+    EXPECT_EQ(framer.stats().packets, 3u);
+    for (size_t c = 0; c < 16; ++c)
+        EXPECT_EQ(decoder.buffer(c).ring().written(), 3 * 32768u);
 }
 
 TEST_F(Framer, GarbageBeforeAStartMarkerIsDiscardedAtOnce)
@@ -168,11 +212,10 @@ TEST(FramerLimits, PacketWithoutEndMarkerIsDroppedAtTheCap)
         ASSERT_LE(framer.pendingBytes(), PacketFramer::kMaxPacketBytes + zeros.size());
     }
     EXPECT_EQ(framer.stats().oversized, 1u);
+    EXPECT_EQ(decoder.buffer(0).ring().written(), size_t{15} << 20) << "its whole block was decoded before";
     const auto good = PacketBuilder(1.0).sync<int16_t>({3}).packet();
     framer.append(good.data(), good.size());
-    double value = 0;
-    ASSERT_EQ(decoder.buffer(0).ring().read(&value, nullptr, 1), 1u);
-    EXPECT_EQ(value, 3);
+    EXPECT_EQ(decoder.buffer(0).ring().written(), (size_t{15} << 20) + 1);
 }
 
 } // namespace
