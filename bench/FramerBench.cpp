@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Framing and decoding with the library's framer, which decodes each block
 // as soon as it belongs to its packet, against the whole-packet framer kept
 // in fuzz/ as the reference, on the same decoder and the same streams, in

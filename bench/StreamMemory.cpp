@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Resident memory of the data path while several connections stream large
 // packets: a receiver with 64 float32 channels listens on a loopback port,
 // eight peers in this process each send the same packets of 48 MiB (64

@@ -1,20 +1,14 @@
 // SPDX-License-Identifier: MIT
 #include "StreamSession.h"
 
+#include "PortProbe.h"
 #include "Signals.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <thread>
-
-#include <fcntl.h>
-#include <netdb.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace ktcli {
 
@@ -43,35 +37,6 @@ std::string timeNow()
     char text[32];
     std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
     return text;
-}
-
-bool acceptsConnections(const std::string& host, const std::string& port)
-{
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_ADDRCONFIG;
-    addrinfo* found = nullptr;
-    if (::getaddrinfo(host.c_str(), port.c_str(), &hints, &found) != 0)
-        return false;
-    bool accepted = false;
-    for (addrinfo* at = found; at != nullptr && !accepted; at = at->ai_next) {
-        const int fd = ::socket(at->ai_family, at->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, at->ai_protocol);
-        if (fd < 0)
-            continue;
-        if (::connect(fd, at->ai_addr, at->ai_addrlen) == 0) {
-            accepted = true;
-        } else if (errno == EINPROGRESS) {
-            pollfd wait{fd, POLLOUT, 0};
-            int error = 0;
-            socklen_t length = sizeof error;
-            accepted = ::poll(&wait, 1, 1000) == 1 && ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 &&
-                error == 0;
-        }
-        ::close(fd);
-    }
-    ::freeaddrinfo(found);
-    return accepted;
 }
 
 bool pauseUnlessSignalled(StreamSession::Clock::time_point until, std::chrono::milliseconds limit)
@@ -177,7 +142,7 @@ bool StreamSession::check()
 bool StreamSession::recover(Clock::time_point giveUp)
 {
     while (Clock::now() < giveUp && signals::noted() == 0) {
-        if (acceptsConnections(link.host(), link.port()) && startAgain(giveUp))
+        if (probePort(link.host(), link.port(), 1s).outcome == PortProbe::Accepted && startAgain(giveUp))
             return true;
         if (!pauseUnlessSignalled(giveUp, lookInterval))
             return false;
