@@ -29,8 +29,9 @@ void printOverview()
     printCommonOptions();
     std::printf("\n\"ktcli COMMAND --help\" describes a command. Exit status: 0 success,\n"
                 "1 a failed request (stream: also when the application already measures,\n"
-                "was lost, or sent nothing), 2 wrong arguments, 3 stream: samples were\n"
-                "lost (unless --allow-loss). A signal before a measurement started ends\n"
+                "was lost without --reconnect, a write failed, or nothing arrived),\n"
+                "2 wrong arguments, 3 stream: samples were lost or the recording has gaps\n"
+                "(unless --allow-loss). A signal before a measurement started ends\n"
                 "ktcli at once with 128 + its number.\n");
 }
 
