@@ -187,14 +187,16 @@ KTREMOTE_API KX_ERROR_CODE ktconGetNextChannelId(KTXInstance* instance, char* bu
  * last fetch. */
 
 /** Opens a handle on the channel with the given id and marks the channel for
- *  transfer. Stores the handle (or NULL) in *channel. Returns 0, -15 (no such
- *  channel), -9, -4 or -2. Free the handle with ktconFreeChannelInstance. */
+ *  transfer. Stores the handle in *channel and returns 0, or stores NULL and
+ *  returns -15 (no such channel). On -9, -4 and -2 *channel is left as it
+ *  was. Free the handle with ktconFreeChannelInstance. */
 KTREMOTE_API KX_ERROR_CODE ktconCreateChannelInstance(KTXInstance* instance, const char* channelId,
                                                       ChannelInstance** channel);
 
 /** Opens a handle on the first channel with the given UTF-8 name. Stores the
- *  handle (or NULL) in *channel. Returns 0, -1 (no such channel), -9, -4 or
- *  -2. Free the handle with ktconFreeChannelInstance. */
+ *  handle in *channel and returns 0, or stores NULL and returns -1 (no such
+ *  channel) or -2. On -9 and -4 *channel is left as it was. Free the handle
+ *  with ktconFreeChannelInstance. */
 KTREMOTE_API KX_ERROR_CODE ktconCreateChannelInstanceByNameUtf8(KTXInstance* instance, const char* name,
                                                                 ChannelInstance** channel);
 

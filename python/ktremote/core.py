@@ -255,8 +255,8 @@ class Channel:
                "ktconChannelSetTransferred")
 
     def write(self, value: float) -> None:
-        """Writes a value to a control channel (a refused write is not
-        reported by the library)."""
+        """Writes a value to a control channel; a channel that is not one
+        refuses it with NotControlChannelError (-19)."""
         _check(self._lib.ktconControlChannelWriteData(self.handle, float(value)),
                "ktconControlChannelWriteData")
 
