@@ -5,43 +5,24 @@ command hands over a ktsim (KTREMOTE_KTSIM)."""
 import math
 import os
 import signal
-import socket
 import subprocess
 import sys
-import threading
 import time
 from array import array
 
 import pytest
 
 import ktremote
+from conftest import running_ktsim
 
 KTSIM = os.environ.get("KTREMOTE_KTSIM")
 pytestmark = pytest.mark.skipif(not KTSIM, reason="no ktsim given (KTREMOTE_KTSIM)")
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
 @pytest.fixture(scope="module")
 def connect_text():
-    # ktsim ends when its standard input closes, also when this process dies.
-    process = subprocess.Popen([KTSIM, "--port", "0", "--exit-on-stdin-eof"], stdin=subprocess.PIPE,
-                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-    first = []
-    reader = threading.Thread(target=lambda: first.append(process.stdout.readline()), daemon=True)
-    reader.start()
-    reader.join(30)
-    assert first and first[0].startswith("ktsim listening on "), f"ktsim did not start: {first}"
-    where = first[0].split("ktsim listening on ", 1)[1].strip()
-    host, port = where.rsplit(":", 1)
-    threading.Thread(target=process.stdout.read, daemon=True).start()  # keep its output flowing
-    yield f"{host.strip('[]')} {port} {free_port()}"
-    process.stdin.close()
-    process.wait(30)
+    with running_ktsim(KTSIM) as text:
+        yield text
 
 
 @pytest.fixture(scope="module")

@@ -39,9 +39,9 @@ void Ktsim::kill()
     simProcess->wait(std::chrono::seconds(30));
 }
 
-std::string Ktsim::connectText(uint16_t dataPort) const
+std::string Ktsim::connectText(uint16_t dataPort, const std::string& host) const
 {
-    return "127.0.0.1 " + std::to_string(commandPort) + " " + std::to_string(dataPort);
+    return host + " " + std::to_string(commandPort) + " " + std::to_string(dataPort);
 }
 
 std::vector<std::string> Ktsim::receivedLines() const

@@ -27,8 +27,8 @@ public:
     // Directory of its log and of the files it stores.
     const TempDir& dir() const { return storeDir; }
 
-    // "127.0.0.1 <command port> <data port>".
-    std::string connectText(uint16_t dataPort) const;
+    // "<host> <command port> <data port>".
+    std::string connectText(uint16_t dataPort, const std::string& host = "127.0.0.1") const;
 
     // Every command line ktsim received so far, in order, without its line
     // end. ktsim logs a line before it replies to it, so once a call of the
