@@ -24,15 +24,21 @@
  * check, as noted); a null output pointer gives KX_ERR_INVALID_HANDLE and
  * nothing is written.
  *
- * Ownership: the host owns instance handles (never freed by the library:
- * ktconDestroyInstance only validates them), channel handles (free them with
- * ktconFreeChannelInstance), the id arrays of ktconEnumerateChannels (give
- * them back with ktconFreeEnumerateChannels) and the value arrays of
+ * Ownership: the host owns instance handles (ktconDestroyInstance releases
+ * everything an instance holds; the small handle object stays valid and
+ * answers like a new instance), channel handles (free them with
+ * ktconFreeChannelInstance, also after their instance was destroyed), the id
+ * arrays of ktconEnumerateChannels (give them back with
+ * ktconFreeEnumerateChannels) and the value arrays of
  * ktconChannelReadScalarData (release both with free()).
  *
  * Threads: the functions of one instance and of its channels must be called
- * from one thread at a time. Separate instances are independent. A network
- * instance runs one background I/O thread of its own once connected.
+ * from one thread at a time, with two exceptions: ktconDisconnect and
+ * ktconDestroyInstance may come from another thread (a watchdog) at any
+ * moment. A call that thread is in then ends with a code (a wait for the
+ * application is cut short), and ktconDestroyInstance returns once that call
+ * has returned. Separate instances are independent. A network instance runs
+ * one background I/O thread of its own while connected.
  *
  * Texts are NUL-terminated; names, units, ids and file names are UTF-8.
  * Relative times are in seconds, absolute times in days.
@@ -122,8 +128,15 @@ KTREMOTE_API KX_ERROR_CODE ktconGetVersion(char* buffer, size_t bufferSize);
  *  *instance. Returns 0 (-9 for a null out pointer). */
 KTREMOTE_API KX_ERROR_CODE ktconCreateInstance(KTXInstance** instance, int useNetwork);
 
-/** Validates the handle and does nothing else: the instance is not released
- *  and stays usable. Returns 0 or -9. */
+/** Releases everything the instance holds: its connection to the
+ *  application (network: the I/O thread, the command connection, the data
+ *  port and data connections, the sample buffers; automation: the
+ *  application object), without sending anything, and its channel list. The
+ *  handle stays valid and answers like a new instance of the same kind:
+ *  calls that need a connection return -4, ktconConnect works again, and
+ *  ktconDestroyInstance on it again returns 0. Channel handles of the
+ *  instance stay valid too: their calls return -4, and
+ *  ktconFreeChannelInstance frees them. Returns 0 or -9. */
 KTREMOTE_API KX_ERROR_CODE ktconDestroyInstance(KTXInstance* instance);
 
 /** Connects the instance. Network instances take "host commandPort dataPort"

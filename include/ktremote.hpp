@@ -22,8 +22,9 @@
  * Ownership follows the C functions: Channel frees its handle, the id
  * arrays of the channel enumeration are released before enumerateChannels()
  * returns, and an Instance disconnects itself when it is destroyed after a
- * successful connect (the library keeps the instance object itself alive
- * until the process ends). Instance and Channel are move-only.
+ * successful connect, then destroys its handle, which gives back the
+ * instance's thread, sockets and buffers. Instance and Channel are
+ * move-only.
  *
  * Threads: like the C functions, an instance and its channels are used from
  * one thread at a time; separate instances are independent.
@@ -581,8 +582,8 @@ public:
 
     ::KTXInstance* handle() const noexcept { return ownedHandle; }
 
-    /** Disconnects what connect() connected and lets go of the handle. The
-     *  library keeps the instance object until the process ends. */
+    /** Disconnects what connect() connected and destroys the handle
+     *  (ktconDestroyInstance), which gives back everything it holds. */
     void close() noexcept
     {
         if (ownedHandle == nullptr)

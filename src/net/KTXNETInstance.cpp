@@ -91,8 +91,10 @@ int KTXNETInstance::Connect(const char* connection)
     // attempt.
     replaceSession(next);
 
+    // A Disconnect or Destroy from another thread takes the session away or
+    // closes it: the attempt ends then too.
     bool up = false;
-    for (int poll = 0; poll < connectPolls && !up; ++poll) {
+    for (int poll = 0; poll < connectPolls && !up && currentSession() == next; ++poll) {
         std::this_thread::sleep_for(connectPollInterval);
         up = command.socketConnected.load();
     }
@@ -140,6 +142,14 @@ int KTXNETInstance::Disconnect()
     }
     current->close();
     return KX_OK;
+}
+
+void KTXNETInstance::interrupt() noexcept { replaceSession(nullptr); }
+
+void KTXNETInstance::releaseResources()
+{
+    replaceSession(nullptr);
+    KTXInstance::releaseResources();
 }
 
 void KTXNETInstance::SendCommand(const std::string& command, std::string& reply) { reply = Transact(command); }

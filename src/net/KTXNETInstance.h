@@ -86,6 +86,11 @@ public:
     uint64_t refusedDataConnections() const;
 
 protected:
+    // Closes the session (see KTXInstance::destroy); the last operation that
+    // holds it ends its thread.
+    void interrupt() noexcept override;
+    void releaseResources() override;
+
     // Sends one command line (the text followed by "\r\n") and returns the
     // reply, which ends with "\r\n" (bytes that came behind it included).
     // Raises a Failure when there is no open command connection or it breaks

@@ -51,6 +51,12 @@ private:
 // instead of two seconds.
 ::KTXInstance* connectFast(const std::string& connectText);
 
+// Connects an instance made by connectFast again. A quick poll finds the
+// connection only if the system lets its threads run within a few hundred
+// milliseconds; on a loaded machine it may not, so an attempt that found no
+// connection (-6) is made again, for up to a minute. Returns the last result.
+KX_ERROR_CODE connectFastAgain(::KTXInstance* instance, const std::string& connectText);
+
 // A channel handle, freed with ktconFreeChannelInstance when the last copy
 // goes.
 using ChannelHandle = std::shared_ptr<::ChannelInstance>;
