@@ -558,8 +558,9 @@ public:
     static Instance network() { return Instance(Backend::Network); }
     static Instance automation() { return Instance(Backend::Automation); }
 
-    /** Wraps a handle from ktconCreateInstance. The wrapper disconnects only
-     *  what its own connect() connected. */
+    /** Wraps a handle from ktconCreateInstance and takes it over: the
+     *  wrapper disconnects only what its own connect() connected, and
+     *  destroys the instance when it goes. */
     static Instance fromHandle(::KTXInstance* handle) noexcept { return Instance(handle); }
 
     Instance(Instance&& other) noexcept
