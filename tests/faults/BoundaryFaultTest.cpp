@@ -75,8 +75,8 @@ TEST(BoundaryFault, AThirdHostCannotFeedTheDataPort)
     asio::ip::tcp::socket stranger = strangerOn(io, dataPort);
     std::error_code error;
     asio::write(stranger, asio::buffer(bytes), error);
-    // The library closes it (reading returns the end or a reset), which
-    // takes a moment, not a time-out.
+    // The library closes it (reading returns the end or a reset) as soon as
+    // it is accepted.
     const auto sent = Clock::now();
     pollfd ready{stranger.native_handle(), POLLIN, 0};
     ASSERT_EQ(::poll(&ready, 1, 30000), 1) << "the stranger's connection stayed open";
@@ -84,8 +84,10 @@ TEST(BoundaryFault, AThirdHostCannotFeedTheDataPort)
     asio::read(stranger, asio::buffer(&byte, 1), error);
     EXPECT_TRUE(error == asio::error::eof || error == asio::error::connection_reset) << error.message();
     const double seconds = std::chrono::duration<double>(Clock::now() - sent).count();
+    // Well under a millisecond here; the bound leaves room for a loaded or
+    // emulated machine.
     std::printf("third host: closed after %.3f s\n", seconds);
-    EXPECT_LT(seconds, 1.0);
+    EXPECT_LT(seconds, 10.0);
     EXPECT_EQ(internals(app).refusedDataConnections(), 1u);
 
     ASSERT_TRUE(readUntil(readings, [&] { return readings.front().values.size() >= 600; }));
@@ -97,6 +99,14 @@ TEST(BoundaryFault, AThirdHostCannotFeedTheDataPort)
     }
     ktconDisconnect(app);
 }
+
+// Sanitizers shadow every allocation and keep freed memory in quarantine:
+// resident memory says nothing there.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool residentMemoryCounts = false;
+#else
+constexpr bool residentMemoryCounts = true;
+#endif
 
 // The highest resident set size of this process since the last reset.
 size_t peakResidentBytes()
@@ -144,7 +154,9 @@ TEST(BoundaryFault, AnEndlessReplyFailsTheCallAndGivesItsMemoryBack)
         const size_t growth = peakResidentBytes() - before;
         std::printf("endless reply: -2 after %.2f s, peak resident memory +%zu MiB\n", seconds, growth >> 20);
         EXPECT_LT(seconds, 30.0);
-        EXPECT_LE(growth, size_t{256} << 20);
+        if (residentMemoryCounts) {
+            EXPECT_LE(growth, size_t{256} << 20);
+        }
         EXPECT_NE(lastFailureText(app).find("64 MiB"), std::string::npos) << lastFailureText(app);
         // The connection is closed: the next command fails at once.
         EXPECT_EQ(ktconGetState(app, &state), KX_ERR_FAILED);
