@@ -7,7 +7,9 @@
 #include <dirent.h>
 #include <malloc.h>
 
+#include <atomic>
 #include <fstream>
+#include <random>
 #include <thread>
 #include <vector>
 
@@ -62,6 +64,41 @@ void testRun(const Ktsim& sim, const std::string& connectText)
         EXPECT_EQ(ktconFreeChannelInstance(channel), KX_OK);
     EXPECT_EQ(ktconDisconnect(app), KX_OK);
     EXPECT_EQ(ktconDestroyInstance(app), KX_OK);
+}
+
+void interruptMeasuringHost(::KTXInstance* app, const std::string& connectText, int rounds, unsigned seed,
+                            KX_ERROR_CODE (*interrupt)(::KTXInstance*))
+{
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<int> moment(0, 20000); // microseconds
+    for (int round = 0; round < rounds; ++round) {
+        if (round > 0) {
+            ASSERT_EQ(connectFastAgain(app, connectText), KX_OK) << "round " << round;
+        }
+        size_t count = 0;
+        ASSERT_EQ(ktconGetChannelCount(app, &count), KX_OK);
+        ChannelHandle voltage = openChannel(app, "Voltage");
+        std::atomic<bool> interrupted{false};
+        std::thread host([&] {
+            double values[256];
+            double times[256];
+            // One more pass after the interruption, so that calls on the
+            // closed instance are exercised too.
+            for (bool last = false; !last;) {
+                last = interrupted.load();
+                ktconStartMeasurement(app);
+                size_t n = 256;
+                ktconChannelReadScalarData_2(voltage.get(), values, times, &n);
+                int state = 0;
+                ktconGetState(app, &state);
+                ktconStopMeasurement(app);
+            }
+        });
+        std::this_thread::sleep_for(std::chrono::microseconds(moment(random)));
+        EXPECT_EQ(interrupt(app), KX_OK);
+        interrupted.store(true);
+        host.join();
+    }
 }
 
 } // namespace ktremote::e2e

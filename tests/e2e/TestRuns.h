@@ -29,4 +29,13 @@ Holdings holdings();
 // test.
 void testRun(const Ktsim& sim, const std::string& connectText);
 
+// Rounds of a host thread that loops start, read (Voltage), state and stop
+// while this thread, after a random pause of up to 20 ms, calls `interrupt`
+// (ktconDisconnect or ktconDestroyInstance) on the instance and expects 0;
+// the host thread then makes one more pass. Every round but the first
+// connects the instance again first. Failures are reported to the running
+// test.
+void interruptMeasuringHost(::KTXInstance* app, const std::string& connectText, int rounds, unsigned seed,
+                            KX_ERROR_CODE (*interrupt)(::KTXInstance*));
+
 } // namespace ktremote::e2e

@@ -8,6 +8,7 @@
 #include "ScriptedPeer.h"
 #include "SetupParser.h"
 #include "Streams.h"
+#include "TestRuns.h"
 #include "api/ExportGuards.h"
 #include "api/LastFailure.h"
 #include "net/KTXNETInstance.h"
@@ -17,13 +18,11 @@
 #include <asio/read.hpp>
 #include <asio/write.hpp>
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <poll.h>
-#include <random>
 #include <thread>
 #include <unistd.h>
 
@@ -274,39 +273,9 @@ TEST(BoundaryFault, AWatchdogDisconnectIsSafeAtEveryMoment)
     Ktsim sim;
     const std::string text = sim.connectText(freePort());
     ::KTXInstance* app = connectFast(text);
-    std::mt19937 random(26);
-    std::uniform_int_distribution<int> moment(0, 20000); // microseconds
-    const auto deadline = Clock::now() + std::chrono::minutes(10);
-    int rounds = 0;
-    for (; rounds < 200 && Clock::now() < deadline; ++rounds) {
-        if (rounds > 0) {
-            ASSERT_EQ(connectFastAgain(app, text), KX_OK) << "round " << rounds;
-        }
-        size_t count = 0;
-        ASSERT_EQ(ktconGetChannelCount(app, &count), KX_OK);
-        ChannelHandle voltage = openChannel(app, "Voltage");
-        std::atomic<bool> disconnected{false};
-        std::thread host([&] {
-            double values[256];
-            double times[256];
-            // One more pass after the disconnect, so that calls on the
-            // closed connection are exercised too.
-            for (bool last = false; !last;) {
-                last = disconnected.load();
-                ktconStartMeasurement(app);
-                size_t n = 256;
-                ktconChannelReadScalarData_2(voltage.get(), values, times, &n);
-                int state = 0;
-                ktconGetState(app, &state);
-                ktconStopMeasurement(app);
-            }
-        });
-        std::this_thread::sleep_for(std::chrono::microseconds(moment(random)));
-        EXPECT_EQ(ktconDisconnect(app), KX_OK);
-        disconnected.store(true);
-        host.join();
-    }
-    EXPECT_EQ(rounds, 200);
+    interruptMeasuringHost(app, text, 200, 26, ktconDisconnect);
+    if (::testing::Test::HasFatalFailure())
+        return;
     ASSERT_EQ(connectFastAgain(app, text), KX_OK);
     measureExactly(app, sim, defaultModel());
     EXPECT_EQ(ktconDisconnect(app), KX_OK);

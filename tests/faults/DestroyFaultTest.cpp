@@ -10,9 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstdio>
-#include <random>
 #include <thread>
 
 namespace ktremote::e2e {
@@ -118,36 +116,9 @@ TEST(DestroyFault, ADestroyFromAnotherThreadInTheMiddleOfCallsDoesNotCrash)
     Ktsim sim;
     const std::string text = sim.connectText(freePort());
     ::KTXInstance* app = connectFast(text);
-    std::mt19937 random(27);
-    std::uniform_int_distribution<int> moment(0, 20000); // microseconds
-    for (int round = 0; round < 50; ++round) {
-        if (round > 0) {
-            ASSERT_EQ(connectFastAgain(app, text), KX_OK) << "round " << round;
-        }
-        size_t count = 0;
-        ASSERT_EQ(ktconGetChannelCount(app, &count), KX_OK);
-        ::ChannelInstance* voltage = nullptr;
-        ASSERT_EQ(ktconCreateChannelInstanceByNameUtf8(app, "Voltage", &voltage), KX_OK);
-        std::atomic<bool> destroyed{false};
-        std::thread host([&] {
-            double values[256];
-            double times[256];
-            for (bool last = false; !last;) {
-                last = destroyed.load();
-                ktconStartMeasurement(app);
-                size_t n = 256;
-                ktconChannelReadScalarData_2(voltage, values, times, &n);
-                int state = 0;
-                ktconGetState(app, &state);
-                ktconStopMeasurement(app);
-            }
-        });
-        std::this_thread::sleep_for(std::chrono::microseconds(moment(random)));
-        EXPECT_EQ(ktconDestroyInstance(app), KX_OK);
-        destroyed.store(true);
-        host.join();
-        EXPECT_EQ(ktconFreeChannelInstance(voltage), KX_OK);
-    }
+    interruptMeasuringHost(app, text, 50, 27, ktconDestroyInstance);
+    if (::testing::Test::HasFatalFailure())
+        return;
     ASSERT_EQ(connectFastAgain(app, text), KX_OK);
     measureExactly(app, sim, defaultModel());
     EXPECT_EQ(ktconDestroyInstance(app), KX_OK);
