@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Allocations on the hot path once a measurement runs: framing and decoding
 // a stream of packets into the rings, and host reads of every kind.
 #include "AllocationCount.h"

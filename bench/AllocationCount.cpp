@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "AllocationCount.h"
 
 #include <atomic>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Decoding packets into channel rings on one core, by data type and kind,
 // and framing plus decoding of a stream held in memory.
 #include "PacketBuilder.h"

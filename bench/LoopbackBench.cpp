@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Packets through the whole receive path over loopback TCP: the listener,
 // a data connection reading whatever has arrived, framing and decoding into
 // the rings, on an I/O thread as in an instance.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Host reads from a synchronous channel with computed times, by read and by
 // values per call: the two reads into the host's arrays (relative and
 // absolute times) and the read that allocates its arrays (freed again in the

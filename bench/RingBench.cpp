@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Two-thread throughput of SampleRing (batches published once) against a
 // classic single-producer/single-consumer ring that moves one item at a time,
 // both at capacity 3000, both lossless (the producer waits for room).

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: MIT
 """The Python read path against the C host, in one run.
 
 A Python host drains 64 float32 channels that ktsim streams in burst mode

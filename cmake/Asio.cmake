@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Standalone, header-only Asio from the system (Debian: libasio-dev).
 # Cross builds use the build machine's headers too (Asio is header-only).
 find_path(ASIO_INCLUDE_DIR asio.hpp HINTS /usr/include NO_CMAKE_FIND_ROOT_PATH REQUIRED)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Install rules: `cmake --install` puts the headers, the shared library of
 # this build, the tools and their manual pages, the Python package, a CMake
 # package and a pkg-config file under the prefix. Each file belongs to one
@@ -70,9 +71,12 @@ foreach(_tool ktsim ktcli)
 endforeach()
 include(${CMAKE_CURRENT_LIST_DIR}/KtremoteManPages.cmake)
 
-# -- Python package, with the relative way from it to the library.
+# -- Python package, with the relative ways from it to the library and the
+# tools.
 file(RELATIVE_PATH KTREMOTE_PYTHON_TO_LIB
   ${CMAKE_INSTALL_PREFIX}/${KTREMOTE_INSTALL_PYTHONDIR}/ktremote ${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR})
+file(RELATIVE_PATH KTREMOTE_PYTHON_TO_BIN
+  ${CMAKE_INSTALL_PREFIX}/${KTREMOTE_INSTALL_PYTHONDIR}/ktremote ${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR})
 configure_file(${CMAKE_CURRENT_LIST_DIR}/_installed.py.in
   ${PROJECT_BINARY_DIR}/python/_installed${_ktremote_bits}.py @ONLY)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/python/ktremote
@@ -83,7 +87,7 @@ install(FILES ${PROJECT_BINARY_DIR}/python/_installed${_ktremote_bits}.py
 
 # -- documentation and example sources; the examples' CMakeLists.txt builds
 # them against the installed package.
-install(FILES ${PROJECT_SOURCE_DIR}/docs/api.md ${PROJECT_SOURCE_DIR}/README.md
+install(FILES ${PROJECT_SOURCE_DIR}/docs/api.md ${PROJECT_SOURCE_DIR}/docs/labview.md ${PROJECT_SOURCE_DIR}/README.md
   DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT development)
 install(FILES
   ${PROJECT_SOURCE_DIR}/examples/CMakeLists.txt

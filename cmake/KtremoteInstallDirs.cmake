@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Installation directories, fixed before any subproject (googletest) reads
 # GNUInstallDirs. A 32-bit tree installs its library into the multiarch
 # directory (lib/i386-linux-gnu) in every prefix, so that both word sizes fit

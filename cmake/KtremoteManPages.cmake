@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Manual pages of the tools: docs/man/<tool>.1.in with the version filled in
 # becomes <build>/man/<tool>.1 (readable with `man -l`), gzipped at build time
 # into <tool>.1.gz, which is installed with the tools. gzip -n leaves out the

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Compiler settings shared by every target of the project.
 
 # Warnings are errors in our own code. Third-party code (googletest) is built

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Debian packages of an install tree: `cpack -G DEB` in a build tree gives
 # one package per install component, named the Debian way:
 #

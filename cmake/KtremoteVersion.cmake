@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # ktremote_version: the generated header KtremoteVersion.h, which holds the
 # project version for the library, the tools and the tests.
 set(_ktremote_generated ${PROJECT_BINARY_DIR}/generated)

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* Smallest host program: reports the library version and what an
  * unconnected instance answers. */
 #include <stdio.h>

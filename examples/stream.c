@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* Connects to the application, lists its channels, streams all of them for
  * a few seconds and prints a summary per channel.
  *

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Connects to the application, lists its channels, streams all of them for
 a few seconds and prints a summary per channel - with the Python package.
 

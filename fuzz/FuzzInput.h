@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Reads the parameters of a fuzz run from the front of the input, and cuts

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The automation backend's channel-id reader and writer.
 //
 // Checked against a reader built on strtol: the same integers for any text.

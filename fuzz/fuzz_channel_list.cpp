@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The used-channel list reply.
 //
 // Any reply either gives a list or fails with a Failure, never anything

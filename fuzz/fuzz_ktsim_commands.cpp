@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ktsim's command side: the line framer and the command handler, fed with
 // arbitrary bytes in pseudo-random pieces.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Number texts of the command protocol, and the rate in a "GETSAMPLERATE"
 // reply.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The data stream: packet framing and block decoding.
 //
 // Input: a channel layout (count, then per channel its kind, data type,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reply framing of the command connection, over a real loopback connection.
 //
 // Input: a chunking seed, a byte choosing the end of each reply (bit i:

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * ktremote.h - remote control of a running Kaltrop data-acquisition
  * application, and access to the data it measures.
@@ -73,8 +74,13 @@ typedef struct KTXInstance KTXInstance;
 /** Opaque channel handle: one channel of the application's current setup. */
 typedef struct ChannelInstance ChannelInstance;
 
-/** Result codes. 0 is success; negative values are failures. */
+/** Result codes. 0 is success; negative values are failures; the two
+ *  positive values are successes that say a little more. */
 typedef enum KX_ERROR_CODE {
+    KX_MORE_WAITING = 2,               /* read: more samples were waiting than the
+                                          arrays could take (automation) */
+    KX_LAST_CHANNEL_ID = 1,            /* ktconGetNextChannelId: the id copied was
+                                          the last one, or none was left */
     KX_OK = 0,                         /* success */
     KX_ERR_CHANNEL_NOT_FOUND = -1,     /* no channel with that name */
     KX_ERR_FAILED = -2,                /* the operation failed inside the library or

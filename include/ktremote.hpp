@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * ktremote.hpp - header-only C++17 wrapper over the ktremote C functions.
  *
@@ -54,6 +55,8 @@ namespace ktremote {
 
 /** The result codes of the C functions as a scoped enumeration. */
 enum class Result : int {
+    MoreWaiting = KX_MORE_WAITING,
+    LastChannelId = KX_LAST_CHANNEL_ID,
     Ok = KX_OK,
     ChannelNotFound = KX_ERR_CHANNEL_NOT_FOUND,
     Failed = KX_ERR_FAILED,
@@ -403,7 +406,7 @@ private:
         ReadResult result;
         result.overrun = rc == KX_ERR_DATA_OVERRUN;
         if (!result.overrun)
-            result.more = detail::check(rc, functionName) == 2;
+            result.more = detail::check(rc, functionName) == KX_MORE_WAITING;
         result.count = count;
         return result;
     }
@@ -479,7 +482,7 @@ public:
             const int rc = detail::check(ktconGetNextChannelId(instanceHandle, id.data()), "ktconGetNextChannelId");
             id.resize(std::strlen(id.c_str()));
             currentId = std::move(id);
-            last = rc == 1;
+            last = rc == KX_LAST_CHANNEL_ID;
         }
 
         ::KTXInstance* instanceHandle = nullptr;

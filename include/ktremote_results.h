@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * ktremote_results.h - the one table of result codes: C name, value and a
  * sentence that says what the code means to the person reading it.
@@ -6,7 +7,8 @@
  * from here: the C++ wrapper (ktremote.hpp), ktcli, the MATLAB/Octave gateway
  * and, checked identical by a test, the Python package. The values are those
  * of KX_ERROR_CODE in ktremote.h; ktremote.hpp checks each one at compile
- * time.
+ * time. The two positive rows are results, not failures: a caller that gets
+ * one has its data.
  *
  * Use it as an X-macro: define a macro taking (name, value, meaning) and pass
  * it to KTREMOTE_RESULTS, for example
@@ -20,6 +22,8 @@
 
 /* clang-format off */
 #define KTREMOTE_RESULTS(X) \
+    X(KX_MORE_WAITING,                2, "more samples were waiting than the arrays could take") \
+    X(KX_LAST_CHANNEL_ID,             1, "the id copied was the last one, or none was left") \
     X(KX_OK,                          0, "success") \
     X(KX_ERR_CHANNEL_NOT_FOUND,      -1, "the application has no channel with that name") \
     X(KX_ERR_FAILED,                 -2, "the operation failed in the library or in the application") \

@@ -11,6 +11,8 @@ function ktremote_build(includeDir, libraryDir, outDir)
 %
 %   Example, with a build tree of the library:
 %       ktremote_build('/path/to/ktremote/include', '/path/to/build/linux64/src')
+
+% SPDX-License-Identifier: MIT
 here = fileparts(mfilename('fullpath'));
 if nargin < 3
     outDir = here;

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * ktremote_mex.c - MEX gateway between MATLAB/Octave and the ktremote
  * library: ktremote_mex(COMMAND, ARGS...).
@@ -689,7 +690,7 @@ static void cmdRead(const Call* call, int nlhs, mxArray* plhs[])
     KX_ERROR_CODE result = absolute ? ktconChannelReadScalarData_2abs(handle, readValues, readTimes, &count)
                                     : ktconChannelReadScalarData_2(handle, readValues, readTimes, &count);
     /* Dropped samples and "more were waiting" come with valid data. */
-    if (result != KX_OK && result != KX_ERR_DATA_OVERRUN && result != 2)
+    if (result != KX_OK && result != KX_ERR_DATA_OVERRUN && result != KX_MORE_WAITING)
         raiseResult(absolute ? "ktconChannelReadScalarData_2abs" : "ktconChannelReadScalarData_2", result);
     if (count > wanted)
         count = wanted;
@@ -699,7 +700,7 @@ static void cmdRead(const Call* call, int nlhs, mxArray* plhs[])
     if (nlhs > 2)
         plhs[2] = mxCreateLogicalScalar(result == KX_ERR_DATA_OVERRUN);
     if (nlhs > 3)
-        plhs[3] = mxCreateLogicalScalar(result == 2);
+        plhs[3] = mxCreateLogicalScalar(result == KX_MORE_WAITING);
 }
 
 static void cmdWrite(const Call* call, int nlhs, mxArray* plhs[])

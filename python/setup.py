@@ -1,6 +1,8 @@
+# SPDX-License-Identifier: MIT
 """Build settings that pyproject.toml cannot express: the version, taken
-from the CMake project, and the wheel's platform tag when the package
-carries a shared library (scripts/python-wheel.sh puts one in)."""
+from the CMake project, the wheel's platform tag when the package carries a
+shared library, and the commands ktcli and ktsim when it carries those
+programs (scripts/python-wheel.sh puts them in)."""
 
 import os
 import re
@@ -25,6 +27,10 @@ def project_version() -> str:
 
 def bundles_library() -> bool:
     return any((here / "ktremote").glob(pattern) for pattern in ("libktremote*.so", "ktremote*.dll"))
+
+
+def bundled_programs() -> list[str]:
+    return sorted(path.stem for path in (here / "ktremote" / "_bin").glob("kt*") if path.is_file())
 
 
 commands = {}
@@ -58,5 +64,10 @@ class LibraryDistribution(Distribution):
         return True
 
 
+# Each bundled program becomes a command of the same name in the
+# environment's bin/ (a small script that runs the program).
+scripts = [f"{program} = ktremote._tools:{program}" for program in bundled_programs()]
+
 setup(version=project_version(), cmdclass=commands,
+      entry_points={"console_scripts": scripts},
       distclass=LibraryDistribution if bundles_library() else Distribution)

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the library, ktsim and the benchmarks in Release, runs the micro
 # benchmarks (Google Benchmark) and the end-to-end harness, prints their
 # tables and writes them into docs/performance.md (between its

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Writes the figures of one benchmark run into docs/performance.md.
 
     bench_report.py DOC MICRO_JSON E2E_MARKDOWN LOAD_BEFORE LOAD_AFTER [HEADLINE_MARKDOWN]

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The main job: sets up what is missing, builds the library with ktsim and
 # ktcli, starts ktsim (the application simulator) with its default setup,
 # measures every channel for a few seconds with "ktcli stream", prints the

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the fuzz targets (clang, libFuzzer, ASan+UBSan) in build/fuzz and
 # runs each one for a given time on its seed corpus and on what earlier runs
 # found.

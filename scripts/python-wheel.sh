@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the Python package's wheel with the shared library of a build tree
 # inside, tagged for that library's platform.
 #
@@ -10,6 +11,12 @@
 #   pip install --no-index OUTDIR/ktremote-*.whl
 # It builds offline too, with the system's setuptools and wheel
 # (--no-build-isolation).
+#
+# A Linux tree's ktcli and ktsim travel along (ktremote/_bin), installed as
+# the commands ktcli and ktsim, with every library they need beyond the base
+# system (ktremote/_bin/lib, libhdf5 and what it pulls in): each program and
+# library finds the others through $ORIGIN, so a venv with the wheel alone
+# runs both. That needs patchelf.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 tree=$(cd "${1:?usage: $0 BUILD_DIR OUTDIR}" && pwd)
@@ -52,7 +59,7 @@ version=$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "$tree/CMakeCache.txt")
 
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
-cp "$root"/python/pyproject.toml "$root"/python/setup.py "$root"/python/README.md "$stage"/
+cp "$root"/python/pyproject.toml "$root"/python/setup.py "$root"/python/README.md "$root"/LICENSE "$stage"/
 mkdir "$stage/ktremote"
 cp "$root"/python/ktremote/*.py "$root"/python/ktremote/py.typed "$stage/ktremote/"
 rm -f "$stage"/ktremote/_installed*.py
@@ -63,6 +70,41 @@ case "$platform" in
   win_amd64) if command -v x86_64-w64-mingw32-strip >/dev/null; then x86_64-w64-mingw32-strip --strip-debug "$stage/ktremote/$bundled"; fi ;;
   win32) if command -v i686-w64-mingw32-strip >/dev/null; then i686-w64-mingw32-strip --strip-debug "$stage/ktremote/$bundled"; fi ;;
 esac
+
+# The programs, with their libraries. Base system: what every Linux with a
+# C++ runtime has (the C library's parts, libstdc++, libgcc_s).
+if [ "${platform%%_*}" = linux ]; then
+  for program in "$tree/tools/ktcli/ktcli" "$tree/tools/ktsim/ktsim"; do
+    [ -x "$program" ] || continue
+    command -v patchelf >/dev/null || { echo "python-wheel.sh: patchelf is needed to bundle the tools" >&2; exit 1; }
+    # ldd cannot inspect a 32-bit program on a kernel that refuses to run
+    # one: such a wheel goes without the tools, and says so.
+    if ! needs=$(ldd "$program" 2>/dev/null); then
+      echo "python-wheel.sh: ldd cannot inspect $program; the wheel goes without it" >&2
+      continue
+    fi
+    mkdir -p "$stage/ktremote/_bin/lib"
+    target="$stage/ktremote/_bin/$(basename "$program")"
+    cp -L "$program" "$target"
+    strip --strip-debug "$target"
+    while read -r needed arrow path _; do
+      [ "$arrow" = "=>" ] || continue
+      case "$needed" in
+        libc.so.*|libm.so.*|libdl.so.*|librt.so.*|libpthread.so.*|libresolv.so.*|libutil.so.*|\
+        libstdc++.so.*|libgcc_s.so.*|ld-linux*) continue ;;
+        libktremote*) patchelf --replace-needed "$needed" "$bundled" "$target"; continue ;;
+      esac
+      [ "$path" != "not" ] || { echo "python-wheel.sh: $program needs $needed, which is not found" >&2; exit 1; }
+      if [ ! -f "$stage/ktremote/_bin/lib/$needed" ]; then
+        cp -L "$path" "$stage/ktremote/_bin/lib/$needed"
+        chmod 644 "$stage/ktremote/_bin/lib/$needed"
+        strip --strip-debug "$stage/ktremote/_bin/lib/$needed"
+        patchelf --set-rpath '$ORIGIN' "$stage/ktremote/_bin/lib/$needed"
+      fi
+    done <<<"$needs"
+    patchelf --set-rpath '$ORIGIN/lib:$ORIGIN/..' "$target"
+  done
+fi
 
 mkdir -p "$out"
 rm -f "$out"/ktremote-"$version"-py3-none-"$platform".whl

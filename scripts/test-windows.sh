@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Cross-builds the Windows DLLs with mingw-w64 (ktremote.dll for i686,
 # ktremote64.dll for x86_64), checks their export and import tables, and runs
 # the test suite of both under Wine. Called by scripts/test.sh; can be run
@@ -51,22 +52,38 @@ for arch in i686 x86_64; do
   check_dll $arch "build/$tree/src/$dll"
 done
 
-# One Wine prefix with 32-bit support serves both trees. Wine's helper
-# processes must not inherit ctest's output pipes (ctest would wait for them
-# forever), so a persistent wineserver is started first, detached; it also
-# saves the start-up of a server for every test.
-export WINEPREFIX="$root/build/wineprefix" WINEDEBUG=-all DISPLAY=
-if [ ! -f "$WINEPREFIX/system.reg" ] || [ ! -d "$WINEPREFIX/drive_c/windows/syswow64" ]; then
+# Wine's 32-bit half is itself a 32-bit Linux program, which runs only where
+# the kernel runs 32-bit programs natively (not through qemu-i386). There,
+# one prefix with 32-bit support serves both trees; elsewhere a 64-bit-only
+# prefix serves the 64-bit tree, and the 32-bit DLL is only built and its
+# export table checked (above).
+# shellcheck source=run32.sh
+. scripts/run32.sh
+if run32_mode && [ "$run32" = native ]; then
+  trees=(win32 win64) wine=wine
+  export WINEPREFIX="$root/build/wineprefix"
+  prefix_ready() { [ -f "$WINEPREFIX/system.reg" ] && [ -d "$WINEPREFIX/drive_c/windows/syswow64" ]; }
+else
+  [ "$run32" = emulated ] && run32="32-bit programs run only through qemu-i386, which cannot start Wine's 32-bit loader"
+  trees=(win64) wine=/usr/lib/wine/wine64
+  export WINEPREFIX="$root/build/wineprefix64" WINEARCH=win64 WINELOADER=$wine
+  prefix_ready() { [ -f "$WINEPREFIX/system.reg" ]; }
+fi
+# Wine's helper processes must not inherit ctest's output pipes (ctest would
+# wait for them forever), so a persistent wineserver is started first,
+# detached; it also saves the start-up of a server for every test.
+export WINEDEBUG=-all DISPLAY=
+if ! prefix_ready; then
   rm -rf "$WINEPREFIX"
-  wineboot -i </dev/null >/dev/null 2>&1
+  "$wine" wineboot -i </dev/null >/dev/null 2>&1
   wineserver -w
 fi
 wineserver -p </dev/null >/dev/null 2>&1 || true # already running is fine
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
-wine wineboot </dev/null >/dev/null 2>&1
+"$wine" wineboot </dev/null >/dev/null 2>&1
 # The desktop process too: Wine starts it for the first program that makes
 # a window (COM does), and it would hold that test's output pipe open.
-(wine explorer.exe /desktop </dev/null >/dev/null 2>&1 &)
+("$wine" explorer.exe /desktop </dev/null >/dev/null 2>&1 &)
 for _ in $(seq 50); do
   pgrep -f 'explorer.exe /desktop' >/dev/null && break
   sleep 0.2
@@ -74,7 +91,7 @@ done
 # A "Kaltrop.App" left registered by an interrupted run would make the
 # tests that expect no application connect to the fake one.
 for view in 32 64; do
-  wine reg delete 'HKCR\Kaltrop.App' /f /reg:$view </dev/null >/dev/null 2>&1 || true
+  "$wine" reg delete 'HKCR\Kaltrop.App' /f /reg:$view </dev/null >/dev/null 2>&1 || true
 done
 
 echo "==== Wine ready after ${SECONDS} s"
@@ -83,7 +100,10 @@ echo "==== Wine ready after ${SECONDS} s"
 # is not found yet (Linux ASan/UBSan/TSan runs of the same tests are clean).
 # A crashed test is run once more; a real failure fails twice and still fails
 # the build.
-for tree in win32 win64; do
+if [ ${#trees[@]} -eq 1 ]; then
+  echo "==== win32 (Wine): tests SKIPPED: $run32"
+fi
+for tree in "${trees[@]}"; do
   echo "==== $tree (Wine)"
   ctest --test-dir "build/$tree" -j "$jobs" --output-on-failure --timeout 120 --no-tests=error \
     --repeat until-pass:2

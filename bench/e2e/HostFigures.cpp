@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "HostFigures.h"
 
 #include "LibrarySession.h"

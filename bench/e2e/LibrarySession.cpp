@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "LibrarySession.h"
 
 #include "SampleModel.h"
@@ -21,7 +22,7 @@ void check(KX_ERROR_CODE result, const char* what)
 } // namespace
 
 LibrarySession::LibrarySession(const Sim& sim, const std::string& setup, int bufferSize)
-    : names(channelNames(setup)), nextSampleIndex(names.size(), 0), values(kReadBlock), times(kReadBlock)
+    : names(channelNames(setup)), kept(names.size()), values(kReadBlock), times(kReadBlock)
 {
     check(ktconCreateInstance(&app, 1), "ktconCreateInstance");
     // Checks for the command connection every 20 ms instead of the default
@@ -52,8 +53,10 @@ void LibrarySession::start() { check(ktconStartMeasurement(app), "ktconStartMeas
 
 void LibrarySession::stop() { check(ktconStopMeasurement(app), "ktconStopMeasurement"); }
 
-uint64_t LibrarySession::drain(const ktsim::SampleModel* model)
+uint64_t LibrarySession::drain(const ktsim::SampleModel* checkedAgainst)
 {
+    if (checkedAgainst)
+        model = checkedAgainst;
     uint64_t total = 0;
     for (size_t c = 0; c < channels.size(); ++c) {
         for (;;) {
@@ -61,18 +64,27 @@ uint64_t LibrarySession::drain(const ktsim::SampleModel* model)
             const KX_ERROR_CODE result = ktconChannelReadScalarData_2(channels[c], values.data(), times.data(), &count);
             if (result == KX_ERR_DATA_OVERRUN)
                 ++overrunCount;
-            if (model) {
-                const ktsim::Channel& channel = model->channel(names[c]);
-                for (size_t i = 0; i < count && streamIntact; ++i)
-                    streamIntact = values[i] == model->decoded(channel, nextSampleIndex[c] + i);
-            }
-            nextSampleIndex[c] += count;
+            if (checkedAgainst)
+                kept[c].insert(kept[c].end(), values.begin(), values.begin() + static_cast<std::ptrdiff_t>(count));
             total += count;
             if (count < kReadBlock)
                 break;
         }
     }
     return total;
+}
+
+bool LibrarySession::intact() const
+{
+    if (!model)
+        return true;
+    for (size_t c = 0; c < kept.size(); ++c) {
+        const ktsim::Channel& channel = model->channel(names[c]);
+        for (size_t i = 0; i < kept[c].size(); ++i)
+            if (kept[c][i] != model->decoded(channel, i))
+                return false;
+    }
+    return true;
 }
 
 } // namespace ktremote::bench

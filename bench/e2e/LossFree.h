@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Loss-free throughput in real time. ktsim streams 64 float32 channels at a

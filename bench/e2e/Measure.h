@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Clocks, CPU time of threads and processes, and resident memory, read from

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ReferenceReceiver.h"
 
 #include "Measure.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Sim.h"
 
 #include "ControlValues.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The application side of the end-to-end benchmarks: ktsim as a child

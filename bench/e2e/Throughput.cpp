@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Throughput.h"
 
 #include "LibrarySession.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Streaming throughput over loopback TCP along four paths, each measured

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ktremote_e2e_bench: end-to-end figures of the library against ktsim over
 // loopback, each beside its reference measured in the same run. Prints
 // Markdown tables; scripts/bench.sh puts them into docs/performance.md.

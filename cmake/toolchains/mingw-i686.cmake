@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross-build for i686 Windows with mingw-w64 (the -posix compilers, which
 # std::thread needs). Programs are linked statically, so that the DLL and the
 # test programs need nothing beyond the system DLLs; Wine runs them.

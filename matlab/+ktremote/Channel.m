@@ -8,6 +8,8 @@ classdef Channel < handle
     %   The channel keeps its instance alive; clearing the last reference
     %   frees the handle.
 
+    % SPDX-License-Identifier: MIT
+
     properties (SetAccess = private)
         Instance     % the ktremote.Instance it was opened on
         Handle       % the gateway's number for this channel (uint64)

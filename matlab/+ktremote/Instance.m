@@ -16,6 +16,8 @@ classdef Instance < handle
     %   Clearing the object (or calling delete) stops a measurement started
     %   through it, closes the connection and frees its channel handles.
 
+    % SPDX-License-Identifier: MIT
+
     properties (SetAccess = private)
         Handle   % the gateway's number for this instance (uint64)
     end

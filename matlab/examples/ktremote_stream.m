@@ -8,6 +8,8 @@ function total = ktremote_stream(connectText, seconds)
 %
 %   The samples of each channel are collected in data.(name).values and
 %   .times; plot(data.Voltage.times, data.Voltage.values) shows one.
+
+% SPDX-License-Identifier: MIT
 if nargin < 1
     connectText = 'localhost 8999 8001';
 end

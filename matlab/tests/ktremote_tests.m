@@ -6,6 +6,8 @@ function failures = ktremote_tests(connectText, storeDir, faultyText)
 %   matlab/tests/run.sh starts both and calls this.
 %
 %   ktremote_tests() runs the tests that need no application.
+
+% SPDX-License-Identifier: MIT
 if nargin == 0
     connectText = '';
     storeDir = '';

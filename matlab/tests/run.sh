@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the MATLAB/Octave gateway with Octave's mkoctfile against a build
 # tree and runs the toolbox tests under octave-cli against that tree's ktsim.
 #

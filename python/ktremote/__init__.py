@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Remote control of a running Kaltrop data-acquisition application and
 access to the data it measures, over the ktremote shared library (ctypes;
 no compiled extension).

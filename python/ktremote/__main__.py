@@ -1,9 +1,9 @@
-"""``python -m ktremote``: ktcli's commands over this package (see
-ktremote._cli)."""
+# SPDX-License-Identifier: MIT
+"""``python -m ktremote ARGS`` runs ``ktcli ARGS`` (see ktremote._tools)."""
 
 import sys
 
-from ._cli import main
+from ._tools import ktcli
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(ktcli())

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The buffers behind the convenience reads.
 
 A read goes into a pair of scratch buffers that the channels of an

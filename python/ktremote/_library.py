@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Finding and loading the shared library, and the ctypes declarations of
 its 38 functions.
 

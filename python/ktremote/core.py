@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Instances, channels and measurements over the C functions."""
 
 from __future__ import annotations
@@ -15,12 +16,13 @@ from typing import Any, Iterator, NamedTuple, Optional, Union
 from . import _library
 from ._buffers import DoubleArray, Scratch, ThreadScratch
 from ._library import ChannelHandle, InstanceHandle, Library
-from .errors import InvalidHandleError, KtError, NotConnectedError, error_for
+from .errors import InvalidHandleError, KtError, NotConnectedError, error_for, result_code
 
-KX_ERR_BUFFER_TOO_SMALL = -5
-KX_ERR_NOT_CONNECTED = -4
-KX_ERR_DATA_OVERRUN = -21
-KX_MORE_WAITING = 2
+KX_ERR_BUFFER_TOO_SMALL = result_code("KX_ERR_BUFFER_TOO_SMALL")
+KX_ERR_NOT_CONNECTED = result_code("KX_ERR_NOT_CONNECTED")
+KX_ERR_DATA_OVERRUN = result_code("KX_ERR_DATA_OVERRUN")
+KX_MORE_WAITING = result_code("KX_MORE_WAITING")
+KX_LAST_CHANNEL_ID = result_code("KX_LAST_CHANNEL_ID")
 
 #: Seconds between two looks for new samples while a read with a time-out
 #: waits. The library offers no blocking read, so a waiting read polls: it
@@ -478,7 +480,7 @@ class Instance:
             text = ctypes.create_string_buffer(size.value)
             last = _check(self._lib.ktconGetNextChannelId(handle, text), "ktconGetNextChannelId")
             yield text.value.decode("utf-8", "replace")
-            if last == 1:
+            if last == KX_LAST_CHANNEL_ID:
                 return
 
     def channel(self, channel_id: str) -> Channel:

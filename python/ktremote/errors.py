@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Result codes of the library and the exceptions they become.
 
 Every failure of a library call is raised as a subclass of :class:`KtError`
@@ -19,12 +20,14 @@ __all__ = [
     "AutomationCallError", "BadCountError", "ChannelNotCreatedError", "NotSupportedError",
     "NotControlChannelError", "SetupNotLoadedError", "DataOverrunError",
     "StartMeasurementError", "StartStoringError", "StopStoringError",
-    "RESULT_MEANINGS", "RESULT_NAMES", "error_for", "result_name",
+    "RESULT_MEANINGS", "RESULT_NAMES", "error_for", "result_code", "result_name",
 ]
 
 # Every code of KX_ERROR_CODE with its C name, and what it means; the same
 # table as include/ktremote_results.h (a test checks that they agree).
 RESULT_NAMES = {
+    2: "KX_MORE_WAITING",
+    1: "KX_LAST_CHANNEL_ID",
     0: "KX_OK",
     -1: "KX_ERR_CHANNEL_NOT_FOUND",
     -2: "KX_ERR_FAILED",
@@ -54,6 +57,8 @@ RESULT_NAMES = {
 }
 
 RESULT_MEANINGS = {
+    2: "more samples were waiting than the arrays could take",
+    1: "the id copied was the last one, or none was left",
     0: "success",
     -1: "the application has no channel with that name",
     -2: "the operation failed in the library or in the application",
@@ -86,6 +91,14 @@ RESULT_MEANINGS = {
 def result_name(code: int) -> str:
     """The C name of a result code, or ``"KX_UNKNOWN"``."""
     return RESULT_NAMES.get(code, "KX_UNKNOWN")
+
+
+_CODES = {name: code for code, name in RESULT_NAMES.items()}
+
+
+def result_code(name: str) -> int:
+    """The value of the result code with that C name (KeyError for none)."""
+    return _CODES[name]
 
 
 class KtError(Exception):

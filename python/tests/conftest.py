@@ -1,10 +1,7 @@
-import contextlib
+# SPDX-License-Identifier: MIT
 import os
 import re
-import socket
-import subprocess
 import sys
-import threading
 from pathlib import Path
 
 import pytest
@@ -56,32 +53,3 @@ def fake():
     assert library.errors == []
     assert library.texts == set(), "id texts were not freed"
     assert library.arrays == set(), "id arrays were not given back"
-
-
-def free_port(host="127.0.0.1"):
-    family = socket.AF_INET6 if ":" in host else socket.AF_INET
-    with socket.socket(family) as s:
-        s.bind((host, 0))
-        return s.getsockname()[1]
-
-
-@contextlib.contextmanager
-def running_ktsim(ktsim, *options):
-    """Runs ktsim on a free port and yields "host port dataPort" for it."""
-    # ktsim ends when its standard input closes, also when this process dies.
-    process = subprocess.Popen([ktsim, "--port", "0", "--exit-on-stdin-eof", *options], stdin=subprocess.PIPE,
-                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-    first = []
-    reader = threading.Thread(target=lambda: first.append(process.stdout.readline()), daemon=True)
-    reader.start()
-    reader.join(30)
-    assert first and first[0].startswith("ktsim listening on "), f"ktsim did not start: {first}"
-    where = first[0].split("ktsim listening on ", 1)[1].strip()
-    host, port = where.rsplit(":", 1)
-    host = host.strip("[]")
-    threading.Thread(target=process.stdout.read, daemon=True).start()  # keep its output flowing
-    try:
-        yield f"{host} {port} {free_port(host)}"
-    finally:
-        process.stdin.close()
-        process.wait(30)

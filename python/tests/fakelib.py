@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """A stand-in for the shared library: every function is a C function
 pointer with exactly the declared signature, backed by Python. Calls through
 it convert and check their arguments the way calls into the real library

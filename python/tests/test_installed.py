@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The installed package finds the installed library by itself: from a
 staging prefix (the test command sets KTREMOTE_INSTALLED_PREFIX), or from
 a wheel, which carries its own copy (KTREMOTE_FROM_WHEEL)."""

@@ -1,19 +1,17 @@
+# SPDX-License-Identifier: MIT
 """The package against the simulator through the real library: connect,
 discover, open channels (and, with a measurement, read). Runs when the test
 command hands over a ktsim (KTREMOTE_KTSIM)."""
 
 import math
 import os
-import signal
-import subprocess
-import sys
 import time
 from array import array
 
 import pytest
 
 import ktremote
-from conftest import running_ktsim
+import simulator
 
 KTSIM = os.environ.get("KTREMOTE_KTSIM")
 pytestmark = pytest.mark.skipif(not KTSIM, reason="no ktsim given (KTREMOTE_KTSIM)")
@@ -21,7 +19,7 @@ pytestmark = pytest.mark.skipif(not KTSIM, reason="no ktsim given (KTREMOTE_KTSI
 
 @pytest.fixture(scope="module")
 def connect_text():
-    with running_ktsim(KTSIM) as text:
+    with simulator.running(KTSIM) as text:
         yield text
 
 
@@ -139,43 +137,3 @@ def test_waiting_reads_and_read_all_deliver_increasing_times(app):
     assert sorted(last) == sorted(names)
     for channel in channels:
         channel.close()
-
-
-def run_cli(connect_text, *argv, **popen):
-    host, port, data_port = connect_text.split()
-    return subprocess.Popen([sys.executable, "-m", "ktremote", "--host", host, "--port", port,
-                             "--data-port", data_port, *argv],
-                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, **popen)
-
-
-@streaming
-def test_cli_stream_writes_csv_only_to_stdout(connect_text):
-    process = run_cli(connect_text, "stream", "--duration", "0.5", "--quiet", "Voltage", "Speed")
-    out, err = process.communicate(timeout=60)
-    assert process.returncode == 0, err
-    lines = out.splitlines()
-    assert lines[0] == "Voltage time [s],Voltage [V],Speed time [s],Speed [rpm]"
-    assert len(lines) > 10 and all(line.count(",") == 3 for line in lines)
-    assert "Connection from: " in err and "Voltage" in err  # the summary goes with the library's line
-
-
-@streaming
-def test_cli_stream_ends_cleanly_on_sigterm_and_on_a_closed_pipe(connect_text, app):
-    # A signal ends the stream like the end of --duration.
-    process = run_cli(connect_text, "stream", "--duration", "60", "Voltage")
-    assert process.stdout.readline().startswith("Voltage time [s]")
-    process.stdout.readline()  # samples flow
-    process.send_signal(signal.SIGTERM)
-    out, err = process.communicate(timeout=60)
-    assert process.returncode == 0, err
-    assert "count" in err and out.endswith("\n")
-    assert not app.is_acquiring()  # the measurement was stopped
-
-    # So does a reader that goes away: the summary goes to stderr.
-    process = run_cli(connect_text, "stream", "--duration", "60", "--quiet", "Voltage")
-    assert process.stdout.readline().startswith("Voltage time [s]")
-    process.stdout.close()
-    err = process.stderr.read()
-    assert process.wait(60) == 0, err
-    assert "count" in err and "output was closed" in err
-    assert not app.is_acquiring()

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Instances opened and closed one after the other in one interpreter, as a
 test sequencer does: each closed instance gives its thread, sockets and
 memory back. Runs when the test command hands over a ktsim
@@ -10,7 +11,7 @@ from concurrent.futures import ThreadPoolExecutor
 import pytest
 
 import ktremote
-from conftest import running_ktsim
+import simulator
 
 KTSIM = os.environ.get("KTREMOTE_KTSIM")
 pytestmark = pytest.mark.skipif(not KTSIM, reason="no ktsim given (KTREMOTE_KTSIM)")
@@ -36,7 +37,7 @@ def test_fifty_instances_in_with_blocks_do_not_grow():
     # Ten at a time: each connect waits at least 2 s, in the library, without
     # the interpreter's lock. The pool's threads stay from batch to batch, so
     # every thread that comes and goes is the library's.
-    with running_ktsim(KTSIM) as text, ThreadPoolExecutor(10) as pool:
+    with simulator.running(KTSIM) as text, ThreadPoolExecutor(10) as pool:
         after = []
         for batch in range(5):
             for run in [pool.submit(one_run, text) for _ in range(10)]:

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """One stream from the simulator listening on IPv6 only, through the real
 library. Runs when the test command hands over a ktsim (KTREMOTE_KTSIM) and
 enables measurements (KTREMOTE_KTSIM_STREAM)."""
@@ -9,7 +10,7 @@ from array import array
 import pytest
 
 import ktremote
-from conftest import running_ktsim
+import simulator
 
 KTSIM = os.environ.get("KTREMOTE_KTSIM")
 pytestmark = pytest.mark.skipif(not (KTSIM and os.environ.get("KTREMOTE_KTSIM_STREAM")),
@@ -17,7 +18,7 @@ pytestmark = pytest.mark.skipif(not (KTSIM and os.environ.get("KTREMOTE_KTSIM_ST
 
 
 def test_streams_over_ipv6():
-    with running_ktsim(KTSIM, "--bind", "::1") as text:
+    with simulator.running(KTSIM, "--bind", "::1") as text:
         assert text.startswith("::1 ")
         with ktremote.Instance(library=ktremote.Library()) as app:
             app.connect(text)

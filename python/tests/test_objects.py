@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Instances and channels against the stand-in library: every handle is
 freed exactly once, every text and array handed out goes back, and reads
 fill the caller's own buffers."""

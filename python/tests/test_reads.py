@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The convenience reads against the stand-in library: exact copies out of
 reused buffers, reads of every open channel, and waiting reads. Run with
 and without numpy (KTREMOTE_TEST_NO_NUMPY)."""

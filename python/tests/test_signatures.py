@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The ctypes declarations against the public header: a wrong argument type
 here would pass garbage to the library without any error."""
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ChannelInstance.h"
 
 #include <algorithm>

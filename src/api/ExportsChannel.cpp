@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Exported functions that take a channel handle.
 
 #include "ExportGuards.h"

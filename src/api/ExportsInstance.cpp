@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Exported functions that take an instance handle (or none).
 
 #include "ExportGuards.h"

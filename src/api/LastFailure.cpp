@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "LastFailure.h"
 
 #include "KTXInstance.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The automation instance on platforms without COM: it can be created, so
 // that a host's code runs unchanged, but it can never connect.
 

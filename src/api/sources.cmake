@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 target_sources(ktremote_core PRIVATE
   api/ChannelInstance.cpp
   api/KTXInstance.cpp

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ChannelId.h"
 
 #include "api/Failure.h"

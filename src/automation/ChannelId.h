@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Channel ids of the automation backend from the application's "IndexEx"

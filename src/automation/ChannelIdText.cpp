@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ChannelIdText.h"
 
 #include "api/NumberText.h"

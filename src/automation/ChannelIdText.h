@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Channel ids of the automation backend as text: the integers of a channel's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "DCOMChannelInstance.h"
 
 #include "InvokeMember.h"

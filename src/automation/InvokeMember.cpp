@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "InvokeMember.h"
 
 #include "api/Failure.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "KTXDCOMInstance.h"
 
 #include "ChannelId.h"

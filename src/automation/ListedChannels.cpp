@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ListedChannels.h"
 
 #include "InvokeMember.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "NumberArray.h"
 
 namespace ktremote {

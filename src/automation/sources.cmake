@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The automation backend, compiled into the Windows builds only.
 target_sources(ktremote_core PRIVATE
   automation/ChannelId.cpp

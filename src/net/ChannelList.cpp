@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ChannelList.h"
 
 #include "api/Failure.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "net/DeadLinkDetection.h"
 
 #if defined(_WIN32)

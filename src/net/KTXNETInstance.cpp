@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "KTXNETInstance.h"
 
 #include "BriefSpin.h"

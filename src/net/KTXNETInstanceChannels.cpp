@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The used-channel list of a network instance: counting, the two kinds of
 // enumeration, channel handles by id and by name, and transfer marks.
 

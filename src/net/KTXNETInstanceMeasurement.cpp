@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Measurement control of a network instance: loading a setup, the
 // application's state, starting and stopping a measurement together with
 // its data transfer, storing, and the reads that go to the current data

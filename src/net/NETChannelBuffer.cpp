@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "net/NETChannelBuffer.h"
 
 #include "net/SampleSize.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "NETChannelInstance.h"
 
 #include "api/Failure.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "NETCommandConnection.h"
 
 #include "DeadLinkDetection.h"

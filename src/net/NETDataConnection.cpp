@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "net/NETDataConnection.h"
 
 #include "net/NETDataListener.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "net/NETDataListener.h"
 
 #include "api/Failure.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "net/NETDataReceiver.h"
 
 #include "api/Failure.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "NETSession.h"
 
 #include "NETDataReceiver.h"

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Command connection, used-channel list and network channel handles.
 target_sources(ktremote_core PRIVATE
   net/ChannelList.cpp

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ktconDestroyInstance: what a destroyed instance still answers, and how it
 // meets a call that another thread is still in.
 

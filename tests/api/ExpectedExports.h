@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The 38 functions every build of the library exports, as the public
 // header declares them: the shared-library tests of each platform compare
 // the export table with this set.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The checks every export applies before it forwards: null handle, not
 // connected, inactive mode, the failure guard, and which results are passed on.
 

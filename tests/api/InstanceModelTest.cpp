@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Instances and channels as the host sees them without a peer: creation,
 // defaults, version, the shared channel operations and the id enumeration.
 

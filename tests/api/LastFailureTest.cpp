@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The last-failure text of an instance: what it keeps of each kind of
 // exception, how much of a long text, and that threads may record and read
 // it at once.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Loads the shared library with dlopen, as a host program does, and checks
 // that it exports exactly the 38 ktcon functions and nothing else.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Automation channel reads and writes against the in-process fake: the
 // data-sync brackets, counts and element types, and which connection
 // object a channel uses.

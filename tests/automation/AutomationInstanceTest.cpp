@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The automation instance against the in-process fake application: what it
 // asks the application, in which order and with which arguments, and what
 // it reports to the host.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Loads the DLL of this build with LoadLibrary, as a host does, and checks
 // its export and import tables: exactly the 38 ktcon functions under their
 // plain names (no stdcall decoration on i686), and nothing imported beyond

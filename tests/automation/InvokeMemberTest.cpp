@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The call helper against a recording object: argument shapes as the
 // application receives them, and failures raised with their codes.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The automation backend through real COM activation: the fake application
 // runs as a local server in its own process, registered as "Kaltrop.App"
 // (machine-wide, under HKEY_CLASSES_ROOT) for the duration of a test, so

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The application's state machine as the host sees it through the exported
 // functions: state queries, loading setups, storing, and control values.
 

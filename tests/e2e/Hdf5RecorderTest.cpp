@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The HDF5 recorder of ktcli: files written through it and read back with
 // h5py, also after the writer was killed.
 
@@ -333,6 +334,56 @@ TEST(Hdf5Recorder, KilledWriterLeavesTheFileOfItsLastFlush)
     EXPECT_GE(events.size() + 1, got.size() / block);
     EXPECT_LE(events.size(), got.size() / block);
     EXPECT_TRUE(sameBits(events, sequence(events.size(), block)));
+}
+
+} // namespace
+
+namespace {
+
+TEST(Hdf5Recorder, SegmentsAndTheirFirstSamplesReadBack)
+{
+    if (!Hdf5Recorder::available())
+        GTEST_SKIP() << "built without HDF5";
+    TempDir dir;
+    const std::string path = dir.file("segments.h5");
+    const std::vector<RecordedChannel> channels = {{"Voltage", "1", "V", KX_CHANNEL_SYNC, 1000.0},
+                                                   {"Event", "2", "", KX_CHANNEL_ASYNC, 0.0}};
+    const std::vector<double> values = sequence(10, 1.0);
+    const std::vector<double> times = sequence(10, 0.5);
+    {
+        Hdf5Recorder recorder(path, channels, {});
+        recorder.setStartTime(46365.0);
+        recorder.beginSegment(0.0);
+        recorder.append(0, values.data(), times.data(), 3);
+        recorder.append(1, values.data(), times.data(), 1);
+        recorder.endSegment("the application closed the connection");
+        recorder.flush();
+        EXPECT_EQ(recorder.heldSamples(), 4u);
+        EXPECT_EQ(recorder.heldUntil(), 1.0);
+        // The second segment starts 10 s in; it is not ended: a writer that
+        // stops here leaves it "running".
+        recorder.beginSegment(10.0);
+        const std::vector<double> later = {10.0, 10.5};
+        recorder.append(0, values.data() + 3, later.data(), 2);
+        recorder.append(1, values.data(), times.data(), 0);
+    }
+    const ReadRecording file = readRecording(path, dir.path());
+    ASSERT_EQ(file.error, "");
+    ASSERT_EQ(file.segments.size(), 2u);
+    EXPECT_EQ(file.segments[0].start, 0.0);
+    EXPECT_EQ(file.segments[0].end, 1.0);
+    EXPECT_EQ(file.segments[0].reason, "the application closed the connection");
+    EXPECT_EQ(file.segments[1].start, 10.0);
+    EXPECT_EQ(file.segments[1].end, 10.5);
+    EXPECT_EQ(file.segments[1].reason, "running");
+    const ReadGroup* voltage = file.channel("Voltage");
+    const ReadGroup* event = file.channel("Event");
+    ASSERT_NE(voltage, nullptr);
+    ASSERT_NE(event, nullptr);
+    EXPECT_EQ(voltage->datasets.at("segment_index").dtype, "<i8");
+    EXPECT_EQ(voltage->datasets.at("segment_index").data, (std::vector<double>{0, 3}));
+    EXPECT_EQ(event->datasets.at("segment_index").data, (std::vector<double>{0, 1}));
+    EXPECT_TRUE(sameBits(voltage->datasets.at("time").data, {0.0, 0.5, 1.0, 10.0, 10.5}));
 }
 
 } // namespace

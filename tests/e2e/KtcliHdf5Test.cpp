@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ktcli stream recording to HDF5 against ktsim: the file read back with
 // h5py holds exactly what ktsim sent, also after ktcli was killed.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ktcli stream as an unattended recorder against ktsim: how signals, a
 // closed pipe, a running measurement, a lost application, a silent data
 // port and lost samples end it, and the output that scripts read.
@@ -112,15 +113,7 @@ protected:
         return std::make_unique<ChildProcess>(KTCLI_EXECUTABLE, arguments, sim.dir().file("ktcli.err"));
     }
 
-    bool acquiring()
-    {
-        ::KTXInstance* app = connectFast(sim.connectText(freePort()));
-        bool running = true;
-        EXPECT_EQ(ktconIsInAqusition(app, &running), KX_OK);
-        EXPECT_EQ(ktconDisconnect(app), KX_OK);
-        ktconDestroyInstance(app);
-        return running;
-    }
+    bool acquiring() { return e2e::acquiring(sim); }
 };
 
 // Every row of a Voltage CSV is whole: a time and a value, both numbers.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ktcli against ktsim: the table, a stream to CSV whose every cell is what
 // ktsim sent, a control write, and how refusals are reported.
 
@@ -156,6 +157,36 @@ TEST_F(KtcliTest, StateAndStoringFollowTheApplication)
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "storing stopped; state acquiring\n");
     ASSERT_EQ(ktconStopMeasurement(app), KX_OK);
+}
+
+TEST_F(KtcliTest, OptionsMayStandBeforeTheCommand)
+{
+    const RunResult after = ktcli({"channels", "--format", "csv"});
+    ASSERT_EQ(after.status, 0) << after.err;
+    const RunResult before = ktcli({"--format", "csv", "channels"});
+    ASSERT_EQ(before.status, 0) << before.err;
+    EXPECT_EQ(before.out, after.out);
+    EXPECT_EQ(before.out.rfind("\"id\",\"name\",", 0), 0u) << before.out;
+    // An option the command does not take is refused wherever it stands.
+    const RunResult foreign = ktcli({"--duration", "1", "state"});
+    EXPECT_EQ(foreign.status, 2);
+    EXPECT_NE(foreign.err.find("unknown option --duration"), std::string::npos) << foreign.err;
+}
+
+TEST(KtcliConnect, APortThatRefusesFailsAtOnceWithTheConnectsCode)
+{
+    // The library's own connect would poll for about 20 s.
+    const uint16_t port = freePort();
+    const auto started = std::chrono::steady_clock::now();
+    const RunResult run = runToEnd(KTCLI_EXECUTABLE, {"--port", std::to_string(port), "state"}, ktcliLimit);
+    const auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_NE(run.err.find("no application answered at localhost:" + std::to_string(port) +
+                           " (is it running, and is the port right?)"),
+              std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("KX_ERR_NO_COMMAND_CONNECTION (-6)"), std::string::npos) << run.err;
+    EXPECT_LT(took, std::chrono::seconds(12));
 }
 
 } // namespace

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Ktsim.h"
 
 #include "api/ExportGuards.h"
@@ -79,6 +80,16 @@ KX_ERROR_CODE connectFastAgain(::KTXInstance* instance, const std::string& conne
     while (result == KX_ERR_NO_COMMAND_CONNECTION && std::chrono::steady_clock::now() < until)
         result = ktconConnect(instance, connectText.c_str());
     return result;
+}
+
+bool acquiring(const Ktsim& sim)
+{
+    ::KTXInstance* app = connectFast(sim.connectText(freePort()));
+    bool running = true;
+    EXPECT_EQ(ktconIsInAqusition(app, &running), KX_OK);
+    EXPECT_EQ(ktconDisconnect(app), KX_OK);
+    ktconDestroyInstance(app);
+    return running;
 }
 
 ChannelHandle openChannel(::KTXInstance* instance, const char* name)

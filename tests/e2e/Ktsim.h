@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // ktsim as the end-to-end tests run it: a child process in deterministic
@@ -60,6 +61,9 @@ KX_ERROR_CODE connectFastAgain(::KTXInstance* instance, const std::string& conne
 // A channel handle, freed with ktconFreeChannelInstance when the last copy
 // goes.
 using ChannelHandle = std::shared_ptr<::ChannelInstance>;
+
+// Whether ktsim acquires, asked on a connection of its own.
+bool acquiring(const Ktsim& sim);
 
 // Opens a channel handle by name; fails the test for an unknown name.
 ChannelHandle openChannel(::KTXInstance* instance, const char* name);

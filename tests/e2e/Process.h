@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // Child processes for the end-to-end tests: ktsim, which runs beside a test,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Recordings.h"
 
 #include "Process.h"
@@ -81,6 +82,9 @@ ReadRecording readRecording(const std::string& path, const std::string& workDir)
                 recording.attributes[f[2]] = attribute;
             else if (!recording.groups.empty())
                 recording.groups.back().attributes[f[2]] = attribute;
+        } else if (f.size() == 4 && f[0] == "segment") {
+            recording.segments.push_back(
+                {std::strtod(f[1].c_str(), nullptr), std::strtod(f[2].c_str(), nullptr), unescape(f[3])});
         } else if (f.size() == 3 && f[0] == "group") {
             recording.groups.push_back({unescape(f[2]), {}, {}});
         } else if (f.size() == 9 && f[0] == "data" && !recording.groups.empty()) {

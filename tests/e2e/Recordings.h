@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // HDF5 recordings read back the way a user's script reads them: with
@@ -33,9 +34,17 @@ struct ReadGroup {
     std::string text(const std::string& attribute) const;
 };
 
+// A row of the root dataset "segments".
+struct ReadSegment {
+    double start;
+    double end;
+    std::string reason;
+};
+
 struct ReadRecording {
     std::string error; // h5py's complaint when the file could not be read
     std::map<std::string, ReadAttribute> attributes;
+    std::vector<ReadSegment> segments;
     std::vector<ReadGroup> groups;
     // The group whose "name" attribute is the channel name; null when none.
     const ReadGroup* channel(const std::string& name) const;

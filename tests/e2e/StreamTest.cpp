@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A measurement from start to stop against ktsim, through the exported
 // functions: every sample of every channel kind arrives exactly once, in
 // order, with its time; an overflowing buffer is reported.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Streams.h"
 
 #include <gtest/gtest.h>

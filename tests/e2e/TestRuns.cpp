@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "TestRuns.h"
 
 #include "api/LastFailure.h"

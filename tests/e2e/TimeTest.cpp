@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Sample times against ktsim, through the exported functions: a host that
 // loses samples still gets each of the others at its place in the stream,
 // single values carry the times of their packets, and channels slower than

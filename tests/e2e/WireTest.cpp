@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The exact command lines that starting and stopping a measurement put on
 // the wire, as ktsim logged them.
 

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: MIT
 """Reads a ktcli HDF5 recording back with h5py, the way a user's script
 would, and writes what it found in a form the C++ tests compare:
 
@@ -6,6 +7,7 @@ would, and writes what it found in a form the C++ tests compare:
       attr   <object path>  <name>  <kind>  <value>
       group  <index>        <group name>
       data   <index>        <dataset>  <dtype>  <length>  <chunks>  <maxshape>  <compression>  <level>
+      segment <start>       <end>      <reason>   (the rows of the root dataset "segments")
   OUTDIR/<index>.<dataset>.f64  the dataset's values, native float64
 
 Text is written with backslash, tab and newline escaped as \\\\, \\t, \\n;
@@ -45,7 +47,14 @@ def main():
     lines = []
     with h5py.File(path, "r") as f:
         lines += attribute_lines("/", f.attrs)
-        for index, name in enumerate(sorted(f.keys())):
+        if "segments" in f:
+            for row in f["segments"][...]:
+                reason = row["reason"]
+                if isinstance(reason, bytes):
+                    reason = reason.decode("utf-8")
+                lines.append("\t".join(["segment", float(row["start"]).hex(), float(row["end"]).hex(), text(reason)]))
+        names = [name for name in sorted(f.keys()) if isinstance(f[name], h5py.Group)]
+        for index, name in enumerate(names):
             group = f[name]
             lines.append("\t".join(["group", str(index), text(name)]))
             lines += attribute_lines(group.name, group.attrs)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What comes over the network from others than the application, or more of
 // it than any application sends: a third host on the data port, an endless
 // reply, the application on IPv6, and a watchdog thread that disconnects

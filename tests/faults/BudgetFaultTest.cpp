@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Peers that open data connections beside the application's and each send
 // the beginning of a huge packet that never ends. All of a receiver's
 // connections share one budget for unfinished packets, so the library's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Faults of the command connection: the application closes it instead of
 // answering, never answers, answers with bytes behind the reply, or answers
 // in small pieces. Every call returns (none waits beyond the time it takes

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Dead links: every loopback connection of a private network namespace is
 // cut, without a FIN or RST, by taking the namespace's loopback interface
 // down while the library is connected to ktsim there. Without probes the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ktconDestroyInstance against ktsim: a host that opens an instance per test
 // run gets everything back each time; handles used after the destroy fail
 // with codes; a destroy from another thread in the middle of a measurement

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Malformed packets followed by bytes outside any packet: the packet after
 // them arrives intact, whatever pieces the stream comes in.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The host's calls out of the usual order, and the application going away
 // in the middle of a measurement and coming back.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Soak run: measurement after measurement against ktsim with stream faults
 // chosen at random, reading every channel and checking every value and time
 // against what ktsim sent. Prints samples checked, faults injected and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Faults of the data stream: whatever ktsim mixes into it, every sample it
 // sent intact arrives exactly once, in order, with its time, and no read
 // reports an error.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The used-channel list of a connected network instance: counting, both
 // enumerations, handles by id and by name, and transfer marks.
 

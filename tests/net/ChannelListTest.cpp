@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading the application's used-channel list into channel records.
 
 #include "ChannelLines.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command connection: connecting, the exchange of command lines and
 // replies, and what a caller sees when the connection breaks.
 

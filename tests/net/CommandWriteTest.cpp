@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The write side of the command exchange: lines that the calling thread
 // writes itself, lines too large for the socket to take at once, the order
 // of queued bytes and lines, and a peer that goes while a line is written.

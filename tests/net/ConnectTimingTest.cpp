@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The one test of the connect timing that hosts get: the command connection
 // is looked at only after a pause of two seconds.
 

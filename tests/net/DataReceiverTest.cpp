@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "PacketBuilder.h"
 #include "api/Failure.h"
 #include "net/NETDataReceiver.h"

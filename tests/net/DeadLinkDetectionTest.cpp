@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The socket options that make a silently dead link fail: read back from a
 // connected socket after enableDeadLinkDetection().
 

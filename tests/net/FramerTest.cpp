@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "PacketBuilder.h"
 #include "net/BlockDecoder.h"
 #include "net/PacketFramer.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Measurement control of a network instance against a scripted application:
 // the replies each operation accepts, the exact bytes it sends, and the
 // result of every step of a start that fails.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Network channel handles: getters, the sample-rate query, control writes,
 // transfer marks and the reads, with the bytes they put on the wire.
 

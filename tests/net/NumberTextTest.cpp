@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Text-to-number conversions with the C library's rules, and the shortest
 // round-trip text of a double.
 

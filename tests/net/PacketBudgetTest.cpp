@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Framers of one receiver sharing a budget for unfinished packets: a
 // connection that would take more than is left loses its unfinished packet,
 // while the packets of a working stream, which stay within each framer's

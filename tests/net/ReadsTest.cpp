@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "PacketBuilder.h"
 #include "ktremote.h"
 #include "net/NETDataReceiver.h"

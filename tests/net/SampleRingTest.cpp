@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "net/SampleRing.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Command handling and the application's state machine, without sockets.
 #include "ChannelList.h"
 #include "CommandHandler.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A host's view of ktsim, written from the protocol rules independently of
 // ktsim's own code: the channel list parser and the data stream decoder. The
 // sample sizes on the wire are the library's, so these tests also check that

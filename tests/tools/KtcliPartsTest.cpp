@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Parts of ktcli on their own: lost-sample counting, the CSV output when its
 // reader goes away or the disk is full, JSON texts and the argument parser.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs a ktsim Simulator in process and talks to it over loopback: a command
 // client and a data sink, each with time limits so that a fault fails the
 // test instead of hanging it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The ktsim program as a parent process starts it: the first line names the
 // port, and it goes away when its stdin closes or it gets SIGTERM.
 #include "KtremoteVersion.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Sample values, their encoding and the packets, checked through the
 // independent host-side decoder.
 #include "ChannelList.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Setup files and the used-channel list, read back the way a host reads it.
 #include "ChannelList.h"
 #include "HostSide.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ktsim over real sockets: command sessions, the data stream and the faults.
 #include "ChannelList.h"
 #include "NetHarness.h"

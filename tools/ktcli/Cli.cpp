@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Cli.h"
 
 #include <cerrno>
@@ -26,7 +27,7 @@ void printOptions(const std::vector<OptionSpec>& options)
     for (const OptionSpec& option : options) {
         std::string left = std::string("--") + option.name;
         if (option.valueName != nullptr)
-            left += std::string(" ") + option.valueName;
+            left += (option.valueName[0] == '[' ? "" : " ") + std::string(option.valueName);
         std::printf("  %-22s %s\n", left.c_str(), option.help);
     }
 }
@@ -106,6 +107,8 @@ Arguments parseArguments(const CommandSpec& command, const std::vector<std::stri
         if (option->valueName == nullptr) {
             if (hasValue)
                 throw UsageError("--" + name + " takes no value");
+        } else if (!hasValue && option->valueName[0] == '[') {
+            // An optional value comes only as "--name=value".
         } else if (!hasValue) {
             if (k + 1 >= count)
                 throw UsageError("--" + name + " needs a value (" + option->valueName + ")");

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Command-line plumbing shared by the ktcli commands: what a command looks
 // like, how its arguments are parsed, how failures are reported.
 #pragma once
@@ -31,7 +32,7 @@ public:
 
 struct OptionSpec {
     const char* name;      // without the leading "--"
-    const char* valueName; // nullptr for a flag
+    const char* valueName; // nullptr for a flag; "[=VALUE]": the value is optional
     const char* help;
 };
 

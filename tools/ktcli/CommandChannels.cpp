@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ktcli channels: the channel list as a table, CSV or JSON.
 
 #include "Commands.h"

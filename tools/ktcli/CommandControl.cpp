@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ktcli state, stop, load-setup, store and write: one request each.
 
 #include "Commands.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Commands.h"
 
 #include <cstdint>
@@ -72,13 +73,26 @@ const std::vector<CommandSpec>& commands()
          "\n"
          "SIGINT (Ctrl+C), SIGTERM, SIGHUP and a closed output pipe end the stream\n"
          "like the end of --duration: the measurement is stopped and the output\n"
-         "ends with a whole row. The application's state is checked about once a\n"
-         "second; when it no longer answers, the stream ends with what it has.\n"
+         "ends with a whole row. Signals within 2 s of the first are the same\n"
+         "request; a later one ends ktcli at once, after asking the application\n"
+         "to stop (for at most 2 s). The application's state is checked about once\n"
+         "a second; when it no longer answers, the stream ends with what it has.\n"
          "\n"
-         "Exit status: 0 success; 1 a failed request, the application already\n"
-         "measuring (without --force), the application lost during the stream,\n"
-         "or no samples at all; 2 wrong arguments; 3 samples were lost (unless\n"
-         "--allow-loss).\n",
+         "--reconnect makes a lost application end only the current segment:\n"
+         "ktcli waits until it accepts connections again, checks the channels and\n"
+         "records on into the same output (times keep one time base, so a gap\n"
+         "shows in them; HDF5 files list the segments). --reconnect=SECONDS gives\n"
+         "up after that long without the application. --split SECONDS starts a\n"
+         "new file, <stem>-0001.h5, <stem>-0002.h5, ..., every SECONDS of\n"
+         "recording time; each finished file is closed at once. A failed write (a\n"
+         "full disk) stops the measurement and ends the recording with status 1;\n"
+         "the file holds everything up to its last good flush.\n"
+         "\n"
+         "Exit status: 0 success; 1 a failed request or write, the application\n"
+         "already measuring (without --force), the application lost during the\n"
+         "stream (without --reconnect, or not back in time), or no samples at\n"
+         "all; 2 wrong arguments; 3 samples were lost or the recording has gaps\n"
+         "(unless --allow-loss).\n",
          {{"duration", "SECONDS", "how long to measure (default 5)"},
           {"buffer-size", "SAMPLES", "samples buffered per channel (default: the library's, 3000)"},
           {"output", "FILE", "write to FILE instead of stdout (\"-\": stdout); .h5/.hdf5: HDF5"},
@@ -86,7 +100,9 @@ const std::vector<CommandSpec>& commands()
           {"compress", nullptr, "gzip (level 4) the HDF5 datasets"},
           {"quiet", nullptr, "no progress line"},
           {"force", nullptr, "start even though the application already acquires"},
-          {"allow-loss", nullptr, "lost samples do not make the exit status 3"}},
+          {"allow-loss", nullptr, "lost samples and gaps do not make the exit status 3"},
+          {"reconnect", "[=SECONDS]", "after a lost application, wait for it and record on"},
+          {"split", "SECONDS", "a new file every SECONDS of recording time"}},
          0,
          SIZE_MAX,
          runStream},

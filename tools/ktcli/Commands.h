@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The ktcli commands.
 #pragma once
 

@@ -1,4 +1,6 @@
+// SPDX-License-Identifier: MIT
 #include "Connection.h"
+#include "PortProbe.h"
 
 #include <algorithm>
 
@@ -28,15 +30,32 @@ Connection::Connection(const Arguments& arguments) : appInstance(networkInstance
     requireWord(port, "port");
     requireWord(dataPortText, "data-port");
     whereText = host + ":" + port;
+    hostText = host;
+    portText = port;
+    const std::string noAnswer = "no application answered at " + whereText + " (is it running, and is the port right?)";
+    // The library's connect waits its whole poll for a port that refuses;
+    // a plain connection tells at once. The code named is the one the
+    // library's connect gives for a command connection it cannot open.
+    const PortProbe probe = probePort(host, port, std::chrono::seconds(1));
+    if (probe.outcome == PortProbe::Refused || probe.outcome == PortProbe::Unresolved)
+        throw Failure(KX_ERR_NO_COMMAND_CONNECTION, noAnswer + ": " + probe.reason);
     try {
         appInstance.connect(host + " " + port + " " + dataPortText);
     } catch (const ktremote::Error& error) {
         const int code = error.value();
         if (code == KX_ERR_NO_COMMAND_CONNECTION || code == KX_ERR_NOT_CONNECTED)
-            throw Failure(KX_ERR_NOT_CONNECTED,
-                          "no application answered at " + whereText + " (is it running, and is the port right?)");
+            throw Failure(code, noAnswer);
         throw Failure(code, "cannot connect to " + whereText);
     }
+}
+
+void Connection::reconnect()
+{
+    idsKnown = false;
+    channelIds.clear();
+    names.clear();
+    openedIds.clear();
+    appInstance.connect(hostText + " " + portText + " " + dataPortText);
 }
 
 const std::vector<std::string>& Connection::ids()

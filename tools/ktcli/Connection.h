@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One connection to the application, made with --host, --port and
 // --data-port through the C++ wrapper, and the channels ktcli opens on it.
 #pragma once
@@ -34,13 +35,21 @@ struct OpenChannel {
 
 class Connection {
 public:
-    // Connects; throws Failure when no application answers (that takes up
-    // to about 20 s, the library's limit for the command connection).
+    // Connects; throws Failure with the code of the step that failed when
+    // no application answers: at once when the command port refuses the
+    // connection, else after the library's limit for the command
+    // connection (about 20 s).
     explicit Connection(const Arguments& arguments);
 
     ktremote::Instance& instance() { return appInstance; }
     const std::string& where() const { return whereText; }
     const std::string& dataPort() const { return dataPortText; }
+    const std::string& host() const { return hostText; }
+    const std::string& port() const { return portText; }
+
+    // Connects the same instance again, after the application was lost;
+    // channels are then opened anew. Throws ktremote::Error.
+    void reconnect();
 
     // Opens the channel whose id is `key`, else the first one named `key`.
     // Opening a channel marks it for transfer.
@@ -58,6 +67,8 @@ private:
     ktremote::Instance appInstance;
     std::string whereText;
     std::string dataPortText;
+    std::string hostText;
+    std::string portText;
     std::vector<std::string> channelIds;
     bool idsKnown = false;
     std::vector<std::pair<std::string, std::string>> names; // name, id in list order

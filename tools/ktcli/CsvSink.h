@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The samples as CSV (see CsvWriter), to a file or to standard output.
 #pragma once
 
@@ -19,7 +20,10 @@ public:
     CsvSink(const CsvSink&) = delete;
     CsvSink& operator=(const CsvSink&) = delete;
 
+    // The times carry the segments: a gap shows as a jump.
     void start(double) override {}
+    void beginSegment(double) override {}
+    void endSegment(const std::string&) override {}
     void write(const std::vector<Samples>& round) override;
     void finish() override;
     bool gone() const override { return outputGone; }
@@ -27,7 +31,9 @@ public:
     std::string description() const override;
 
 private:
-    // Turns a failed write into gone() (closed pipe) or an exception.
+    // Turns a failed write into gone() (closed pipe) or a WriteFailure; a
+    // file is cut back to its last good flush, so that it ends with a whole
+    // row.
     void failed(int error);
 
     std::string outPath;
@@ -35,6 +41,9 @@ private:
     std::FILE* outFile = nullptr;
     std::unique_ptr<CsvWriter> writer;
     bool outputGone = false;
+    long flushedBytes = -1;         // the file's size after the last good flush
+    double flushedUntil = -1.0e308; // the latest time in it then
+    double writtenUntil = -1.0e308;
 };
 
 } // namespace ktcli

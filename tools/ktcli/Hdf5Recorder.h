@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Records a stream into an HDF5 file as it arrives.
 //
 // Layout: the root group holds the file attributes start_time (days since
@@ -8,10 +9,19 @@
 // numeric channel type) and sample_rate (Hz). The datasets are chunked with
 // no upper size limit and grow with every append; the file is flushed at
 // least once a second, so a recorder that is killed leaves a file that reads
-// back up to its last flush. See docs/recording.md.
+// back up to its last flush.
+//
+// A recording is made of segments, one per measurement: the root dataset
+// "segments" has a row (start, end, reason) per segment, and each channel
+// group an int64 dataset "segment_index", the index in "values" of each
+// segment's first sample. Before each batch the recorder checks that the
+// file system has room for it; when it has not, the file is closed as it
+// was after the last flush (with the last segment's reason "disk full") and
+// the append fails. See docs/recording.md.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -63,6 +73,22 @@ public:
     // Makes everything appended so far readable from the file. append()
     // also does this at least once a second.
     void flush();
+
+    // A segment begins at `start` seconds (the file's time base); samples
+    // appended from now on belong to it. Its end is the latest time
+    // appended to it.
+    void beginSegment(double start);
+    // Gives the current segment its reason ("duration", "signal", ...);
+    // written with the next flush.
+    void endSegment(const std::string& reason);
+
+    // The latest sample time the file held after its last good flush
+    // (-infinity before any).
+    double heldUntil() const;
+    // The samples (all channels) the file held after its last good flush.
+    uint64_t heldSamples() const;
+    // Whether a write failed: the file takes nothing more.
+    bool failed() const;
 
 private:
     struct File;

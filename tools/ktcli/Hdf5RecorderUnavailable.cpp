@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The recorder of a ktcli built without HDF5: it says so and records nothing.
 #include "Hdf5Recorder.h"
 
@@ -21,5 +22,15 @@ void Hdf5Recorder::setStartTime(double) {}
 void Hdf5Recorder::append(size_t, const double*, const double*, size_t) {}
 
 void Hdf5Recorder::flush() {}
+
+void Hdf5Recorder::beginSegment(double) {}
+
+void Hdf5Recorder::endSegment(const std::string&) {}
+
+double Hdf5Recorder::heldUntil() const { return 0.0; }
+
+uint64_t Hdf5Recorder::heldSamples() const { return 0; }
+
+bool Hdf5Recorder::failed() const { return false; }
 
 } // namespace ktcli

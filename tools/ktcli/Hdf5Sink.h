@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The samples into an HDF5 file through Hdf5Recorder.
 #pragma once
 
@@ -15,9 +16,11 @@ public:
     // Creates the file; throws std::runtime_error with a sentence on failure.
     Hdf5Sink(const std::string& path, const std::vector<RecordedChannel>& channels, const RecordingInfo& info);
 
-    void start(double days) override { hdf5Recorder->setStartTime(days); }
+    void start(double days) override;
+    void beginSegment(double time) override { hdf5Recorder->beginSegment(time); }
+    void endSegment(const std::string& reason) override { hdf5Recorder->endSegment(reason); }
     void write(const std::vector<Samples>& round) override;
-    void finish() override { hdf5Recorder->flush(); }
+    void finish() override;
     std::string description() const override;
 
 private:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The little JSON that ktcli writes: strings, numbers, booleans and null.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Samples of one channel that the library dropped during a stream.
 //
 // A synchronous sample's time is k / r, k its place in the channel's stream
@@ -24,6 +25,9 @@ public:
 
     // The samples of one read and whether the library reported an overrun.
     void add(const double* times, size_t count, bool overrun);
+
+    // A new measurement: its samples count from place 0 again.
+    void restart() { expectedPlace = 0; }
 
     // Dropped samples counted from the times.
     uint64_t counted() const { return lostCount; }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Texts of a recording file: group names made from channel names, and the
 // start time as ISO 8601 text.
 #pragma once

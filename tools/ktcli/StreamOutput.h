@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What ktcli stream shows and writes: the CSV, the per-channel summary and
 // the progress line.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ktcli: measure with a Kaltrop application from the command line, through
 // the ktremote library's C++ wrapper.
 
@@ -52,9 +53,23 @@ const CommandSpec* findCommand(const std::string& name)
     return nullptr;
 }
 
+// Whether `word`, standing before the command name, is an option whose
+// value is the next word: a common option or one of any command's (the
+// command, found later, checks that the option is its own).
+bool takesValueBeforeCommand(const std::string& word)
+{
+    if (takesSeparateValue(word))
+        return true;
+    for (const CommandSpec& command : commands())
+        for (const OptionSpec& option : command.options)
+            if (option.valueName != nullptr && word == std::string("--") + option.name)
+                return true;
+    return false;
+}
+
 // Where the command name stands: the first word that is neither an option
-// nor the value of a common option. -1 when there is none. Sets the flags
-// for -h/--help and --version given before it.
+// nor the value of an option. -1 when there is none. Sets the flags for
+// -h/--help and --version given before it.
 int commandIndex(int argc, char** argv, bool* help, bool* version)
 {
     for (int k = 1; k < argc; ++k) {
@@ -63,7 +78,7 @@ int commandIndex(int argc, char** argv, bool* help, bool* version)
             *help = true;
         else if (word == "--version")
             *version = true;
-        else if (takesSeparateValue(word))
+        else if (takesValueBeforeCommand(word))
             ++k;
         else if (word == "--" || word.empty() || word[0] != '-')
             return word == "--" ? (k + 1 < argc ? k + 1 : -1) : k;

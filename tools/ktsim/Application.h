@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulated application: its setup, state, acquisition clock, control
 // values and storing. Shared by every command connection.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The used-channel list that answers "LISTUSEDCHS DW".
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "CommandHandler.h"
 
 #include "ChannelList.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Answers the command lines of one command connection.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "CommandSession.h"
 
 #include "DataStream.h"

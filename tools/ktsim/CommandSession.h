@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One command connection: frames the received lines, answers them and owns
 // the data stream that its STARTTRANSFER asked for.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A TCP connection with a queue of outgoing bytes that can be sent whole or,
 // as an injected fault, cut into random segments with random delays.
 #pragma once

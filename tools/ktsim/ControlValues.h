@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Current values of control channels, written by hosts.
 #pragma once
 

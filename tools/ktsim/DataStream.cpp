@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "DataStream.h"
 
 #include "PacketEncoder.h"

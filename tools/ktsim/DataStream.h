@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The data connection to a host: connects to the host's data port and sends
 // the packets of the transferred channels, paced in real time or (--burst)
 // as fast as the host takes them.

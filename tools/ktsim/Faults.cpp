@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Faults.h"
 
 #include "Waveform.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Faults that ktsim injects on request, to test how a host copes with a
 // misbehaving application. Each `--fault` flag adds one (see docs/ktsim.md).
 // Random choices come from the seed, so a run with the same seed and the same

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Cuts a byte stream into command lines. A line ends with "\n"; a "\r"
 // before it is dropped, so both "\r\n" (hosts) and "\n" (people typing) work,
 // whatever the size of the pieces the bytes arrive in.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The log of received lines and events (-v: stderr, --log: a file).
 #pragma once
 

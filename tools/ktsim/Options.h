@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Command-line options of ktsim.
 #pragma once
 

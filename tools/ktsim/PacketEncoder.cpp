@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "PacketEncoder.h"
 
 #include <algorithm>

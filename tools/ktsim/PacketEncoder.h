@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Byte layout of the data stream.
 //
 //   start marker 00 01 02 03 04 05 06 07

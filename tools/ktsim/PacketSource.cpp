@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "PacketSource.h"
 
 #include "PacketEncoder.h"

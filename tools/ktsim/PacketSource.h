@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Turns the running acquisition into packets for one data connection: keeps,
 // per transferred channel, the index of the next sample to send.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "SampleModel.h"
 
 #include "Waveform.h"

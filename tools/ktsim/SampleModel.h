@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What ktsim sends for every sample, and what a host decodes from it.
 //
 // Sample values are a pure function of (setup, seed, channel, sample index),

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulated application's measurement setup: its channels, how each one
 // is listed to a host, sampled and converted.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading setups: the text format of setup files and the built-in setups.
 //
 // A setup file is a list of lines; '#' starts a comment, blank lines are

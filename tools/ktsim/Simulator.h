@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulator's network side: listens for command connections, answers
 // them and streams data, all on one io_context thread.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Store.h"
 
 #include "ChannelList.h"

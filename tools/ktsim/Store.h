@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writes the samples of every channel of a running acquisition to a CSV file.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Waveform values and async timestamps as pure functions of the sample index.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ktsim: a stand-in for the Kaltrop application, for developing and testing
 // host programs without the instrument.
 #include "KtremoteVersion.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "FakeKaltrop.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A local automation server for the fake application. COM starts it (with
 // "-Embedding") when a client creates the registered class; each process
 // serves one application object and ends when the client has released

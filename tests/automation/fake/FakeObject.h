@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // A scriptable automation object for tests: a real IDispatch whose members
