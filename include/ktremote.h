@@ -36,9 +36,9 @@
  * Threads: the functions of one instance and of its channels must be called
  * from one thread at a time, with two exceptions: ktconDisconnect and
  * ktconDestroyInstance may come from another thread (a watchdog) at any
- * moment. A call that thread is in then ends with a code (a wait for the
- * application is cut short), and ktconDestroyInstance returns once that call
- * has returned. Separate instances are independent. A network instance runs
+ * moment. The call the first thread is in then ends with a code (a wait for
+ * the application is cut short), and ktconDestroyInstance returns once that
+ * call has returned. Separate instances are independent. A network instance runs
  * one background I/O thread of its own while connected.
  *
  * Texts are NUL-terminated; names, units, ids and file names are UTF-8.
