@@ -9,6 +9,7 @@
 #include <malloc.h>
 
 #include <atomic>
+#include <algorithm>
 #include <fstream>
 #include <random>
 #include <thread>
@@ -21,12 +22,20 @@ Holdings holdings()
     malloc_trim(0);
     Holdings now;
     now.heapBytes = mallinfo2().uordblks;
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind("Threads:", 0) == 0)
-            now.threads = std::stol(line.substr(8));
-        else if (line.rfind("VmRSS:", 0) == 0)
-            now.residentKiB = std::stol(line.substr(6));
+    // A thread that was just joined may still be counted for a moment while
+    // the system finishes it: the lowest of a few looks counts.
+    for (int look = 0; look < 10; ++look) {
+        if (look > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::ifstream status("/proc/self/status");
+        for (std::string line; std::getline(status, line);) {
+            if (line.rfind("Threads:", 0) == 0) {
+                const long threads = std::stol(line.substr(8));
+                now.threads = look == 0 ? threads : std::min(now.threads, threads);
+            } else if (line.rfind("VmRSS:", 0) == 0) {
+                now.residentKiB = std::stol(line.substr(6));
+            }
+        }
     }
     if (DIR* fds = opendir("/proc/self/fd")) {
         while (readdir(fds) != nullptr)
