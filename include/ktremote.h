@@ -25,15 +25,21 @@
  * check, as noted); a null output pointer gives KX_ERR_INVALID_HANDLE and
  * nothing is written.
  *
- * Ownership: the host owns instance handles (never freed by the library:
- * ktconDestroyInstance only validates them), channel handles (free them with
- * ktconFreeChannelInstance), the id arrays of ktconEnumerateChannels (give
- * them back with ktconFreeEnumerateChannels) and the value arrays of
+ * Ownership: the host owns instance handles (ktconDestroyInstance releases
+ * everything an instance holds; the small handle object stays valid and
+ * answers like a new instance), channel handles (free them with
+ * ktconFreeChannelInstance, also after their instance was destroyed), the id
+ * arrays of ktconEnumerateChannels (give them back with
+ * ktconFreeEnumerateChannels) and the value arrays of
  * ktconChannelReadScalarData (release both with free()).
  *
  * Threads: the functions of one instance and of its channels must be called
- * from one thread at a time. Separate instances are independent. A network
- * instance runs one background I/O thread of its own once connected.
+ * from one thread at a time, with two exceptions: ktconDisconnect and
+ * ktconDestroyInstance may come from another thread (a watchdog) at any
+ * moment. The call the first thread is in then ends with a code (a wait for
+ * the application is cut short), and ktconDestroyInstance returns once that
+ * call has returned. Separate instances are independent. A network instance runs
+ * one background I/O thread of its own while connected.
  *
  * Texts are NUL-terminated; names, units, ids and file names are UTF-8.
  * Relative times are in seconds, absolute times in days.
@@ -128,8 +134,15 @@ KTREMOTE_API KX_ERROR_CODE ktconGetVersion(char* buffer, size_t bufferSize);
  *  *instance. Returns 0 (-9 for a null out pointer). */
 KTREMOTE_API KX_ERROR_CODE ktconCreateInstance(KTXInstance** instance, int useNetwork);
 
-/** Validates the handle and does nothing else: the instance is not released
- *  and stays usable. Returns 0 or -9. */
+/** Releases everything the instance holds: its connection to the
+ *  application (network: the I/O thread, the command connection, the data
+ *  port and data connections, the sample buffers; automation: the
+ *  application object), without sending anything, and its channel list. The
+ *  handle stays valid and answers like a new instance of the same kind:
+ *  calls that need a connection return -4, ktconConnect works again, and
+ *  ktconDestroyInstance on it again returns 0. Channel handles of the
+ *  instance stay valid too: their calls return -4, and
+ *  ktconFreeChannelInstance frees them. Returns 0 or -9. */
 KTREMOTE_API KX_ERROR_CODE ktconDestroyInstance(KTXInstance* instance);
 
 /** Connects the instance. Network instances take "host commandPort dataPort"
@@ -193,14 +206,16 @@ KTREMOTE_API KX_ERROR_CODE ktconGetNextChannelId(KTXInstance* instance, char* bu
  * last fetch. */
 
 /** Opens a handle on the channel with the given id and marks the channel for
- *  transfer. Stores the handle (or NULL) in *channel. Returns 0, -15 (no such
- *  channel), -9, -4 or -2. Free the handle with ktconFreeChannelInstance. */
+ *  transfer. Stores the handle in *channel and returns 0, or stores NULL and
+ *  returns -15 (no such channel). On -9, -4 and -2 *channel is left as it
+ *  was. Free the handle with ktconFreeChannelInstance. */
 KTREMOTE_API KX_ERROR_CODE ktconCreateChannelInstance(KTXInstance* instance, const char* channelId,
                                                       ChannelInstance** channel);
 
 /** Opens a handle on the first channel with the given UTF-8 name. Stores the
- *  handle (or NULL) in *channel. Returns 0, -1 (no such channel), -9, -4 or
- *  -2. Free the handle with ktconFreeChannelInstance. */
+ *  handle in *channel and returns 0, or stores NULL and returns -1 (no such
+ *  channel) or -2. On -9 and -4 *channel is left as it was. Free the handle
+ *  with ktconFreeChannelInstance. */
 KTREMOTE_API KX_ERROR_CODE ktconCreateChannelInstanceByNameUtf8(KTXInstance* instance, const char* name,
                                                                 ChannelInstance** channel);
 

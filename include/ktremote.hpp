@@ -23,8 +23,9 @@
  * Ownership follows the C functions: Channel frees its handle, the id
  * arrays of the channel enumeration are released before enumerateChannels()
  * returns, and an Instance disconnects itself when it is destroyed after a
- * successful connect (the library keeps the instance object itself alive
- * until the process ends). Instance and Channel are move-only.
+ * successful connect, then destroys its handle, which gives back the
+ * instance's thread, sockets and buffers. Instance and Channel are
+ * move-only.
  *
  * Threads: like the C functions, an instance and its channels are used from
  * one thread at a time; separate instances are independent.
@@ -560,8 +561,9 @@ public:
     static Instance network() { return Instance(Backend::Network); }
     static Instance automation() { return Instance(Backend::Automation); }
 
-    /** Wraps a handle from ktconCreateInstance. The wrapper disconnects only
-     *  what its own connect() connected. */
+    /** Wraps a handle from ktconCreateInstance and takes it over: the
+     *  wrapper disconnects only what its own connect() connected, and
+     *  destroys the instance when it goes. */
     static Instance fromHandle(::KTXInstance* handle) noexcept { return Instance(handle); }
 
     Instance(Instance&& other) noexcept
@@ -584,8 +586,8 @@ public:
 
     ::KTXInstance* handle() const noexcept { return ownedHandle; }
 
-    /** Disconnects what connect() connected and lets go of the handle. The
-     *  library keeps the instance object until the process ends. */
+    /** Disconnects what connect() connected and destroys the handle
+     *  (ktconDestroyInstance), which gives back everything it holds. */
     void close() noexcept
     {
         if (ownedHandle == nullptr)

@@ -12,11 +12,12 @@
  * the gateway is loaded and carry a stamp of the load, so a stale, forged or
  * twice-freed number raises ktremote:KX_ERR_INVALID_HANDLE instead of
  * reaching the library. Freeing an instance frees the channel handles opened
- * on it. The gateway stays locked in memory while handles exist, and for
- * good once an instance has tried to connect: a network instance then runs
- * an I/O thread inside the library until the process ends, and unloading the
- * library under it would crash the host. Whatever is left is freed when the
- * gateway is unloaded or MATLAB exits.
+ * on it. The gateway stays locked in memory while handles exist: a network
+ * instance runs an I/O thread inside the library while it is connected, and
+ * unloading the library under it would crash the host. Freeing an instance
+ * destroys it, which ends that thread, so once nothing is open the gateway
+ * may go. Whatever is left is freed when the gateway is unloaded or MATLAB
+ * exits.
  *
  * Only the documented C MEX API is used, so the file builds with MATLAB's
  * mex and with Octave's mkoctfile --mex.
@@ -95,7 +96,6 @@ static size_t entryCount;
 static uint64_t loadStamp; /* high 32 bits of every number of this load */
 static uint32_t lastSerial;
 static int lockedForHandles;
-static int lockedForThreads;
 static int unloading; /* releaseAll runs: the lock no longer matters */
 
 static void releaseAll(void);
@@ -181,10 +181,10 @@ static void freeChannel(Entry* channel)
     dropEntry(channel);
 }
 
-/* The library keeps instance objects until the process ends; freeing one
- * here releases what it holds in the application: its channel handles, a
- * measurement started through it (so the data port is closed and the
- * application stops sending) and its command connection. */
+/* Freeing an instance releases what it holds in the application (its
+ * channel handles, a measurement started through it, so that the
+ * application stops sending, and its command connection), then destroys it:
+ * its thread, sockets and buffers go back. */
 static void freeInstance(Entry* instance)
 {
     KTXInstance* handle = (KTXInstance*)instance->handle;
@@ -417,10 +417,6 @@ static void cmdConnect(const Call* call, int nlhs, mxArray* plhs[])
     Entry* instance = entryArgument(call, 1, KIND_INSTANCE);
     char* text = textArgument(call, 2);
     (void)nlhs, (void)plhs;
-    if (!lockedForThreads) {
-        mexLock();
-        lockedForThreads = 1;
-    }
     KX_ERROR_CODE result = ktconConnect((KTXInstance*)instance->handle, text);
     mxFree(text);
     check("ktconConnect", result);

@@ -10,6 +10,9 @@
 #                                               killed and restarted, or (as root)
 #                                               its link is cut, every 30-60 s;
 #                                               every value checked; default 600 s
+#   scripts/soak.sh instances [RUNS]            test runs of a test sequencer, one
+#                                               instance each, default 1000: nothing
+#                                               the process holds may grow
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -22,4 +25,7 @@ if [ "${1:-}" = recorder ]; then
   exec "$tree/tests/e2e/ktcli_recorder_soak" "${2:-600}" 30 60 ${3:+"$3"}
 fi
 cmake --build "$tree" --target ktremote_soak
+if [ "${1:-}" = instances ]; then
+  exec "$tree/tests/faults/ktremote_soak" --instances "${2:-1000}"
+fi
 exec "$tree/tests/faults/ktremote_soak" "${1:-300}" ${2:+"$2"}

@@ -5,8 +5,7 @@ function failures = ktremote_tests(connectText, storeDir, faultyText)
 %   connection at STARTACQ. Returns the number of failed tests.
 %   matlab/tests/run.sh starts both and calls this.
 %
-%   ktremote_tests() runs the tests that need no application, in a session
-%   in which nothing has connected (a connect keeps the gateway loaded).
+%   ktremote_tests() runs the tests that need no application.
 
 % SPDX-License-Identifier: MIT
 if nargin == 0
@@ -15,7 +14,8 @@ if nargin == 0
     faultyText = '';
     tests = {@gatewayUnloadsWhenNothingIsOpen, @notConnectedAndBadArguments};
 else
-    tests = {@listsAndOpensChannels, @streamsPredictedValuesAndWritesControlValues, ...
+    tests = {@gatewayUnloadsOnceAConnectedInstanceIsCleared, ...
+             @listsAndOpensChannels, @streamsPredictedValuesAndWritesControlValues, ...
              @reportsOverrun, @statesSetupsAndStoring, @handlesAreFreedAndChecked, ...
              @aFailedStartReportsItsStep};
 end
@@ -70,6 +70,14 @@ fresh = ktremote.Instance();
 check(ktremote_mex('handleCount') == 1 && fresh.Handle ~= stale, 'a new number after reloading');
 expectError(@() ktremote_mex('channelCount', stale), 'ktremote:KX_ERR_INVALID_HANDLE');
 clear fresh
+end
+
+function gatewayUnloadsOnceAConnectedInstanceIsCleared(connectText, ~, ~)
+app = connected(connectText);
+check(mislocked('ktremote_mex'), 'locked while a connected instance is open');
+clear app
+check(~mislocked('ktremote_mex'), 'unlocked once the connected instance is cleared');
+clear ktremote_mex
 end
 
 function listsAndOpensChannels(connectText, ~, ~)

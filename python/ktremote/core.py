@@ -257,8 +257,8 @@ class Channel:
                "ktconChannelSetTransferred")
 
     def write(self, value: float) -> None:
-        """Writes a value to a control channel (a refused write is not
-        reported by the library)."""
+        """Writes a value to a control channel; a channel that is not one
+        refuses it with NotControlChannelError (-19)."""
         _check(self._lib.ktconControlChannelWriteData(self.handle, float(value)),
                "ktconControlChannelWriteData")
 
@@ -352,9 +352,10 @@ class Instance:
     """One connection to the application.
 
     ``Instance()`` is a network instance, ``Instance(network=False)`` an
-    automation instance. As a context manager it disconnects at the end of
-    the block what :meth:`connect` connected. The library keeps the instance
-    object itself until the process ends.
+    automation instance. :meth:`close`, the end of a ``with`` block and the
+    garbage collector disconnect what :meth:`connect` connected and destroy
+    the instance in the library, which gives back its thread, sockets and
+    buffers.
     """
 
     def __init__(self, network: bool = True, *, library: LibraryArgument = None) -> None:
@@ -418,7 +419,7 @@ class Instance:
         _check(self._lib.ktconDisconnect(self.handle), "ktconDisconnect")
 
     def close(self) -> None:
-        """Disconnects what connect() connected and lets go of the handle."""
+        """Disconnects what connect() connected and destroys the instance."""
         self._finalizer()
         self._handle = None
 

@@ -256,6 +256,10 @@ class FakeLibrary:
         return 0
 
     def _ktconControlChannelWriteData(self, channel, value):
+        # The library refuses a write to a channel that is not a control
+        # channel, as _ktconIsChannelControl tells them apart.
+        if self._record(channel)[1] != "Torque":
+            return -19
         self.written = (self._record(channel)[1], value)
         return 0
 

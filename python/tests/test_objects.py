@@ -165,3 +165,11 @@ def test_measurement_block_stops_even_on_error(fake):
             raise RuntimeError("host failure")
     assert fake.calls.count("ktconStartMeasurement") == 1
     assert fake.calls.count("ktconStopMeasurement") == 1
+
+
+def test_a_write_to_a_channel_that_is_not_a_control_channel_raises(fake):
+    app = connected(fake)
+    with app.channel("0,1") as speed:
+        with pytest.raises(ktremote.NotControlChannelError):
+            speed.write(1.0)
+    assert not hasattr(fake, "written")

@@ -56,6 +56,52 @@ inline std::optional<KX_ERROR_CODE> checkChannel(const ChannelInstance* channel,
     return std::nullopt;
 }
 
+// One call of the exports on an instance, for as long as the export runs.
+// ktconDestroyInstance from another thread waits until no call is in
+// progress before it frees anything (KTXInstance::destroy); a call that
+// comes while it releases the instance is refused as not connected, before
+// it reads anything of the instance. The count goes up before the flag is
+// read, and destroy() sets the flag before it reads the count, so either
+// the call sees the flag or destroy() sees the call.
+class InstanceCall {
+public:
+    explicit InstanceCall(KTXInstance* instance) noexcept : counted(instance)
+    {
+        if (counted != nullptr) {
+            counted->callsInProgress.fetch_add(1);
+            refused = counted->releasing.load();
+        }
+    }
+    ~InstanceCall()
+    {
+        if (counted != nullptr)
+            counted->callsInProgress.fetch_sub(1);
+    }
+    InstanceCall(const InstanceCall&) = delete;
+    InstanceCall& operator=(const InstanceCall&) = delete;
+
+    // checkInstance() for the call's instance, and -4 while it is released.
+    std::optional<KX_ERROR_CODE> check(unsigned checks) const noexcept
+    {
+        if (refused)
+            return KX_ERR_NOT_CONNECTED;
+        return checkInstance(counted, checks);
+    }
+
+    // checkChannel() for a channel of the call's instance (its owner), and
+    // -4 while that is released.
+    std::optional<KX_ERROR_CODE> check(const ChannelInstance* channel, unsigned checks) const noexcept
+    {
+        if (channel != nullptr && refused)
+            return KX_ERR_NOT_CONNECTED;
+        return checkChannel(channel, checks);
+    }
+
+private:
+    KTXInstance* counted;
+    bool refused = false;
+};
+
 // Runs a forwarded operation of instance (or of one of its channels). A
 // raised failure, or any other exception (allocation failure included), is
 // reported as failureCode; the failure's own value is not passed on, and its

@@ -17,7 +17,8 @@ KX_ERROR_CODE forwardToChannel(::ChannelInstance* handle, unsigned checks, bool 
                                Operation&& operation) noexcept
 {
     auto* channel = channelOf(handle);
-    if (auto early = checkChannel(channel, checks))
+    const InstanceCall call(channel != nullptr ? channel->owner : nullptr);
+    if (auto early = call.check(channel, checks))
         return *early;
     if (!argumentsGiven)
         return KX_ERR_INVALID_HANDLE;
@@ -49,7 +50,8 @@ KX_ERROR_CODE ktconChannelGetName(::ChannelInstance* handle, char* buffer, size_
 KX_ERROR_CODE ktconChannelGetNameUtf8(::ChannelInstance* handle, char* buffer, size_t bufferSize, size_t* required)
 {
     auto* channel = channelOf(handle);
-    if (auto early = checkChannel(channel, CheckAll))
+    const InstanceCall call(channel != nullptr ? channel->owner : nullptr);
+    if (auto early = call.check(channel, CheckAll))
         return *early;
     const std::string& name = channel->name;
     const size_t length = name.size();

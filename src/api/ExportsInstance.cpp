@@ -32,15 +32,22 @@ KX_ERROR_CODE ktconCreateInstance(::KTXInstance** out, int useNetwork)
 
 KX_ERROR_CODE ktconDestroyInstance(::KTXInstance* handle)
 {
-    // Instances live until the process ends: a host may keep using the
-    // handle after this call, so nothing is released or changed.
-    return handle == nullptr ? KX_ERR_INVALID_HANDLE : KX_OK;
+    auto* instance = instanceOf(handle);
+    if (instance == nullptr)
+        return KX_ERR_INVALID_HANDLE;
+    // The thread, the sockets, the buffers and the lists go; the small
+    // object behind the handle stays, since a host may keep using the handle
+    // (or channel handles of the instance) afterwards. It then answers like a
+    // new instance of its kind.
+    instance->destroy();
+    return KX_OK;
 }
 
 KX_ERROR_CODE ktconConnect(::KTXInstance* handle, const char* connection)
 {
     auto* instance = instanceOf(handle);
-    if (auto early = checkInstance(instance, CheckMode))
+    const InstanceCall call(instance);
+    if (auto early = call.check(CheckMode))
         return *early;
     if (connection == nullptr)
         return KX_ERR_INVALID_HANDLE;
@@ -52,7 +59,8 @@ KX_ERROR_CODE ktconConnect(::KTXInstance* handle, const char* connection)
 KX_ERROR_CODE ktconDisconnect(::KTXInstance* handle)
 {
     auto* instance = instanceOf(handle);
-    if (auto early = checkInstance(instance, CheckConnected))
+    const InstanceCall call(instance);
+    if (auto early = call.check(CheckConnected))
         return *early;
     // A command connection that is already broken cannot be closed more
     // politely than it already is: the instance is disconnected either way.
@@ -67,7 +75,8 @@ KX_ERROR_CODE ktconDisconnect(::KTXInstance* handle)
 KX_ERROR_CODE ktconSetAppWindowVisible(::KTXInstance* handle, bool visible)
 {
     auto* instance = instanceOf(handle);
-    if (auto early = checkInstance(instance, CheckAll))
+    const InstanceCall call(instance);
+    if (auto early = call.check(CheckAll))
         return *early;
     return guarded(instance, KX_ERR_FAILED, [&] {
         instance->SetAppWindowVisible(visible);
@@ -78,7 +87,8 @@ KX_ERROR_CODE ktconSetAppWindowVisible(::KTXInstance* handle, bool visible)
 KX_ERROR_CODE ktconGetChannelCount(::KTXInstance* handle, size_t* count)
 {
     auto* instance = instanceOf(handle);
-    if (auto early = checkInstance(instance, CheckAll))
+    const InstanceCall call(instance);
+    if (auto early = call.check(CheckAll))
         return *early;
     if (count == nullptr)
         return KX_ERR_INVALID_HANDLE;
@@ -91,7 +101,8 @@ KX_ERROR_CODE ktconGetChannelCount(::KTXInstance* handle, size_t* count)
 KX_ERROR_CODE ktconEnumerateChannels(::KTXInstance* handle, char*** ids, size_t* count)
 {
     auto* instance = instanceOf(handle);
-    if (auto early = checkInstance(instance, CheckAll))
+    const InstanceCall call(instance);
+    if (auto early = call.check(CheckAll))
         return *early;
     if (ids == nullptr || count == nullptr)
         return KX_ERR_INVALID_HANDLE;
@@ -117,7 +128,8 @@ KX_ERROR_CODE ktconFreeEnumerateChannels(::KTXInstance* handle, char*** ids)
 KX_ERROR_CODE ktconInitChannelIdEnum(::KTXInstance* handle)
 {
     auto* instance = instanceOf(handle);
-    if (auto early = checkInstance(instance, CheckConnected))
+    const InstanceCall call(instance);
+    if (auto early = call.check(CheckConnected))
         return *early;
     return guarded(instance, KX_ERR_FAILED, [&] {
         instance->InitChannelIdEnum();
@@ -128,7 +140,8 @@ KX_ERROR_CODE ktconInitChannelIdEnum(::KTXInstance* handle)
 KX_ERROR_CODE ktconGetNextChannelIdSize(::KTXInstance* handle, int* size)
 {
     auto* instance = instanceOf(handle);
-    if (auto early = checkInstance(instance, CheckConnected))
+    const InstanceCall call(instance);
+    if (auto early = call.check(CheckConnected))
         return *early;
     if (size == nullptr)
         return KX_ERR_INVALID_HANDLE;
@@ -141,7 +154,8 @@ KX_ERROR_CODE ktconGetNextChannelIdSize(::KTXInstance* handle, int* size)
 KX_ERROR_CODE ktconGetNextChannelId(::KTXInstance* handle, char* buffer)
 {
     auto* instance = instanceOf(handle);
-    if (auto early = checkInstance(instance, CheckConnected))
+    const InstanceCall call(instance);
+    if (auto early = call.check(CheckConnected))
         return *early;
     if (buffer == nullptr)
         return KX_ERR_INVALID_HANDLE;
@@ -151,7 +165,8 @@ KX_ERROR_CODE ktconGetNextChannelId(::KTXInstance* handle, char* buffer)
 KX_ERROR_CODE ktconCreateChannelInstance(::KTXInstance* handle, const char* channelId, ::ChannelInstance** out)
 {
     auto* instance = instanceOf(handle);
-    if (auto early = checkInstance(instance, CheckConnected))
+    const InstanceCall call(instance);
+    if (auto early = call.check(CheckConnected))
         return *early;
     if (channelId == nullptr || out == nullptr)
         return KX_ERR_INVALID_HANDLE;
@@ -167,8 +182,9 @@ KX_ERROR_CODE ktconCreateChannelInstanceByNameUtf8(::KTXInstance* handle, const 
     auto* instance = instanceOf(handle);
     if (instance == nullptr || out == nullptr || name == nullptr)
         return KX_ERR_INVALID_HANDLE;
-    if (!instance->connected)
-        return KX_ERR_NOT_CONNECTED;
+    const InstanceCall call(instance);
+    if (auto early = call.check(CheckConnected))
+        return *early;
     *out = nullptr;
     if (!modeIsActive(*instance))
         return KX_OK;
@@ -184,7 +200,8 @@ KX_ERROR_CODE ktconCreateChannelInstanceByName(::KTXInstance*, const char*, ::Ch
 KX_ERROR_CODE ktconSetBufferSize(::KTXInstance* handle, int bufferSize)
 {
     auto* instance = instanceOf(handle);
-    if (auto early = checkInstance(instance, CheckConnected))
+    const InstanceCall call(instance);
+    if (auto early = call.check(CheckConnected))
         return *early;
     // Buffer sizes apply to the network data path only.
     if (instance->mode != 1)
@@ -198,7 +215,8 @@ KX_ERROR_CODE ktconSetBufferSize(::KTXInstance* handle, int bufferSize)
 KX_ERROR_CODE ktconLoadSetup(::KTXInstance* handle, const char* setupFile)
 {
     auto* instance = instanceOf(handle);
-    if (auto early = checkInstance(instance, CheckAll))
+    const InstanceCall call(instance);
+    if (auto early = call.check(CheckAll))
         return *early;
     if (setupFile == nullptr)
         return KX_ERR_INVALID_HANDLE;
@@ -208,7 +226,8 @@ KX_ERROR_CODE ktconLoadSetup(::KTXInstance* handle, const char* setupFile)
 KX_ERROR_CODE ktconIsInAqusition(::KTXInstance* handle, bool* running)
 {
     auto* instance = instanceOf(handle);
-    if (auto early = checkInstance(instance, CheckAll))
+    const InstanceCall call(instance);
+    if (auto early = call.check(CheckAll))
         return *early;
     if (running == nullptr)
         return KX_ERR_INVALID_HANDLE;
@@ -221,7 +240,8 @@ KX_ERROR_CODE ktconIsInAqusition(::KTXInstance* handle, bool* running)
 KX_ERROR_CODE ktconGetState(::KTXInstance* handle, int* state)
 {
     auto* instance = instanceOf(handle);
-    if (auto early = checkInstance(instance, CheckConnected))
+    const InstanceCall call(instance);
+    if (auto early = call.check(CheckConnected))
         return *early;
     if (state == nullptr)
         return KX_ERR_INVALID_HANDLE;
@@ -235,7 +255,8 @@ KX_ERROR_CODE ktconGetState(::KTXInstance* handle, int* state)
 KX_ERROR_CODE ktconStartMeasurement(::KTXInstance* handle)
 {
     auto* instance = instanceOf(handle);
-    if (auto early = checkInstance(instance, CheckAll))
+    const InstanceCall call(instance);
+    if (auto early = call.check(CheckAll))
         return *early;
     // A start that failed part-way is reported with the code of the step
     // that failed: a host that took it for a running measurement would wait
@@ -246,7 +267,8 @@ KX_ERROR_CODE ktconStartMeasurement(::KTXInstance* handle)
 KX_ERROR_CODE ktconStopMeasurement(::KTXInstance* handle)
 {
     auto* instance = instanceOf(handle);
-    if (auto early = checkInstance(instance, CheckAll))
+    const InstanceCall call(instance);
+    if (auto early = call.check(CheckAll))
         return *early;
     // A stop that could not be sent is reported: the application may still
     // be acquiring.
@@ -258,7 +280,8 @@ KX_ERROR_CODE ktconStartStoring(::KTXInstance* handle, const char* fileName)
     auto* instance = instanceOf(handle);
     if (instance == nullptr || fileName == nullptr)
         return KX_ERR_INVALID_HANDLE;
-    if (auto early = checkInstance(instance, CheckAll))
+    const InstanceCall call(instance);
+    if (auto early = call.check(CheckAll))
         return *early;
     return guarded(instance, KX_ERR_START_STORING, [&] { return instance->StartStoring(fileName); });
 }
@@ -266,7 +289,8 @@ KX_ERROR_CODE ktconStartStoring(::KTXInstance* handle, const char* fileName)
 KX_ERROR_CODE ktconStopStoring(::KTXInstance* handle)
 {
     auto* instance = instanceOf(handle);
-    if (auto early = checkInstance(instance, CheckAll))
+    const InstanceCall call(instance);
+    if (auto early = call.check(CheckAll))
         return *early;
     return guarded(instance, KX_ERR_STOP_STORING, [&] { return instance->StopStoring(); });
 }
@@ -274,7 +298,8 @@ KX_ERROR_CODE ktconStopStoring(::KTXInstance* handle)
 KX_ERROR_CODE ktconStopStoringEx(::KTXInstance* handle, int* state)
 {
     auto* instance = instanceOf(handle);
-    if (auto early = checkInstance(instance, CheckConnected))
+    const InstanceCall call(instance);
+    if (auto early = call.check(CheckConnected))
         return *early;
     if (state == nullptr)
         return ktconStopStoring(handle);
@@ -289,7 +314,8 @@ KX_ERROR_CODE ktconStopStoringEx(::KTXInstance* handle, int* state)
 KX_ERROR_CODE ktconBeginRead(::KTXInstance* handle, intptr_t reserved1, intptr_t reserved2)
 {
     auto* instance = instanceOf(handle);
-    if (auto early = checkInstance(instance, CheckAll))
+    const InstanceCall call(instance);
+    if (auto early = call.check(CheckAll))
         return *early;
     return guarded(instance, KX_ERR_FAILED, [&] {
         instance->BeginRead(reserved1, reserved2);
@@ -300,7 +326,8 @@ KX_ERROR_CODE ktconBeginRead(::KTXInstance* handle, intptr_t reserved1, intptr_t
 KX_ERROR_CODE ktconEndRead(::KTXInstance* handle)
 {
     auto* instance = instanceOf(handle);
-    if (auto early = checkInstance(instance, CheckAll))
+    const InstanceCall call(instance);
+    if (auto early = call.check(CheckAll))
         return *early;
     return guarded(instance, KX_ERR_FAILED, [&] {
         instance->EndRead();

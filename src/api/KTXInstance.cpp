@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "KTXInstance.h"
 
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 namespace ktremote {
 
@@ -53,5 +55,40 @@ int KTXInstance::GetNextChannelIdSize(int32_t* size)
 }
 
 int KTXInstance::GetNextChannelId(char*) { return 0; }
+
+void KTXInstance::destroy() noexcept
+{
+    std::lock_guard<std::mutex> lock(destroyLock);
+    // From here on new calls are refused; a call already in progress ends
+    // its wait for the application and returns a code of its own. The wait
+    // for it is a poll: it is short, and rare.
+    releasing.store(true);
+    interrupt();
+    while (callsInProgress.load() != 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    try {
+        releaseResources();
+    } catch (...) {
+        // Nothing useful to report: what could not be released stays.
+    }
+    releasing.store(false);
+}
+
+void KTXInstance::interrupt() noexcept {}
+
+void KTXInstance::releaseResources()
+{
+    connected = false;
+    mode = 0;
+    nextOrdinal = 0;
+    usedChannelCount = 0;
+    bufferSize = -1;
+    std::vector<ChannelRecord>().swap(channels);
+    std::vector<std::string>().swap(channelIds);
+    idCursor = 0;
+    host = kDefaultHost;
+    commandPort = kDefaultCommandPort;
+    dataPort = kDefaultDataPort;
+}
 
 } // namespace ktremote

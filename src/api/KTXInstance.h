@@ -5,8 +5,10 @@
 #include "ChannelRecord.h"
 #include "LastFailure.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -49,22 +51,47 @@ public:
     virtual int GetNextChannelIdSize(int32_t* size);
     virtual int GetNextChannelId(char* buffer);
 
-    bool connected = false;              // set by a successful Connect, never cleared
-    int32_t mode = 0;                    // 1 network, 0 automation (set by Connect)
-    int32_t nextOrdinal = 0;             // automation: ordinal of the next handle
-    int32_t usedChannelCount = 0;        // automation: last used-channel count
-    int32_t bufferSize = -1;             // samples per channel buffer; -1 = default
-    std::vector<ChannelRecord> channels; // the instance's channel list
-    std::vector<std::string> channelIds; // automation: ids of the id enumeration
-    int32_t idCursor = 0;                // next position of the id enumeration
-    std::string host = "localhost";      // network: application host
-    std::string commandPort = "8999";    // network: application command port
-    std::string dataPort = "8001";       // network: port the library listens on
+    // What ktconDestroyInstance does: waits until no other thread is in a
+    // call of this instance (interrupting a wait for the application first),
+    // then releases everything heavy, so that the instance answers like a new
+    // one of its kind. The object itself stays: the host may keep using the
+    // handle, and channel handles still point at it. Any thread.
+    void destroy() noexcept;
+
+    static constexpr const char* kDefaultHost = "localhost";
+    static constexpr const char* kDefaultCommandPort = "8999";
+    static constexpr const char* kDefaultDataPort = "8001";
+
+    bool connected = false;                        // set by a successful Connect; cleared by destroy()
+    int32_t mode = 0;                              // 1 network, 0 automation (set by Connect)
+    int32_t nextOrdinal = 0;                       // automation: ordinal of the next handle
+    int32_t usedChannelCount = 0;                  // automation: last used-channel count
+    int32_t bufferSize = -1;                       // samples per channel buffer; -1 = default
+    std::vector<ChannelRecord> channels;           // the instance's channel list
+    std::vector<std::string> channelIds;           // automation: ids of the id enumeration
+    int32_t idCursor = 0;                          // next position of the id enumeration
+    std::string host = kDefaultHost;               // network: application host
+    std::string commandPort = kDefaultCommandPort; // network: application command port
+    std::string dataPort = kDefaultDataPort;       // network: port the library listens on
     // The latest failure of this instance and of its channel handles.
     LastFailure lastFailure;
 
+    // Calls of the exports in progress on this instance, and whether
+    // destroy() is releasing it (see InstanceCall).
+    std::atomic<int32_t> callsInProgress{0};
+    std::atomic<bool> releasing{false};
+
 protected:
     KTXInstance() = default;
+
+    // Parts of destroy(). interrupt() may run while another thread is inside
+    // an operation: it ends that operation's wait for the application (the
+    // network backend closes its connections); the base does nothing.
+    // releaseResources() runs once no operation is in progress: each backend
+    // gives back what it holds, then calls the base, which empties the lists
+    // and sets every field as a new instance has it.
+    virtual void interrupt() noexcept;
+    virtual void releaseResources();
 
     // The channel-id enumeration over a list of `count` ids, where idAt(k)
     // gives the k-th id. NextIdSize stores the size of the id at idCursor
@@ -91,6 +118,9 @@ protected:
         ++idCursor;
         return static_cast<size_t>(idCursor) == count ? 1 : 0;
     }
+
+private:
+    std::mutex destroyLock; // one destroy() at a time
 };
 
 } // namespace ktremote

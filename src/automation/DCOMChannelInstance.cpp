@@ -179,6 +179,11 @@ int DCOMChannelInstance::ReadScalarData2(double* values, double* timestamps, siz
 
 int DCOMChannelInstance::WriteControlData(double value, double time)
 {
+    // Refused before anything reaches the application, as over the network.
+    if (!isControl) {
+        instance().lastFailure.record("the channel is not a control channel");
+        return KX_ERR_NOT_CONTROL_CHANNEL;
+    }
     IDispatch* connection = instance().connectionOf(*this);
     if (connection == nullptr)
         return noConnection();

@@ -26,6 +26,13 @@ KTXDCOMInstance::~KTXDCOMInstance()
     releaseApplication();
 }
 
+void KTXDCOMInstance::releaseResources()
+{
+    std::vector<Connection>().swap(connectionTable);
+    releaseApplication();
+    KTXInstance::releaseResources();
+}
+
 IDispatch* KTXDCOMInstance::createApplication()
 {
     CoInitialize(nullptr); // S_FALSE when this thread already has COM: fine

@@ -53,6 +53,9 @@ public:
     IDispatch* connectionOf(const ChannelRecord& channel) const;
 
 protected:
+    // Releases the connection table and the application object.
+    void releaseResources() override;
+
     // Initialises COM on the calling thread and creates the application's
     // automation object in its own process; none when it cannot be made.
     virtual IDispatch* createApplication();

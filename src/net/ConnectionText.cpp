@@ -16,6 +16,13 @@ std::vector<std::string> splitWords(std::string_view text)
     return words;
 }
 
+std::string hostFromWord(std::string_view word)
+{
+    if (word.size() > 2 && word.front() == '[' && word.back() == ']')
+        word = word.substr(1, word.size() - 2);
+    return std::string(word);
+}
+
 std::optional<uint16_t> parseTcpPort(std::string_view word)
 {
     if (word.empty())

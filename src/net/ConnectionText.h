@@ -14,6 +14,10 @@ namespace ktremote {
 // and after the last word is ignored.
 std::vector<std::string> splitWords(std::string_view text);
 
+// The host that a host word names: an IPv6 address may be written in
+// brackets ("[::1]"), which are taken off; any other word is the host.
+std::string hostFromWord(std::string_view word);
+
 // The TCP port that a port word names: decimal digits only, leading zeros
 // allowed, with a value from 1 to 65535. Anything else (a sign, blanks,
 // letters, 0, a larger value) gives no port.

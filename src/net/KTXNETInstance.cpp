@@ -6,7 +6,7 @@
 #include "ConnectionText.h"
 #include "NETCommandConnection.h"
 #include "NETDataReceiver.h"
-#include "NETIoThread.h"
+#include "NETSession.h"
 #include "api/Failure.h"
 #include "api/InstanceFactory.h"
 #include "ktremote.h"
@@ -49,7 +49,7 @@ std::string takeReply(std::future<std::string> reply)
 
 KTXNETInstance::KTXNETInstance() = default;
 
-KTXNETInstance::~KTXNETInstance() { shutDownIo(); }
+KTXNETInstance::~KTXNETInstance() { replaceSession(nullptr); }
 
 int KTXNETInstance::Connect(const char* connection)
 {
@@ -69,33 +69,40 @@ int KTXNETInstance::Connect(const char* connection)
 
     // A connection made by an earlier Connect is closed and its thread ended
     // before a new one is made.
-    shutDownIo();
-    host = std::move(words[0]);
+    replaceSession(nullptr);
+    host = hostFromWord(words[0]);
     commandPort = std::move(words[1]);
     dataPort = std::move(words[2]);
 
-    io = std::make_unique<NETIoThread>();
-    // Only address families configured on this machine; the port may be a
-    // number or a service name.
-    asio::ip::tcp::resolver resolver(io->context());
+    const auto next = std::make_shared<NETSession>();
+    // Every address of the host, of both families, even where this machine
+    // has no IPv6 address but loopback (the application may listen on ::1
+    // only); a family that cannot be reached fails at once and the next
+    // address is tried. The port may be a number or a service name.
+    asio::ip::tcp::resolver resolver(next->context());
     std::error_code error;
-    const auto resolved = resolver.resolve(host, commandPort, asio::ip::resolver_base::address_configured, error);
+    const auto resolved = resolver.resolve(host, commandPort, asio::ip::resolver_base::flags(), error);
     if (error)
         raise(KX_ERR_NO_COMMAND_CONNECTION, "the application's host or command port cannot be resolved");
 
-    commandConnection = std::make_unique<NETCommandConnection>(io->context());
-    commandConnection->connect(std::vector<asio::ip::tcp::endpoint>(resolved.begin(), resolved.end()));
-    io->start();
+    NETCommandConnection& command = next->command();
+    command.connect(std::vector<asio::ip::tcp::endpoint>(resolved.begin(), resolved.end()));
+    next->startThread();
+    // In place at once, so that a Disconnect from another thread ends the
+    // attempt.
+    replaceSession(next);
 
+    // A Disconnect or Destroy from another thread takes the session away or
+    // closes it: the attempt ends then too.
     bool up = false;
-    for (int poll = 0; poll < connectPolls && !up; ++poll) {
+    for (int poll = 0; poll < connectPolls && !up && currentSession() == next; ++poll) {
         std::this_thread::sleep_for(connectPollInterval);
-        up = commandConnection->socketConnected.load();
+        up = command.socketConnected.load();
     }
     // A failed attempt leaves nothing behind: no socket that might still
     // connect, no thread.
     if (!up) {
-        shutDownIo();
+        replaceSession(nullptr);
         lastFailure.record("the application did not accept the command connection in time");
         return KX_ERR_NO_COMMAND_CONNECTION;
     }
@@ -105,14 +112,14 @@ int KTXNETInstance::Connect(const char* connection)
     // application (a wrong port, another service): the wait ends after
     // replyTimeLimit.
     try {
-        takeReply(commandConnection->awaitReply(ReplyEnd::line(), replyTimeLimit));
+        takeReply(command.awaitReply(ReplyEnd::line(), replyTimeLimit));
         Transact("SETMODE 1");
     } catch (const ReplyTimedOut&) {
-        shutDownIo();
+        replaceSession(nullptr);
         lastFailure.record("the peer at the command port sent no greeting in time: it is not the application");
         return KX_ERR_NO_COMMAND_CONNECTION;
     } catch (...) {
-        shutDownIo();
+        replaceSession(nullptr);
         throw;
     }
     connected = true;
@@ -122,29 +129,28 @@ int KTXNETInstance::Connect(const char* connection)
 
 int KTXNETInstance::Disconnect()
 {
-    if (!commandConnection)
-        raise(KX_ERR_NO_COMMAND_CONNECTION, "there is no command connection");
+    const std::shared_ptr<NETSession> current = requireSession();
     // Whatever becomes of "EXIT", the connection closes, and so do the data
     // listener and the data connections: the port is free for the next
     // instance, and the values already received stay readable. A call that
     // another thread is still waiting in is released before "EXIT" goes out
     // (see NETCommandConnection::finish).
     try {
-        takeReply(commandConnection->finish(std::string("EXIT") + lineEnd, ReplyEnd::line(), replyTimeLimit));
+        takeReply(current->command().finish(std::string("EXIT") + lineEnd, ReplyEnd::line(), replyTimeLimit));
     } catch (...) {
-        closeConnections();
+        current->close();
         throw;
     }
-    closeConnections();
+    current->close();
     return KX_OK;
 }
 
-void KTXNETInstance::closeConnections() noexcept
+void KTXNETInstance::interrupt() noexcept { replaceSession(nullptr); }
+
+void KTXNETInstance::releaseResources()
 {
-    if (commandConnection)
-        commandConnection->close();
-    if (dataReceiver)
-        dataReceiver->shutdown();
+    replaceSession(nullptr);
+    KTXInstance::releaseResources();
 }
 
 void KTXNETInstance::SendCommand(const std::string& command, std::string& reply) { reply = Transact(command); }
@@ -155,33 +161,57 @@ std::string KTXNETInstance::TransactList(const std::string& command) { return ex
 
 std::string KTXNETInstance::exchange(const std::string& command, const ReplyEnd& end)
 {
-    if (!commandConnection)
-        raise(KX_ERR_NO_COMMAND_CONNECTION, "there is no command connection");
+    const std::shared_ptr<NETSession> current = requireSession();
     // The command goes out unchanged; a text with line breaks of its own
     // makes several lines, and still only one reply is awaited.
-    return takeReply(commandConnection->exchange(command + lineEnd, end));
+    return takeReply(current->command().exchange(command + lineEnd, end));
 }
 
 bool KTXNETInstance::commandSocketConnected() const
 {
-    return commandConnection && commandConnection->socketConnected.load();
+    const std::shared_ptr<NETSession> current = currentSession();
+    return current && current->command().socketConnected.load();
 }
 
-asio::io_context& KTXNETInstance::ioContext()
+std::shared_ptr<NETSession> KTXNETInstance::currentSession() const
 {
-    if (!io)
-        raise(KX_ERR_NO_COMMAND_CONNECTION, "the instance has no I/O context");
-    return io->context();
+    std::lock_guard<std::mutex> lock(sessionLock);
+    return session;
 }
 
-void KTXNETInstance::shutDownIo()
+std::shared_ptr<NETSession> KTXNETInstance::requireSession() const
 {
-    if (io)
-        io->stop();
-    // The data receiver's sockets live on the I/O context too.
-    dataReceiver.reset();
-    commandConnection.reset();
-    io.reset();
+    std::shared_ptr<NETSession> current = currentSession();
+    if (!current)
+        raise(KX_ERR_NO_COMMAND_CONNECTION, "there is no command connection");
+    return current;
+}
+
+std::shared_ptr<NETSession> KTXNETInstance::replaceSession(std::shared_ptr<NETSession> next)
+{
+    {
+        std::lock_guard<std::mutex> lock(sessionLock);
+        next.swap(session);
+    }
+    // The previous session's sockets close now; its thread ends when the
+    // last operation that still holds it returns (here, usually).
+    if (next)
+        next->close();
+    return next;
+}
+
+KTXNETInstance::ReceiverHold KTXNETInstance::holdReceiver() const
+{
+    ReceiverHold hold{currentSession(), nullptr};
+    if (hold.session)
+        hold.receiver = hold.session->receiver();
+    return hold;
+}
+
+uint64_t KTXNETInstance::refusedDataConnections() const
+{
+    const ReceiverHold hold = holdReceiver();
+    return hold.receiver ? hold.receiver->refusedConnections() : 0;
 }
 
 KTXInstance* createNetworkInstance() { return new KTXNETInstance(); }

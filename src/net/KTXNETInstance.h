@@ -7,18 +7,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
-namespace asio {
-class io_context;
-}
-
 namespace ktremote {
 
-class NETCommandConnection;
 class NETDataReceiver;
-class NETIoThread;
+class NETSession;
 class ReplyEnd;
 
 // An instance that talks to the application over TCP: a text command
@@ -27,7 +23,10 @@ class ReplyEnd;
 //
 // Connect starts the instance's one I/O thread, which runs every completion
 // of the instance's sockets. The host calls the operations of one instance
-// from one thread at a time.
+// from one thread at a time, with one exception: Disconnect may come from
+// another thread at any moment. Each operation therefore holds the session
+// it works on (NETSession) until it returns, and the session's receiver is
+// replaced under its lock.
 class KTXNETInstance : public KTXInstance {
 public:
     KTXNETInstance();
@@ -83,7 +82,16 @@ public:
     static constexpr std::chrono::milliseconds kReplyTimeLimit{20000};
     void setReplyTimeLimit(std::chrono::milliseconds limit) { replyTimeLimit = limit; }
 
+    // Data connections that the current receiver closed because they did
+    // not come from the application's address.
+    uint64_t refusedDataConnections() const;
+
 protected:
+    // Closes the session (see KTXInstance::destroy); the last operation that
+    // holds it ends its thread.
+    void interrupt() noexcept override;
+    void releaseResources() override;
+
     // Sends one command line (the text followed by "\r\n") and returns the
     // reply, which ends with "\r\n" (bytes that came behind it included).
     // Raises a Failure when there is no open command connection or it breaks
@@ -99,9 +107,19 @@ protected:
     // Whether the command connection's TCP connection came up.
     bool commandSocketConnected() const;
 
-    // The I/O context that the I/O thread runs; exists once Connect got past
-    // resolving the host. Raises a Failure before that.
-    asio::io_context& ioContext();
+    // The session of the latest Connect, or null before one. The pointer
+    // keeps it alive while the caller uses it.
+    std::shared_ptr<NETSession> currentSession() const;
+    // The same, raising a Failure when there is none.
+    std::shared_ptr<NETSession> requireSession() const;
+
+    // The current session's receiver, held with its session: the receiver
+    // (declared last) goes first, while its I/O context still runs.
+    struct ReceiverHold {
+        std::shared_ptr<NETSession> session;
+        std::shared_ptr<NETDataReceiver> receiver; // null before the first start
+    };
+    ReceiverHold holdReceiver() const;
 
     // Steps of StartMeasurement; each raises a Failure when it fails.
     //
@@ -117,20 +135,15 @@ protected:
 private:
     std::string exchange(const std::string& command, const ReplyEnd& end);
 
-    // Closes the command connection, the data listener and the data
-    // connections; buffered values stay readable.
-    void closeConnections() noexcept;
-
-    // Stops the I/O thread of an earlier Connect and releases everything that
-    // ran on it. Objects with work on the I/O context go before the context.
-    void shutDownIo();
+    // Puts `next` in place of the current session and returns that one,
+    // closed.
+    std::shared_ptr<NETSession> replaceSession(std::shared_ptr<NETSession> next);
 
     std::chrono::milliseconds connectPollInterval{2000};
     std::chrono::milliseconds replyTimeLimit = kReplyTimeLimit;
-    std::unique_ptr<NETIoThread> io;
-    std::unique_ptr<NETCommandConnection> commandConnection;
-    // The receiver of the latest start of a measurement; null before it.
-    std::unique_ptr<NETDataReceiver> dataReceiver;
+
+    mutable std::mutex sessionLock; // guards `session`
+    std::shared_ptr<NETSession> session;
 };
 
 } // namespace ktremote

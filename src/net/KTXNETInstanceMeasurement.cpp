@@ -9,6 +9,7 @@
 #include "ConnectionText.h"
 #include "NETChannelInstance.h"
 #include "NETDataReceiver.h"
+#include "NETSession.h"
 #include "api/Failure.h"
 #include "api/NumberText.h"
 #include "ktremote.h"
@@ -154,12 +155,13 @@ void KTXNETInstance::PrepareTransfer(const std::vector<int32_t>& numbers)
 void KTXNETInstance::SetUpDataReceiver()
 {
     Transact("SETTIMEOUT 0");
+    const std::shared_ptr<NETSession> current = requireSession();
 
     // The receiver of an earlier start goes first, with its listener and its
     // data connections: its measurement is over, and its listener may still
     // hold the data port that the new one needs.
-    dataReceiver.reset();
-    dataReceiver = std::make_unique<NETDataReceiver>(ioContext());
+    current->dropReceiver();
+    auto receiver = std::make_shared<NETDataReceiver>(current->context());
 
     // One buffer per transferred channel, in list order: the order of the
     // blocks in every packet. The sample rate of a copied record is asked
@@ -171,14 +173,20 @@ void KTXNETInstance::SetUpDataReceiver()
         double rate = 0.0;
         if (NETChannelInstance::querySampleRate(*this, copy, &rate) != KX_OK)
             raise(KX_ERR_START_STEP4, "the sample rate of a channel is unknown");
-        dataReceiver->addChannel(copy, bufferSize, rate);
+        receiver->addChannel(copy, bufferSize, rate);
     }
 
     // Connect has checked the port word.
     const std::optional<uint16_t> port = parseTcpPort(dataPort);
     if (!port)
         raise(KX_ERR_START_STEP4, "the data port is not a TCP port");
-    dataReceiver->listen(*port);
+    // Only on the interface that carries the command connection, in its
+    // address family, and only for the application: the address the command
+    // connection reaches it at. The endpoints are set once the connection is
+    // up, which the commands above needed.
+    const NETCommandConnection& command = current->command();
+    receiver->listen({command.localEndpoint().address(), *port}, command.peerEndpoint().address());
+    current->setReceiver(std::move(receiver));
 }
 
 int KTXNETInstance::StopMeasurement()
@@ -187,22 +195,24 @@ int KTXNETInstance::StopMeasurement()
         lastFailure.record("there is no command connection");
         return KX_ERR_NO_COMMAND_CONNECTION;
     }
+    const ReceiverHold hold = holdReceiver();
+    NETDataReceiver* receiver = hold.receiver.get();
     try {
         Transact("STOPTRANSFER");
         Transact("STOP");
         // Only the listener closes: the application closes its data
         // connection after sending what it measured, and buffered values
         // stay readable until the next start.
-        if (dataReceiver && dataReceiver->running())
-            dataReceiver->stop();
+        if (receiver && receiver->running())
+            receiver->stop();
         Transact("ENTERSETUP");
     } catch (...) {
         // An application that no longer answers will not close its data
         // connection either, and a listener left open would keep the data
         // port from the next start, in this instance or another. The
         // failure is still reported.
-        if (dataReceiver)
-            dataReceiver->shutdown();
+        if (receiver)
+            receiver->shutdown();
         throw;
     }
     return KX_OK;
@@ -251,29 +261,32 @@ int KTXNETInstance::EndRead() { return KX_OK; }
 // they were.
 int KTXNETInstance::ReadScalarData2ById(const std::string& id, double* values, double* timestamps, size_t* count)
 {
-    if (!dataReceiver) {
+    const ReceiverHold hold = holdReceiver();
+    if (!hold.receiver) {
         *count = 0;
         return KX_OK;
     }
-    return dataReceiver->readScalarData2(id, values, timestamps, count);
+    return hold.receiver->readScalarData2(id, values, timestamps, count);
 }
 
 int KTXNETInstance::ReadScalarData2AbsById(const std::string& id, double* values, double* timestamps, size_t* count)
 {
-    if (!dataReceiver) {
+    const ReceiverHold hold = holdReceiver();
+    if (!hold.receiver) {
         *count = 0;
         return KX_OK;
     }
-    return dataReceiver->readScalarData2Abs(id, values, timestamps, count);
+    return hold.receiver->readScalarData2Abs(id, values, timestamps, count);
 }
 
 void KTXNETInstance::ReadScalarDataById(const std::string& id, double** values, double** timestamps, size_t* count)
 {
-    if (!dataReceiver) {
+    const ReceiverHold hold = holdReceiver();
+    if (!hold.receiver) {
         *count = 0;
         return;
     }
-    dataReceiver->readScalarData(id, values, timestamps, count);
+    hold.receiver->readScalarData(id, values, timestamps, count);
 }
 
 } // namespace ktremote

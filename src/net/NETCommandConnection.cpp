@@ -30,6 +30,12 @@ std::exception_ptr busyFailure()
     return std::make_exception_ptr(Failure(KX_ERR_FAILED, "another call waits for a reply"));
 }
 
+std::exception_ptr oversizedFailure()
+{
+    return std::make_exception_ptr(Failure(KX_ERR_NO_COMMAND_CONNECTION,
+                                           "a reply passed 64 MiB without its end: the command connection is closed"));
+}
+
 std::exception_ptr releasedFailure()
 {
     return std::make_exception_ptr(Failure(KX_ERR_NO_COMMAND_CONNECTION, "the command connection is being closed"));
@@ -99,6 +105,9 @@ void NETCommandConnection::connect(std::vector<asio::ip::tcp::endpoint> candidat
                 std::lock_guard<std::mutex> lock(writeLock);
                 callerHandle = socket.native_handle();
             }
+            std::error_code ignored;
+            localEnd = socket.local_endpoint(ignored);
+            peerEnd = socket.remote_endpoint(ignored);
             socketConnected.store(true);
             // Work that came before the connection did
             // starts now.
@@ -308,11 +317,12 @@ void NETCommandConnection::writeFront()
 void NETCommandConnection::readReply()
 {
     reading = true;
-    asio::async_read_until(socket, asio::dynamic_buffer(receiveBuffer), *replyEnd,
+    asio::async_read_until(socket, asio::dynamic_buffer(receiveBuffer, kMaxReplyBytes), *replyEnd,
                            [this](const std::error_code& error, size_t) {
                                reading = false;
                                if (error) {
-                                   shutDown(closedFailure());
+                                   releaseReceiveBuffer();
+                                   shutDown(error == asio::error::not_found ? oversizedFailure() : closedFailure());
                                    return;
                                }
                                replyTimer.cancel();
@@ -331,6 +341,9 @@ void NETCommandConnection::readReply()
                                    shutDown(closedFailure());
                            });
 }
+
+// Only while no read uses the buffer.
+void NETCommandConnection::releaseReceiveBuffer() { std::string().swap(receiveBuffer); }
 
 void NETCommandConnection::close()
 {
@@ -352,6 +365,8 @@ void NETCommandConnection::shutDown(std::exception_ptr failure)
         socket.close(ignored);
     }
     replyTimer.cancel();
+    if (!reading)
+        releaseReceiveBuffer();
     if (pendingReply) {
         pendingReply->set_exception(std::move(failure));
         pendingReply.reset();

@@ -45,7 +45,10 @@ public:
 // to a handle that is being closed or has been reused.
 //
 // A reply is everything that has come in once its terminator is there, the
-// bytes that arrived behind the terminator in the same reads included.
+// bytes that arrived behind the terminator in the same reads included. A
+// reply that passes kMaxReplyBytes without its terminator cannot be told
+// apart from the next one any more: it fails, the connection closes, and the
+// bytes received for it are given back.
 // When the connection fails, is closed by the peer or by close(), the socket
 // is closed and a waiting reply fails with a Failure instead of never
 // coming; every later reply fails at once. The socket probes an idle peer
@@ -57,6 +60,10 @@ public:
 class NETCommandConnection {
 public:
     using Limit = std::optional<std::chrono::milliseconds>;
+
+    // The longest reply taken: far above any channel list, far below what
+    // a 32-bit host can hold.
+    static constexpr size_t kMaxReplyBytes = size_t{64} << 20;
 
     explicit NETCommandConnection(asio::io_context& ioContext);
 
@@ -102,6 +109,11 @@ public:
     // True once the connection to the application is up.
     std::atomic<bool> socketConnected{false};
 
+    // This side's and the application's address of the connection. Read
+    // only once socketConnected is true; they do not change after that.
+    const asio::ip::tcp::endpoint& localEndpoint() const { return localEnd; }
+    const asio::ip::tcp::endpoint& peerEndpoint() const { return peerEnd; }
+
 private:
     enum class State { Connecting, Open, Closed };
 
@@ -112,6 +124,7 @@ private:
     void startWait(std::promise<std::string> reply, ReplyEnd end, Limit limit);
     void writeFront();
     void readReply();
+    void releaseReceiveBuffer();
     void shutDown(std::exception_ptr failure);
 
     // Owned by the I/O thread.
@@ -120,6 +133,8 @@ private:
     asio::ip::tcp::socket socket;
     asio::steady_timer replyTimer;
     std::vector<asio::ip::tcp::endpoint> endpoints;
+    asio::ip::tcp::endpoint localEnd; // written before socketConnected
+    asio::ip::tcp::endpoint peerEnd;
     std::string receiveBuffer; // bytes not yet handed out
     std::optional<std::promise<std::string>> pendingReply;
     std::optional<ReplyEnd> replyEnd;

@@ -14,13 +14,26 @@
 
 namespace ktremote {
 
+namespace {
+
+// An IPv4 address that reaches an IPv6 socket in its mapped form
+// (::ffff:a.b.c.d) is the IPv4 address.
+asio::ip::address unmapped(const asio::ip::address& address)
+{
+    if (address.is_v6() && address.to_v6().is_v4_mapped())
+        return asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6());
+    return address;
+}
+
+} // namespace
+
 NETDataListener::NETDataListener(asio::io_context& io, std::shared_ptr<BlockDecoder> decoder)
     : ioContext(io), blockDecoder(std::move(decoder)),
       budget(std::make_shared<PacketBudget>(PacketFramer::kMaxPacketBytes)), acceptor(io), retryTimer(io)
 {
 }
 
-void NETDataListener::open(uint16_t port)
+void NETDataListener::open(const asio::ip::tcp::endpoint& local, std::optional<asio::ip::address> expectedPeer)
 {
     using asio::ip::tcp;
     asio::error_code error;
@@ -31,11 +44,13 @@ void NETDataListener::open(uint16_t port)
         acceptor.close(ignored);
         raise(KX_ERR_START_STEP4, failure);
     };
-    acceptor.open(tcp::v4(), error);
+    if (expectedPeer)
+        peerAddress = unmapped(*expectedPeer);
+    acceptor.open(local.protocol(), error);
     step("the data listener's socket cannot be opened");
     acceptor.set_option(tcp::acceptor::reuse_address(true), error);
     step("the data listener's socket cannot be set to reuse its address");
-    acceptor.bind(tcp::endpoint(asio::ip::address_v4::any(), port), error);
+    acceptor.bind(local, error);
     step("the data port cannot be bound: another program may be listening on it");
     acceptor.listen(asio::socket_base::max_listen_connections, error);
     step("the data port cannot be listened on");
@@ -70,6 +85,11 @@ void NETDataListener::onAccept(const std::shared_ptr<NETDataConnection>& connect
     const auto peer = connection->socket().remote_endpoint(peerError);
     if (peerError) {
         connection->close(); // the peer is already gone
+    } else if (peerAddress && unmapped(peer.address()) != *peerAddress) {
+        // Only the application streams measured data: bytes from anyone else
+        // would be read as its samples.
+        connection->close();
+        refusedCount.fetch_add(1, std::memory_order_relaxed);
     } else {
         std::printf("Connection from: %s\n", peer.address().to_string().c_str());
         // A data connection whose link dies silently ends like one the

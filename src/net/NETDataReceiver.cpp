@@ -28,17 +28,21 @@ void NETDataReceiver::addChannel(const ChannelRecord& record, int32_t bufferSize
     blockDecoder->addBuffer(std::make_unique<NETChannelBuffer>(record, capacity, sampleRate));
 }
 
-void NETDataReceiver::listen(uint16_t port)
+void NETDataReceiver::listen(uint16_t port) { listen({asio::ip::address_v4::any(), port}); }
+
+void NETDataReceiver::listen(const asio::ip::tcp::endpoint& local, std::optional<asio::ip::address> expectedPeer)
 {
     if (dataListener)
         raise(KX_ERR_START_STEP4, "the data receiver listens already");
     auto listener = std::make_shared<NETDataListener>(ioContext, blockDecoder);
-    listener->open(port);
+    listener->open(local, expectedPeer);
     dataListener = std::move(listener);
     listening.store(true, std::memory_order_relaxed);
 }
 
 uint16_t NETDataReceiver::localPort() const { return dataListener ? dataListener->port() : 0; }
+
+uint64_t NETDataReceiver::refusedConnections() const { return dataListener ? dataListener->refused() : 0; }
 
 // Runs work on the I/O thread and waits for it, so that it never races with
 // a completion handler; directly when already there or when no thread runs

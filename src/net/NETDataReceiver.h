@@ -6,11 +6,13 @@
 #include "net/PacketFramer.h"
 
 #include <asio/io_context.hpp>
+#include <asio/ip/tcp.hpp>
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace ktremote {
@@ -48,9 +50,13 @@ public:
     // synchronous samples (see NETChannelBuffer).
     void addChannel(const ChannelRecord& record, int32_t bufferSize, double sampleRate);
 
-    // Host thread: listens on 0.0.0.0:port (0 picks a free port) and starts
+    // Host thread: listens on `local` (port 0 picks a free port) and starts
     // accepting. Raises a Failure whose text says which step failed
-    // (opening, address reuse, binding, listening). Sets running().
+    // (opening, address reuse, binding, listening). Sets running(). With an
+    // expected peer, connections from any other address are closed unread
+    // and counted in refusedConnections() (see NETDataListener).
+    void listen(const asio::ip::tcp::endpoint& local, std::optional<asio::ip::address> expectedPeer = std::nullopt);
+    // Listens on every IPv4 interface and takes connections from anyone.
     void listen(uint16_t port);
 
     // Host thread: closes the listening socket; open data connections and
@@ -66,6 +72,9 @@ public:
     bool running() const { return listening.load(std::memory_order_relaxed); }
     // The port listened on (useful after listen(0)); 0 before listen().
     uint16_t localPort() const;
+    // Data connections closed because they did not come from the expected
+    // peer. Any thread.
+    uint64_t refusedConnections() const;
 
     // Host reads of the channel `id`. count is the number of samples wanted
     // on entry and delivered on return. Relative times are in seconds,

@@ -8,7 +8,8 @@ target_sources(ktremote_core PRIVATE
   net/KTXNETInstanceChannels.cpp
   net/NETChannelInstance.cpp
   net/NETCommandConnection.cpp
-  net/NETIoThread.cpp)
+  net/NETIoThread.cpp
+  net/NETSession.cpp)
 # Data path: listener, framing, decoding, sample rings and reads.
 target_sources(ktremote_core PRIVATE
   net/BlockDecoder.cpp

@@ -328,6 +328,20 @@ TEST(ExportGuards, SetBufferSizeNeedsANetworkInstance)
     EXPECT_EQ(network.bufferSize, -5);
 }
 
+// The guards return before anything is written: a host that preset its
+// variable finds it as it was after -9 and -4.
+TEST(ExportGuards, ChannelCreationRefusedByTheGuardsLeavesTheOutputAlone)
+{
+    TestInstance unconnected(false, 1);
+    ::ChannelInstance* const preset = reinterpret_cast<::ChannelInstance*>(&unconnected);
+    ::ChannelInstance* channel = preset;
+    EXPECT_EQ(ktconCreateChannelInstance(nullptr, "0,1", &channel), KX_ERR_INVALID_HANDLE);
+    EXPECT_EQ(ktconCreateChannelInstance(unconnected.handle(), "0,1", &channel), KX_ERR_NOT_CONNECTED);
+    EXPECT_EQ(ktconCreateChannelInstanceByNameUtf8(nullptr, "Speed", &channel), KX_ERR_INVALID_HANDLE);
+    EXPECT_EQ(ktconCreateChannelInstanceByNameUtf8(unconnected.handle(), "Speed", &channel), KX_ERR_NOT_CONNECTED);
+    EXPECT_EQ(channel, preset);
+}
+
 TEST(ExportGuards, ChannelCreationReportsMissingChannels)
 {
     TestInstance instance(true, 1);

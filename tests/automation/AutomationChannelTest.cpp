@@ -222,7 +222,7 @@ TEST_F(Automation, ReadsWithoutAConnectionAreRefused)
     ASSERT_EQ(instance->StopMeasurement(), KX_OK);
     kaltrop->recorder->clear();
     EXPECT_EQ(read2(speed, 4).result, KX_ERR_APP_CALL_FAILED) << "after the stop";
-    EXPECT_EQ(channelOf(speed)->WriteControlData(1.0, -1.0), KX_ERR_APP_CALL_FAILED);
+    EXPECT_EQ(channelOf(speed)->WriteControlData(1.0, -1.0), KX_ERR_NOT_CONTROL_CHANNEL) << "not a control channel";
     EXPECT_EQ(channelOf(speed)->Reset(), KX_ERR_APP_CALL_FAILED);
     EXPECT_TRUE(calls().empty());
 }
@@ -263,6 +263,17 @@ TEST_F(Automation, ControlWritesFollowTheApplicationsCurrentChannelKind)
               (Lines{"connection[4,0].Channel", "channel[4,0].IsSingleValue",
                      "channel[4,0].SingleValue := R8 0.75 named(-3)"}));
     EXPECT_EQ(kaltrop->channels[0].currentValue, 0.75);
+}
+
+// A channel that is not a control channel refuses the write with its own
+// code, before anything reaches the application.
+TEST_F(Automation, WritesToOtherChannelsAreRefusedWithoutACall)
+{
+    kaltrop->channels = {syncChannel({0, 0}, "Speed")};
+    startWithAllChannels();
+    kaltrop->recorder->clear();
+    EXPECT_EQ(ktconControlChannelWriteData(channels[0], 2.5), KX_ERR_NOT_CONTROL_CHANNEL);
+    EXPECT_TRUE(calls().empty());
 }
 
 TEST_F(Automation, SampleRateResetAndStart)

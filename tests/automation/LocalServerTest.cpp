@@ -16,6 +16,8 @@
 
 #include <windows.h>
 
+#include <tlhelp32.h>
+
 #include <algorithm>
 #include <sstream>
 #include <string>
@@ -162,4 +164,54 @@ TEST(LocalServer, WholeSessionAcrossProcesses)
     EXPECT_EQ(ktconDisconnect(app), KX_OK);
     EXPECT_EQ(ktconGetChannelCount(app, &count), KX_OK) << "refused inside, reported as nothing";
     delete instanceOf(app);
+}
+
+namespace {
+
+// Threads and kernel handles of this process.
+struct Holdings {
+    DWORD threads = 0;
+    DWORD handles = 0;
+};
+
+Holdings holdings()
+{
+    Holdings now;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        if (entry.th32OwnerProcessID == GetCurrentProcessId())
+            ++now.threads;
+    CloseHandle(snapshot);
+    GetProcessHandleCount(GetCurrentProcess(), &now.handles);
+    return now;
+}
+
+} // namespace
+
+// An instance per run, connected to the application and destroyed: after
+// the 20th run the process holds the threads and handles it held after the
+// 2nd (the first run starts COM's own threads).
+TEST(LocalServer, DestroyedInstancesGiveBackTheirApplicationObjects)
+{
+    Registration registration;
+    Holdings second;
+    for (int run = 1; run <= 20; ++run) {
+        ::KTXInstance* app = nullptr;
+        ASSERT_EQ(ktconCreateInstance(&app, 0), KX_OK);
+        ASSERT_EQ(ktconConnect(app, ""), KX_OK);
+        ASSERT_TRUE(instanceOf(app)->connected) << "the local server could not be created";
+        size_t count = 0;
+        EXPECT_EQ(ktconGetChannelCount(app, &count), KX_OK);
+        EXPECT_EQ(ktconDestroyInstance(app), KX_OK);
+        EXPECT_EQ(instanceOf(app)->connected, false);
+        EXPECT_EQ(ktconGetChannelCount(app, &count), KX_ERR_NOT_CONNECTED);
+        delete instanceOf(app);
+        if (run == 2)
+            second = holdings();
+    }
+    const Holdings last = holdings();
+    EXPECT_EQ(last.threads, second.threads);
+    EXPECT_EQ(last.handles, second.handles);
 }

@@ -175,11 +175,14 @@ TEST(CxxInstance, ConnectedInstanceDisconnectsExactlyOnce)
         auto app = ktremote::Instance::fromHandle(fake.handle());
         app.connect("localhost", 8999, 8001);
         auto moved = std::move(app);
-        ktremote::Instance other = ktremote::Instance::fromHandle(fake.handle());
+        FakeInstance unrelated;
+        ktremote::Instance other = ktremote::Instance::fromHandle(unrelated.handle());
         other = std::move(moved); // the assigned-to wrapper connected nothing
+        EXPECT_EQ(unrelated.disconnects, 0);
         EXPECT_EQ(fake.disconnects, 0);
     }
     EXPECT_EQ(fake.disconnects, 1);
+    EXPECT_FALSE(fake.connected) << "the wrapper destroys the instance when it goes";
 
     FakeInstance second;
     {
@@ -245,7 +248,8 @@ TEST_F(Fixture, IdRangeWalksTheEnumerationOnce)
     FakeInstance empty;
     empty.connected = true;
     empty.mode = 1;
-    auto none = ktremote::Instance::fromHandle(empty.handle()).channelIds();
+    auto emptyApp = ktremote::Instance::fromHandle(empty.handle());
+    auto none = emptyApp.channelIds();
     EXPECT_EQ(none.begin(), none.end());
 }
 

@@ -40,9 +40,9 @@ void Ktsim::kill()
     simProcess->wait(std::chrono::seconds(30));
 }
 
-std::string Ktsim::connectText(uint16_t dataPort) const
+std::string Ktsim::connectText(uint16_t dataPort, const std::string& host) const
 {
-    return "127.0.0.1 " + std::to_string(commandPort) + " " + std::to_string(dataPort);
+    return host + " " + std::to_string(commandPort) + " " + std::to_string(dataPort);
 }
 
 std::vector<std::string> Ktsim::receivedLines() const
@@ -69,8 +69,17 @@ std::vector<std::string> Ktsim::receivedLines() const
     ::KTXInstance* handle = nullptr;
     EXPECT_EQ(ktconCreateInstance(&handle, 1), KX_OK);
     static_cast<KTXNETInstance*>(instanceOf(handle))->setConnectPollInterval(std::chrono::milliseconds(20));
-    EXPECT_EQ(ktconConnect(handle, connectText.c_str()), KX_OK);
+    EXPECT_EQ(connectFastAgain(handle, connectText), KX_OK);
     return handle;
+}
+
+KX_ERROR_CODE connectFastAgain(::KTXInstance* instance, const std::string& connectText)
+{
+    const auto until = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    KX_ERROR_CODE result = ktconConnect(instance, connectText.c_str());
+    while (result == KX_ERR_NO_COMMAND_CONNECTION && std::chrono::steady_clock::now() < until)
+        result = ktconConnect(instance, connectText.c_str());
+    return result;
 }
 
 bool acquiring(const Ktsim& sim)

@@ -28,8 +28,8 @@ public:
     // Directory of its log and of the files it stores.
     const TempDir& dir() const { return storeDir; }
 
-    // "127.0.0.1 <command port> <data port>".
-    std::string connectText(uint16_t dataPort) const;
+    // "<host> <command port> <data port>".
+    std::string connectText(uint16_t dataPort, const std::string& host = "127.0.0.1") const;
 
     // Every command line ktsim received so far, in order, without its line
     // end. ktsim logs a line before it replies to it, so once a call of the
@@ -51,6 +51,12 @@ private:
 // through the library's internals, so that connecting takes milliseconds
 // instead of two seconds.
 ::KTXInstance* connectFast(const std::string& connectText);
+
+// Connects an instance made by connectFast again. A quick poll finds the
+// connection only if the system lets its threads run within a few hundred
+// milliseconds; on a loaded machine it may not, so an attempt that found no
+// connection (-6) is made again, for up to a minute. Returns the last result.
+KX_ERROR_CODE connectFastAgain(::KTXInstance* instance, const std::string& connectText);
 
 // A channel handle, freed with ktconFreeChannelInstance when the last copy
 // goes.

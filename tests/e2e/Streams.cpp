@@ -229,4 +229,20 @@ std::vector<uint64_t> expectModelSamples(const ktsim::SampleModel& model, const 
     return indexes;
 }
 
+void measureExactly(::KTXInstance* app, const Ktsim& sim, const ktsim::SampleModel& model)
+{
+    size_t count = 0;
+    ASSERT_EQ(ktconGetChannelCount(app, &count), KX_OK);
+    std::vector<Reading> readings = openReadings(app, model, {"Voltage", "Events"});
+    ASSERT_EQ(ktconSetBufferSize(app, 100000), KX_OK);
+    ASSERT_EQ(ktconStartMeasurement(app), KX_OK);
+    ASSERT_TRUE(readUntil(readings, [&] { return readings.front().values.size() >= 300; }));
+    ASSERT_EQ(ktconStopMeasurement(app), KX_OK);
+    readRest(readings, sim, 1);
+    for (const Reading& reading : readings) {
+        EXPECT_EQ(reading.lastResult, KX_OK);
+        expectExactDelivery(model, reading, reading.times.empty() ? 0.0 : readings.front().times.at(0));
+    }
+}
+
 } // namespace ktremote::e2e

@@ -68,4 +68,8 @@ void expectExactDelivery(const ktsim::SampleModel& model, const Reading& reading
 // asynchronous channels only.
 std::vector<uint64_t> expectModelSamples(const ktsim::SampleModel& model, const Reading& reading, double startDays);
 
+// One measurement on a connected instance, from the channel list to the
+// last sample, on Voltage and Events: every value read equals the model.
+void measureExactly(::KTXInstance* app, const Ktsim& sim, const ktsim::SampleModel& model);
+
 } // namespace ktremote::e2e

@@ -115,23 +115,7 @@ TEST(LifecycleFault, ApplicationEndsMidMeasurementAndTheHostReconnects)
     ktconDisconnect(app);
 }
 
-// One measurement on a connected instance, from the channel list to the
-// last sample: every value read equals ktsim's model.
-void measureExactly(::KTXInstance* app, Ktsim& sim)
-{
-    size_t count = 0;
-    ASSERT_EQ(ktconGetChannelCount(app, &count), KX_OK);
-    std::vector<Reading> readings = openReadings(app, defaultModel(), {"Voltage", "Events"});
-    ASSERT_EQ(ktconSetBufferSize(app, 100000), KX_OK);
-    ASSERT_EQ(ktconStartMeasurement(app), KX_OK);
-    ASSERT_TRUE(readUntil(readings, [&] { return enough(readings); }));
-    ASSERT_EQ(ktconStopMeasurement(app), KX_OK);
-    readRest(readings, sim, 1);
-    for (const Reading& reading : readings) {
-        EXPECT_EQ(reading.lastResult, KX_OK);
-        expectExactDelivery(defaultModel(), reading, reading.times.empty() ? 0.0 : readings.front().times.at(0));
-    }
-}
+void measureExactly(::KTXInstance* app, Ktsim& sim) { ktremote::e2e::measureExactly(app, sim, defaultModel()); }
 
 // The application crashes mid-measurement and is restarted on the same
 // command port; the host keeps its data port. The lost instance's stop

@@ -5,10 +5,19 @@
 // errors seen; exits with 1 when any error was seen.
 //
 //   ktremote_soak [SECONDS] [SEED]     default 300 s, seed from the clock
+//
+// With --instances, test runs of a test sequencer instead (an instance per
+// run, created, measured with and destroyed; see testRun): prints what the
+// process holds as it goes, and exits with 1 when a run failed or the
+// process holds more threads or descriptors after the last run than after
+// the second, or more than 8 MiB more resident memory.
+//
+//   ktremote_soak --instances [RUNS]   default 1000
 
 #include "Ktsim.h"
 #include "SetupParser.h"
 #include "Streams.h"
+#include "TestRuns.h"
 
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
@@ -127,10 +136,52 @@ void round(std::mt19937& random, double seconds, Totals& totals)
     ++totals.rounds;
 }
 
+void printHoldings(int run, const Holdings& now, const Holdings& start)
+{
+    std::printf("after run %d: resident %+ld KiB, threads %+ld, descriptors %+ld, heap %+lld bytes\n", run,
+                now.residentKiB - start.residentKiB, now.threads - start.threads, now.descriptors - start.descriptors,
+                static_cast<long long>(now.heapBytes) - static_cast<long long>(start.heapBytes));
+    std::fflush(stdout);
+}
+
+int instanceRuns(int runs)
+{
+    Ktsim sim;
+    const std::string text = sim.connectText(freePort());
+    const Holdings start = holdings();
+    Holdings second;
+    Holdings now;
+    uint64_t errors = 0;
+    for (int run = 1; run <= runs; ++run) {
+        ::testing::TestPartResultArray failures;
+        {
+            ::testing::ScopedFakeTestPartResultReporter reporter(
+                ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ALL_THREADS, &failures);
+            testRun(sim, text);
+        }
+        errors += static_cast<uint64_t>(failures.size());
+        for (int i = 0; i < failures.size() && i < 5; ++i)
+            std::fprintf(stderr, "run %d: %s\n", run, failures.GetTestPartResult(i).message());
+        now = holdings();
+        if (run == 2)
+            second = now;
+        if (run <= 3 || run == 5 || run % 100 == 0 || run == runs)
+            printHoldings(run, now, start);
+    }
+    const bool grew = runs >= 2 &&
+        (now.threads != second.threads || now.descriptors != second.descriptors ||
+         now.residentKiB > second.residentKiB + 8 * 1024);
+    std::printf("instances done: %d runs, %llu errors, %s\n", runs, static_cast<unsigned long long>(errors),
+                grew ? "the process holds more than after the second run" : "nothing grew");
+    return errors == 0 && !grew ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc > 1 && std::string(argv[1]) == "--instances")
+        return instanceRuns(argc > 2 ? std::atoi(argv[2]) : 1000);
     const double seconds = argc > 1 ? std::atof(argv[1]) : 300.0;
     const unsigned seed = argc > 2 ? static_cast<unsigned>(std::strtoul(argv[2], nullptr, 10))
                                    : static_cast<unsigned>(std::random_device{}());

@@ -14,6 +14,7 @@
 
 #include <chrono>
 #include <memory>
+#include <poll.h>
 #include <string>
 #include <thread>
 #include <vector>
@@ -79,6 +80,14 @@ protected:
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         return got;
+    }
+
+    // Like closedByPeer(), but gives up after a generous time instead of
+    // waiting for ever on a connection that stays open.
+    static bool closedByPeerSoon(tcp::socket& socket)
+    {
+        pollfd ready{socket.native_handle(), POLLIN, 0};
+        return ::poll(&ready, 1, 30000) == 1 && closedByPeer(socket);
     }
 
     static bool closedByPeer(tcp::socket& socket)
@@ -191,3 +200,50 @@ TEST_F(DataReceiver, ShutdownAndDestructionCloseOpenConnections)
 }
 
 } // namespace
+
+// Only the expected peer feeds the receiver: a connection from another
+// address is closed before a byte of it is read, prints nothing and is
+// counted; the peer's own connections go on as before.
+TEST_F(DataReceiver, ClosesConnectionsFromOtherAddressesUnread)
+{
+    const auto loopback = asio::ip::make_address("127.0.0.1");
+    receiver = std::make_unique<NETDataReceiver>(io);
+    receiver->addChannel(record("a", 2, Kind::Sync), -1, 1.0);
+    receiver->listen({loopback, 0}, loopback);
+    const uint16_t port = receiver->localPort();
+
+    ::testing::internal::CaptureStdout();
+    tcp::socket stranger(clientIo);
+    stranger.open(tcp::v4());
+    stranger.bind({asio::ip::make_address("127.0.0.2"), 0});
+    stranger.connect({loopback, port});
+    send(stranger, packet({7, 7}));
+    EXPECT_TRUE(closedByPeerSoon(stranger));
+
+    auto application = connect(port);
+    send(application, packet({1, 2}));
+    send(application, packet({3}));
+    EXPECT_EQ(waitFor(*receiver, 3), (std::vector<double>{1, 2, 3}));
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Connection from: 127.0.0.1\n");
+    EXPECT_EQ(receiver->refusedConnections(), 1u);
+}
+
+// An IPv4 peer that reaches a dual-stack IPv6 listener arrives with its
+// IPv4-mapped address and counts as itself; ::1 is another address.
+TEST_F(DataReceiver, TakesAnIpv4PeerInItsMappedFormAsItself)
+{
+    receiver = std::make_unique<NETDataReceiver>(io);
+    receiver->addChannel(record("a", 2, Kind::Sync), -1, 1.0);
+    receiver->listen({asio::ip::address_v6::any(), 0}, asio::ip::make_address("127.0.0.1"));
+    const uint16_t port = receiver->localPort();
+
+    ::testing::internal::CaptureStdout();
+    tcp::socket ipv6(clientIo);
+    ipv6.connect({asio::ip::address_v6::loopback(), port});
+    EXPECT_TRUE(closedByPeerSoon(ipv6));
+    auto application = connect(port);
+    send(application, packet({5}));
+    EXPECT_EQ(waitFor(*receiver, 1), (std::vector<double>{5}));
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(receiver->refusedConnections(), 1u);
+}

@@ -183,15 +183,24 @@ TEST(SampleRing, ConcurrentProducerAndConsumerWithOverflow)
         uint64_t taken = 0;
         bool gap = false;
         std::mt19937 random(11);
-        for (;;) {
+        // The first fault ends the reading; it is reported once the producer
+        // is joined, so that a failure fails this test instead of ending the
+        // process with a joinable thread.
+        std::string fault;
+        while (fault.empty()) {
             const bool done = producerDone.load(std::memory_order_acquire);
             uint64_t first = 0;
             const size_t n = ring.read(values.data(), times.data(), 1 + random() % 1000, &first);
-            for (size_t i = 0; i < n; ++i) {
+            for (size_t i = 0; i < n && fault.empty(); ++i) {
                 // Value v is item v - 1 of the stream.
-                ASSERT_EQ(values[i], static_cast<double>(first + i + 1)) << "not at its place in the stream";
-                ASSERT_GT(values[i], last) << "duplicate or out of order";
-                ASSERT_EQ(times[i], 2 * values[i]) << "value without its own time";
+                if (values[i] != static_cast<double>(first + i + 1))
+                    fault = "not at its place in the stream";
+                else if (values[i] <= last)
+                    fault = "duplicate or out of order";
+                else if (times[i] != 2 * values[i])
+                    fault = "value without its own time";
+                if (!fault.empty())
+                    fault += ": value " + std::to_string(values[i]) + " after " + std::to_string(last);
                 gap = gap || values[i] != last + 1;
                 last = values[i];
             }
@@ -200,6 +209,7 @@ TEST(SampleRing, ConcurrentProducerAndConsumerWithOverflow)
                 break;
         }
         producer.join();
+        ASSERT_EQ(fault, "");
         EXPECT_EQ(last, static_cast<double>(kItems)) << "the newest item is always delivered";
         if (gap) {
             EXPECT_TRUE(producerDropped.load()) << "items lost without the drop being reported";

@@ -94,8 +94,8 @@ int runWrite(const Arguments& arguments)
     const double value = parseNumber(arguments.operands[1], "VALUE");
     Connection connection(arguments);
     OpenChannel open = connection.open(key);
-    // The library does not report a refused write, so the flag is checked
-    // here first.
+    // The library refuses the write too (KX_ERR_NOT_CONTROL_CHANNEL); checked
+    // here first so that nothing is sent and the message names the channel.
     if (!open.control)
         throw Failure(KX_ERR_NOT_CONTROL_CHANNEL, "\"" + open.name + "\" does not accept written values");
     request("cannot write to " + open.name, [&] { open.channel.write(value); });
