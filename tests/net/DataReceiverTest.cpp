@@ -14,10 +14,15 @@
 
 #include <chrono>
 #include <memory>
-#include <poll.h>
 #include <string>
 #include <thread>
 #include <vector>
+
+#ifdef _WIN32
+#include <winsock2.h>
+#else
+#include <poll.h>
+#endif
 
 using namespace ktremote;
 using namespace ktremote::test;
@@ -87,7 +92,11 @@ protected:
     static bool closedByPeerSoon(tcp::socket& socket)
     {
         pollfd ready{socket.native_handle(), POLLIN, 0};
+#ifdef _WIN32
+        return WSAPoll(&ready, 1, 30000) == 1 && closedByPeer(socket);
+#else
         return ::poll(&ready, 1, 30000) == 1 && closedByPeer(socket);
+#endif
     }
 
     static bool closedByPeer(tcp::socket& socket)
