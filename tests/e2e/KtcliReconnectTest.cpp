@@ -210,6 +210,13 @@ Footprint footprintOf(pid_t pid)
 
 TEST_F(KtcliReconnectTest, TwentyLossesCostNothingThatGrows)
 {
+    // qemu-i386 keeps one descriptor table for all the threads it runs:
+    // after a signal handler returns, the main thread's thread pointer is
+    // reloaded from it and names the newest thread instead (here the I/O
+    // thread of the last reconnect, which it then cannot join). Natively,
+    // in both word sizes, this test runs.
+    if (runsUnderEmulator())
+        GTEST_SKIP() << "a signal after twenty reconnects confuses qemu-i386's thread pointer";
     auto cli = startKtcli(
         {"stream", "Voltage", "--duration", "600", "--reconnect", "--allow-loss", "--output", dir.file("run.csv")});
     ASSERT_TRUE(waitForText(dir.file("ktcli.err"), " s  Voltage ", 2)) << err();
@@ -231,9 +238,7 @@ TEST_F(KtcliReconnectTest, TwentyLossesCostNothingThatGrows)
     EXPECT_EQ(last.descriptors, second.descriptors);
     // Allocators keep some slack: a leak of even a kilobyte a loss would
     // not hide in it only after hundreds of losses.
-    if (!runsUnderEmulator()) {
-        EXPECT_LE(last.residentKb, second.residentKb + 1024) << second.residentKb;
-    }
+    EXPECT_LE(last.residentKb, second.residentKb + 1024) << second.residentKb;
     ASSERT_EQ(::kill(cli->pid(), SIGTERM), 0);
     EXPECT_EQ(cli->wait(60s), 0) << err();
     EXPECT_FALSE(acquiring(*sim));
