@@ -237,8 +237,12 @@ TEST_F(KtcliReconnectTest, TwentyLossesCostNothingThatGrows)
     EXPECT_EQ(last.threads, second.threads);
     EXPECT_EQ(last.descriptors, second.descriptors);
     // Allocators keep some slack: a leak of even a kilobyte a loss would
-    // not hide in it only after hundreds of losses.
+    // not hide in it only after hundreds of losses. A sanitized ktcli keeps
+    // freed memory in quarantine, so there only threads and descriptors
+    // tell.
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
     EXPECT_LE(last.residentKb, second.residentKb + 1024) << second.residentKb;
+#endif
     ASSERT_EQ(::kill(cli->pid(), SIGTERM), 0);
     EXPECT_EQ(cli->wait(60s), 0) << err();
     EXPECT_FALSE(acquiring(*sim));
