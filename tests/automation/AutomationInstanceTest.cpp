@@ -323,7 +323,8 @@ TEST_F(Automation, AfterDisconnectEverythingRefusesCleanly)
     double values[4], times[4];
     size_t n = 4;
     EXPECT_EQ(ktconChannelReadScalarData_2(channel, values, times, &n), KX_ERR_APP_CALL_FAILED);
-    EXPECT_EQ(ktconControlChannelWriteData(channel, 1.0), KX_ERR_APP_CALL_FAILED);
+    // Not a control channel: refused before any call, connected or not.
+    EXPECT_EQ(ktconControlChannelWriteData(channel, 1.0), KX_ERR_NOT_CONTROL_CHANNEL);
     EXPECT_EQ(ktconCreateChannelInstance(handle(), "0,0", &channel), KX_ERR_FAILED);
     EXPECT_TRUE(calls().empty());
 }
