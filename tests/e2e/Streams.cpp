@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "Streams.h"
 
+#include "SetupParser.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,6 +11,12 @@
 #include <thread>
 
 namespace ktremote::e2e {
+
+const ktsim::SampleModel& defaultModel()
+{
+    static const ktsim::SampleModel model{ktsim::loadSetup("builtin:default"), Ktsim::seed};
+    return model;
+}
 
 namespace {
 

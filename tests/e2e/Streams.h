@@ -37,6 +37,9 @@ struct Reading {
     void clear();
 };
 
+// ktsim's built-in default setup with the seed Ktsim starts it with.
+const ktsim::SampleModel& defaultModel();
+
 // Opens a handle on each named channel of the model's setup (every channel
 // the library lists when names is empty), in the given order.
 std::vector<Reading> openReadings(::KTXInstance* instance, const ktsim::SampleModel& model,

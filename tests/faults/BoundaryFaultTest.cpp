@@ -33,12 +33,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-const ktsim::SampleModel& defaultModel()
-{
-    static const ktsim::SampleModel model{ktsim::loadSetup("builtin:default"), Ktsim::seed};
-    return model;
-}
-
 KTXNETInstance& internals(::KTXInstance* handle) { return *static_cast<KTXNETInstance*>(instanceOf(handle)); }
 
 // A connection to the library's data port from 127.0.0.2, another address

@@ -38,12 +38,6 @@ constexpr bool judgeMemory = true;
 constexpr int connections = 8;
 constexpr size_t MiB = size_t{1} << 20;
 
-const ktsim::SampleModel& defaultModel()
-{
-    static const ktsim::SampleModel model{ktsim::loadSetup("builtin:default"), Ktsim::seed};
-    return model;
-}
-
 // A field of /proc/self/status in KiB ("VmRSS", "VmHWM").
 long statusKiB(const std::string& field)
 {

@@ -111,12 +111,6 @@ int getState(::KTXInstance* app)
     return ktconGetState(app, &state);
 }
 
-const ktsim::SampleModel& defaultModel()
-{
-    static const ktsim::SampleModel model{ktsim::loadSetup("builtin:default"), Ktsim::seed};
-    return model;
-}
-
 // Whether this namespace has an established TCP connection whose local
 // port is `port`.
 bool establishedOn(uint16_t port)

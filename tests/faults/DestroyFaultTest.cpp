@@ -18,12 +18,6 @@
 namespace ktremote::e2e {
 namespace {
 
-const ktsim::SampleModel& defaultModel()
-{
-    static const ktsim::SampleModel model{ktsim::loadSetup("builtin:default"), Ktsim::seed};
-    return model;
-}
-
 // Sanitizers keep freed memory in quarantine and shadow it: resident memory
 // says nothing there, threads and descriptors still do.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)

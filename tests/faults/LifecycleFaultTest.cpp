@@ -14,12 +14,6 @@
 namespace ktremote::e2e {
 namespace {
 
-const ktsim::SampleModel& defaultModel()
-{
-    static const ktsim::SampleModel model{ktsim::loadSetup("builtin:default"), Ktsim::seed};
-    return model;
-}
-
 bool enough(const std::vector<Reading>& readings) { return readings.front().values.size() >= 300; }
 
 TEST(LifecycleFault, StopTwiceKeepsTheBufferedSamples)
