@@ -7,10 +7,20 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
-scripts/setup.sh windows python packaging fuzz matlab
+# step <name> <command...>: runs one step and says how long it took, so that
+# a slow run shows where its time went.
+started=$SECONDS
+step() {
+  local name=$1 at=$SECONDS
+  shift
+  "$@"
+  echo "==== $name took $((SECONDS - at)) s ($((SECONDS - started)) s in all)"
+}
+
+step setup scripts/setup.sh windows python packaging fuzz matlab
 
 # Formatting first: it is cheap.
-scripts/check-format.sh
+step format scripts/check-format.sh
 
 jobs=$(nproc)
 # Many tests wait on the network (time-outs, a dead link, a silent peer)
@@ -29,17 +39,17 @@ build_only() {
 # build_and_test <tree> <cmake options...>
 build_and_test() {
   local tree=$1
-  build_only "$@"
-  ctest --test-dir "build/$tree" -j "$test_jobs" --output-on-failure --timeout 300 --no-tests=error
+  step "$tree build" build_only "$@"
+  step "$tree tests" ctest --test-dir "build/$tree" -j "$test_jobs" --output-on-failure --timeout 300 --no-tests=error
 }
 
 mkdir -p build
 build_and_test linux64 -DCMAKE_BUILD_TYPE=RelWithDebInfo
 # The installed package as users get it: examples built against it, Python
 # tests, Debian package.
-tests/packaging/run.sh install build/linux64
+step packaging tests/packaging/run.sh install build/linux64
 # The MATLAB/Octave toolbox, built and tested under Octave against ktsim.
-matlab/tests/run.sh build/linux64
+step octave matlab/tests/run.sh build/linux64
 # The 32-bit tree as it ships, without debug information: it is the largest
 # share of its compile time, and a failure there is read from the test output.
 # Where the kernel cannot run 32-bit programs, setup.sh has them run through
@@ -55,20 +65,20 @@ if run32_mode; then
   KTREMOTE_TESTS_EMULATED=$([ "$run32" = emulated ] && echo 1 || echo 0) \
     build_and_test linux32 -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_FLAGS=-m32 -DCMAKE_CXX_FLAGS=-m32
 else
-  build_only linux32 -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_FLAGS=-m32 -DCMAKE_CXX_FLAGS=-m32
+  step "linux32 build" build_only linux32 -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_FLAGS=-m32 -DCMAKE_CXX_FLAGS=-m32
   echo "==== linux32: tests SKIPPED: $run32 (scripts/setup.sh as root sets up qemu-i386)"
 fi
-tests/packaging/run.sh install32 build/linux32 build/linux64
+step packaging32 tests/packaging/run.sh install32 build/linux32 build/linux64
 ASAN_OPTIONS="detect_leaks=1" LSAN_OPTIONS="suppressions=$root/tests/lsan.supp" \
   UBSAN_OPTIONS="print_stacktrace=1" \
   build_and_test asan -DCMAKE_BUILD_TYPE=Debug -DKTREMOTE_SANITIZE=address,undefined
-tests/packaging/run.sh python-asan build/asan
-matlab/tests/run.sh build/asan
+step python-asan tests/packaging/run.sh python-asan build/asan
+step octave-asan matlab/tests/run.sh build/asan
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   build_and_test tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKTREMOTE_SANITIZE=thread
-scripts/test-windows.sh
+step windows scripts/test-windows.sh
 # Every fuzz target for a short fixed time on its corpus (long runs:
 # scripts/fuzz.sh SECONDS).
-scripts/fuzz.sh --ci
+step fuzz scripts/fuzz.sh --ci
 
-echo "==== all tests passed"
+echo "==== all tests passed in $((SECONDS - started)) s"
