@@ -137,6 +137,23 @@ void readRest(std::vector<Reading>& readings, const Ktsim& sim, int closedConnec
     }
 }
 
+Measurement measureVoltageAndEvents(const Ktsim& sim, uint16_t dataPort, int bufferSize, size_t first)
+{
+    Measurement measurement;
+    measurement.app = connectFast(sim.connectText(dataPort));
+    const auto started = [&] {
+        size_t count = 0;
+        ASSERT_EQ(ktconGetChannelCount(measurement.app, &count), KX_OK);
+        measurement.readings = openReadings(measurement.app, defaultModel(), {"Voltage", "Events"});
+        ASSERT_EQ(ktconSetBufferSize(measurement.app, bufferSize), KX_OK);
+        ASSERT_EQ(ktconStartMeasurement(measurement.app), KX_OK);
+        std::vector<Reading>& readings = measurement.readings;
+        ASSERT_TRUE(readUntil(readings, [&] { return readings.front().values.size() >= first; }));
+    };
+    started();
+    return measurement;
+}
+
 double expectedValue(const ktsim::SampleModel& model, const ktsim::Channel& channel, uint64_t index,
                      double controlValue)
 {

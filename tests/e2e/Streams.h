@@ -71,6 +71,16 @@ void expectExactDelivery(const ktsim::SampleModel& model, const Reading& reading
 // asynchronous channels only.
 std::vector<uint64_t> expectModelSamples(const ktsim::SampleModel& model, const Reading& reading, double startDays);
 
+// A measurement of Voltage and Events under way: an instance connected to
+// ktsim with its data connection on dataPort, buffers of bufferSize samples,
+// and at least `first` Voltage values read. A failed step fails the test;
+// check HasFailure() after the call.
+struct Measurement {
+    ::KTXInstance* app = nullptr;
+    std::vector<Reading> readings;
+};
+Measurement measureVoltageAndEvents(const Ktsim& sim, uint16_t dataPort, int bufferSize, size_t first);
+
 // One measurement on a connected instance, from the channel list to the
 // last sample, on Voltage and Events: every value read equals the model.
 void measureExactly(::KTXInstance* app, const Ktsim& sim, const ktsim::SampleModel& model);

@@ -50,13 +50,10 @@ TEST(BoundaryFault, AThirdHostCannotFeedTheDataPort)
 {
     Ktsim sim;
     const uint16_t dataPort = freePort();
-    ::KTXInstance* app = connectFast(sim.connectText(dataPort));
-    size_t count = 0;
-    ASSERT_EQ(ktconGetChannelCount(app, &count), KX_OK);
-    std::vector<Reading> readings = openReadings(app, defaultModel(), {"Voltage", "Events"});
-    ASSERT_EQ(ktconSetBufferSize(app, 100000), KX_OK);
-    ASSERT_EQ(ktconStartMeasurement(app), KX_OK);
-    ASSERT_TRUE(readUntil(readings, [&] { return readings.front().values.size() >= 100; }));
+    Measurement measurement = measureVoltageAndEvents(sim, dataPort, 100000, 100);
+    ASSERT_FALSE(::testing::Test::HasFailure());
+    ::KTXInstance* app = measurement.app;
+    std::vector<Reading>& readings = measurement.readings;
 
     // Well-formed packets for the two channels, with values that ktsim
     // never sends.

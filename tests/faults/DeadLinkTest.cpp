@@ -194,13 +194,10 @@ TEST(DeadLink, StopMeasurementFailsAndFreesTheDataPort)
     RUN_IN_OWN_NETWORK_NAMESPACE();
     Ktsim sim;
     const uint16_t dataPort = freePort();
-    ::KTXInstance* app = connectFast(sim.connectText(dataPort));
-    size_t count = 0;
-    ASSERT_EQ(ktconGetChannelCount(app, &count), KX_OK);
-    std::vector<Reading> readings = openReadings(app, defaultModel(), {"Voltage", "Events"});
-    ASSERT_EQ(ktconSetBufferSize(app, 100000), KX_OK);
-    ASSERT_EQ(ktconStartMeasurement(app), KX_OK);
-    ASSERT_TRUE(readUntil(readings, [&] { return readings.front().values.size() >= 300; }));
+    Measurement measurement = measureVoltageAndEvents(sim, dataPort, 100000, 300);
+    ASSERT_FALSE(::testing::Test::HasFailure());
+    ::KTXInstance* app = measurement.app;
+    std::vector<Reading>& readings = measurement.readings;
 
     const auto cut = Clock::now();
     setLoopback(false);
@@ -235,13 +232,9 @@ TEST(DeadLink, TheDataConnectionOfAMeasurementIsClosed)
     RUN_IN_OWN_NETWORK_NAMESPACE();
     Ktsim sim;
     const uint16_t dataPort = freePort();
-    ::KTXInstance* app = connectFast(sim.connectText(dataPort));
-    size_t count = 0;
-    ASSERT_EQ(ktconGetChannelCount(app, &count), KX_OK);
-    std::vector<Reading> readings = openReadings(app, defaultModel(), {"Voltage", "Events"});
-    ASSERT_EQ(ktconSetBufferSize(app, 100000), KX_OK);
-    ASSERT_EQ(ktconStartMeasurement(app), KX_OK);
-    ASSERT_TRUE(readUntil(readings, [&] { return readings.front().values.size() >= 300; }));
+    Measurement measurement = measureVoltageAndEvents(sim, dataPort, 100000, 300);
+    ASSERT_FALSE(::testing::Test::HasFailure());
+    std::vector<Reading>& readings = measurement.readings;
     ASSERT_TRUE(establishedOn(dataPort));
 
     const auto cut = Clock::now();
