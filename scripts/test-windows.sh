@@ -80,6 +80,9 @@ if ! prefix_ready; then
 fi
 wineserver -p </dev/null >/dev/null 2>&1 || true # already running is fine
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+# Stopped from outside (test.sh stops it with its process group): the
+# wineserver goes too.
+trap 'exit 143' TERM INT
 "$wine" wineboot </dev/null >/dev/null 2>&1
 # The desktop process too: Wine starts it for the first program that makes
 # a window (COM does), and it would hold that test's output pipe open.
