@@ -169,6 +169,11 @@ TEST_F(KtcliRecorderTest, AClosedPipeStopsTheMeasurementAndTheSummaryGoesToStder
     EXPECT_EQ(readFile(status), "0\n") << run.err;
     EXPECT_NE(run.err.find("the reader of the output went away"), std::string::npos) << run.err;
     EXPECT_EQ(summaryOf(run.err, "Voltage").size(), 7u) << run.err;
+    // The library's line about the data connection comes before the
+    // summary, where it happened, not at ktcli's exit.
+    const size_t connection = run.err.find("Connection from: 127.0.0.1\n");
+    ASSERT_NE(connection, std::string::npos) << run.err;
+    EXPECT_LT(connection, run.err.find("the reader of the output went away")) << run.err;
     EXPECT_FALSE(acquiring());
 }
 

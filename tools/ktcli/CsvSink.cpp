@@ -24,6 +24,9 @@ CsvSink::CsvSink(const std::string& path, const std::vector<std::string>& names,
         const int copy = ::dup(STDOUT_FILENO);
         if (copy < 0 || ::dup2(STDERR_FILENO, STDOUT_FILENO) < 0 || (outFile = ::fdopen(copy, "w")) == nullptr)
             throw std::runtime_error("cannot write the CSV to standard output");
+        // Standard output is now standard error: line by line, so that the
+        // library's line stands where it happened among ktcli's messages.
+        std::setvbuf(stdout, nullptr, _IOLBF, 0);
     } else {
         outFile = std::fopen(path.c_str(), "w");
         if (outFile == nullptr)
