@@ -43,7 +43,7 @@ install_packages() {
     echo "setup.sh: missing packages (run as root to install): ${missing[*]}" >&2
     exit 1
   fi
-  if printf '%s\n' "${missing[@]}" | grep -q ':i386$'; then
+  if grep -q ':i386$' <<<"$(printf '%s\n' "${missing[@]}")"; then
     dpkg --add-architecture i386
   fi
   export DEBIAN_FRONTEND=noninteractive
@@ -63,7 +63,7 @@ install_packages() {
   # suite and the i386 ones cannot follow. Preferring the main suites' versions,
   # which both architectures have, resolves it; packages already installed are
   # never downgraded by this.
-  if [ "$updated" = no ] && printf '%s\n' "${missing[@]}" | grep -q ':i386$'; then
+  if [ "$updated" = no ] && grep -q ':i386$' <<<"$(printf '%s\n' "${missing[@]}")"; then
     echo "setup.sh: retrying with the main suites' versions preferred over the security suite's" >&2
     prefs=$(mktemp -d)
     trap 'rm -rf "$prefs"' EXIT

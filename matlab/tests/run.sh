@@ -24,7 +24,9 @@ quoted() { printf "'%s'" "${1//\'/\'\'}"; }
 cflags="-std=c99 -O2 -fPIC -Wall -Wextra -Werror -pedantic"
 build_env=()
 octave_env=()
-if ldd "$tree/src/libktremote64.so" | grep -q libasan; then
+# (ldd's output is read whole first: grep -q leaving a pipe early would kill
+# ldd with SIGPIPE, and pipefail would then take the answer for "no".)
+if grep -q libasan <<<"$(ldd "$tree/src/libktremote64.so")"; then
   sanitize="-fsanitize=address,undefined -fno-sanitize-recover=undefined"
   cflags="$cflags -g $sanitize"
   build_env=(LDFLAGS="$sanitize")
