@@ -9,7 +9,10 @@ the full request per call), Channel.read() and Instance.read_all() (numpy
 copies of what was delivered) and read_into() into the host's own numpy
 arrays. Beside them, the end-to-end harness's C host
 (ktremote_e2e_bench --section throughput) measures the same stream in the
-same run.
+same run, once before and once after the Python paths: the same setup,
+burst mode and packets, buffers of 65536 samples, all 64 channels emptied in
+blocks of 4096, windows of the same length. The ratios are taken against
+the mean of its two runs.
 
     bench/python_read.py [--tree build/bench] [--seconds 3] [--doc docs/performance.md]
 
@@ -125,8 +128,8 @@ def make_paths():
              lambda app, channels, block: drain(channels, lambda c, n: len(c.read(n).values), block)),
         ]
     paths += [
-        (f"`Instance.read_all({READ_BLOCK})`: numpy copies", READ_BLOCK, read_all),
-        ("`Instance.read_all(65536)`: numpy copies", 1 << 16, read_all),
+        (f"`Instance.read_all({READ_BLOCK})`: views of a reused block", READ_BLOCK, read_all),
+        ("`Instance.read_all(65536)`: views of a reused block", 1 << 16, read_all),
         (f"`Channel.read_into()` of {READ_BLOCK} into the host's numpy arrays (no copy)", READ_BLOCK,
          lambda app, channels, block: drain(channels, into, block)),
     ]
@@ -203,17 +206,25 @@ def call_costs(sim: Sim) -> list[tuple[str, float]]:
     return costs
 
 
-def c_host(harness: str, ktsim: str, seconds: float) -> float:
-    """Samples per second of the C host draining all channels, from the
-    harness's throughput table."""
+def c_host(harness: str, ktsim: str, seconds: float) -> dict:
+    """The C host draining all channels, from the harness's throughput
+    table: samples per second and the cores of ktsim, the I/O thread and
+    the host."""
     with tempfile.TemporaryDirectory() as directory:
         table = Path(directory) / "throughput.md"
         subprocess.run([harness, "--section", "throughput", "--seconds", str(seconds), "--ktsim", ktsim,
                         "--markdown", str(table)], check=True, stdout=subprocess.DEVNULL)
         for line in table.read_text().splitlines():
             if line.startswith("| **ktsim → library → host draining all channels"):
-                return float(line.split("|")[3]) * 1e6
+                cells = line.split("|")
+                cores = dict(re.findall(r"(\S+) ([0-9.]+)", cells[5]))
+                return {"rate": float(cells[3]) * 1e6, "overrun": "overrun" in line or "dropped" in line,
+                        **{key: float(cores.get(name, "nan")) for key, name in
+                           (("host", "host"), ("io", "I/O"), ("sim", "ktsim"))}}
     raise RuntimeError("the harness printed no row for the C host")
+
+
+NO_C_HOST = {"rate": float("nan"), "host": float("nan"), "io": float("nan"), "sim": float("nan"), "overrun": False}
 
 
 def main() -> int:
@@ -233,6 +244,10 @@ def main() -> int:
     saved = os.dup(1)
     os.dup2(2, 1)
     try:
+        # The C host runs before and after the Python paths: on a shared
+        # machine the load drifts over the minute the paths take, and the
+        # ratios are taken against the mean of the two.
+        c_runs = [c_host(str(harness), ktsim, args.seconds) if harness.exists() else NO_C_HOST]
         sim = Sim(ktsim)
         try:
             figures = [(name, measure(sim, read, block, args.seconds)) for name, block, read in make_paths()]
@@ -245,11 +260,14 @@ def main() -> int:
                          for name, read in real_time_paths()]
         finally:
             sim.close()
-        c_rate = c_host(str(harness), ktsim, args.seconds) if harness.exists() else float("nan")
+        c_runs.append(c_host(str(harness), ktsim, args.seconds) if harness.exists() else NO_C_HOST)
     finally:
         sys.stdout.flush()
         os.dup2(saved, 1)
     load_after = Path("/proc/loadavg").read_text().split()[:3]
+    c = {key: sum(run[key] for run in c_runs) / len(c_runs) for key in ("rate", "host", "io", "sim")}
+    c["overrun"] = any(run["overrun"] for run in c_runs)
+    c_rate = c["rate"]
 
     legacy_rate = figures[0][1]["rate"]
     lines = [
@@ -266,8 +284,11 @@ def main() -> int:
         lines.append(f"| {name}{' (overrun)' if f['overrun'] else ''} | {f['rate'] / 1e6:.1f} | "
                      f"{f['rate'] / legacy_rate:.1f}× | {100 * f['rate'] / c_rate:.0f} % | {f['host_ns']:.1f} | "
                      f"{f['host']:.2f}, {f['io']:.2f}, {f['sim']:.2f} |")
-    lines.append(f"| C host of the end-to-end harness (`ktconChannelReadScalarData_2`) | {c_rate / 1e6:.1f} | "
-                 f"{c_rate / legacy_rate:.1f}× | 100 % | | |")
+    c_each = " and ".join(f"{run['rate'] / 1e6:.1f}" for run in c_runs)
+    lines.append(f"| C host of the end-to-end harness (`ktconChannelReadScalarData_2`), mean of a run before "
+                 f"and one after the Python paths ({c_each} M samples/s)"
+                 f"{' (overrun)' if c['overrun'] else ''} | {c_rate / 1e6:.1f} | {c_rate / legacy_rate:.1f}× | 100 % | "
+                 f"{1e9 * c['host'] / c_rate:.1f} | {c['host']:.2f}, {c['io']:.2f}, {c['sim']:.2f} |")
     lines += ["", f"Following bench64 in real time (64 × 10 kHz = 640 k samples/s): the host reads every channel "
               f"with a request of 65536, then sleeps {1e3 * REAL_TIME_PAUSE:g} ms. Cores: its reading thread's "
               "CPU time over the window.", "",
@@ -279,15 +300,22 @@ def main() -> int:
     lines += [f"| {name} | {micro:.1f} | {costs[0][1] / micro:.0f}× |" for name, micro in costs]
     text = "\n".join(lines) + "\n"
     print(text)
-    # The path a Python user writes first: Channel.read() of a block at a time.
-    name, f = figures[1]
-    summary = (f"Python read path, {name.split(':')[0]}: {100 * f['rate'] / c_rate:.0f} % "
-               f"({f['rate'] / 1e6:.1f} M samples/s against the C host's {c_rate / 1e6:.1f} M samples/s)")
-    print(summary)
+    # The path a Python user writes first, Channel.read() of a block at a
+    # time, and the read of every channel in one call.
+    summaries = []
+    for name, f in (figures[1], figures[4], figures[5]):
+        path = name.split(":")[0]
+        target = " (target ≥ 80 %)" if "read_all" in path else ""
+        summaries.append((path, f, f"Python read path, {path}: {100 * f['rate'] / c_rate:.0f} % "
+                          f"({f['rate'] / 1e6:.1f} M samples/s against the C host's {c_rate / 1e6:.1f} M samples/s)"
+                          f"{target}"))
+    print("\n".join(line for _, _, line in summaries))
     if args.headline:
         with open(args.headline, "a", encoding="utf-8") as out:
-            out.write(f"| Python read path, {name.split(':')[0]} | {f['rate'] / 1e6:.0f} M samples/s | "
-                      f"C host {c_rate / 1e6:.0f} M samples/s | {100 * f['rate'] / c_rate:.0f} % | |\n")
+            for path, f, _ in summaries[:2]:
+                target = "≥ 80 %" if "read_all" in path else ""
+                out.write(f"| Python read path, {path} | {f['rate'] / 1e6:.0f} M samples/s | "
+                          f"C host {c_rate / 1e6:.0f} M samples/s | {100 * f['rate'] / c_rate:.0f} % | {target} |\n")
     if args.doc:
         path = Path(args.doc)
         doc = path.read_text()
