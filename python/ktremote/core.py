@@ -284,7 +284,7 @@ class Channel:
             return ReadResult(count.value, True, False)
         return ReadResult(count.value, False, _check(code, name) == KX_MORE_WAITING)
 
-    def _read_scratch(self, scratch: Scratch, max_count: int, absolute: bool) -> ReadResult:
+    def _read_scratch(self, scratch: Scratch, max_count: int, absolute: bool) -> tuple[int, bool, bool]:
         """Reads up to ``max_count`` samples into the scratch buffers."""
         # The hot path of every convenience read: kept to plain attribute
         # reads and one C call.
@@ -293,14 +293,16 @@ class Channel:
         return self._read_to(scratch.c_values, scratch.c_times, scratch, max_count, absolute)
 
     def _read_block(self, scratch: Scratch, block: RoundBlock, offset: int, max_count: int,
-                    absolute: bool) -> ReadResult:
+                    absolute: bool) -> tuple[int, bool, bool]:
         """Reads up to ``max_count`` samples into a round block from
         ``offset`` on; the block has room for them."""
         scratch.value_target.value = block.value_address + _DOUBLE_SIZE * offset
         scratch.time_target.value = block.time_address + _DOUBLE_SIZE * offset
         return self._read_to(scratch.value_pointer, scratch.time_pointer, scratch, max_count, absolute)
 
-    def _read_to(self, values: Any, times: Any, scratch: Scratch, max_count: int, absolute: bool) -> ReadResult:
+    def _read_to(self, values: Any, times: Any, scratch: Scratch, max_count: int,
+                 absolute: bool) -> tuple[int, bool, bool]:
+        """One read; returns (count, overrun, more) as a ReadResult has them."""
         handle = self._handle
         if handle is None:
             raise InvalidHandleError(-9, None, "the channel is closed")
@@ -311,11 +313,13 @@ class Channel:
         else:
             function, name = self._lib.ktconChannelReadScalarData_2, "ktconChannelReadScalarData_2"
         code = function(handle, values, times, scratch.count_ref)
+        # A plain tuple: these reads are internal, and a NamedTuple costs
+        # more to make than the rest of the call's Python code.
         if code == KX_ERR_DATA_OVERRUN:
-            return ReadResult(count.value, True, False)
+            return count.value, True, False
         if code < 0:
             raise error_for(code, name)
-        return ReadResult(count.value, False, code == KX_MORE_WAITING)
+        return count.value, False, code == KX_MORE_WAITING
 
     def read(self, max_count: int = 4096, *, absolute: bool = False,
              timeout: Optional[float] = None) -> Samples:
