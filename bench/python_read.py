@@ -12,7 +12,10 @@ arrays. Beside them, the end-to-end harness's C host
 same run, once before and once after the Python paths: the same setup,
 burst mode and packets, buffers of 65536 samples, all 64 channels emptied in
 blocks of 4096, windows of the same length. The ratios are taken against
-the mean of its two runs.
+the mean of its two runs. Where the tree has bench/DrainHost.c's module,
+that C loop also takes a turn right after each Python window, in this
+process, on the same instance and channels: the closest pair on a machine
+whose load changes from one minute to the next.
 
     bench/python_read.py [--tree build/bench] [--seconds 3] [--doc docs/performance.md]
 
@@ -24,6 +27,7 @@ table replaces the one between the "python-figures" markers.
 from __future__ import annotations
 
 import argparse
+import ctypes
 import os
 import re
 import socket
@@ -136,7 +140,34 @@ def make_paths():
     return paths
 
 
-def measure(sim: Sim, read, block: int, seconds: float, pause: float = 0.0) -> dict:
+class DrainFigures(ctypes.Structure):
+    _fields_ = [("samples", ctypes.c_double), ("seconds", ctypes.c_double), ("cpuSeconds", ctypes.c_double),
+                ("overrunReads", ctypes.c_int)]
+
+
+class DrainHost:
+    """The C host loaded into this process (bench/DrainHost.c): it empties
+    the channels this process opened with the harness's C loop, through the
+    same library instance, right after each Python window."""
+
+    def __init__(self, path: Path, library: ktremote.Library):
+        self.module = ctypes.CDLL(str(path))
+        self.function = self.module.ktbenchDrainHost
+        self.function.argtypes = (ctypes.c_void_p, ctypes.POINTER(ctypes.c_void_p), ctypes.c_size_t,
+                                  ctypes.c_double, ctypes.c_double, ctypes.POINTER(DrainFigures))
+        self.function.restype = None
+        self.read = ctypes.cast(library.dll.ktconChannelReadScalarData_2, ctypes.c_void_p)
+
+    def __call__(self, channels, seconds: float) -> dict:
+        handles = (ctypes.c_void_p * len(channels))(*[ctypes.cast(c.handle, ctypes.c_void_p).value
+                                                       for c in channels])
+        f = DrainFigures()
+        self.function(self.read, handles, len(channels), WARMUP, seconds, ctypes.byref(f))
+        return {"rate": f.samples / f.seconds, "host": f.cpuSeconds / f.seconds,
+                "host_ns": 1e9 * f.cpuSeconds / max(f.samples, 1), "overrun": f.overrunReads > 0}
+
+
+def measure(sim: Sim, read, block: int, seconds: float, pause: float = 0.0, c_turn=None) -> dict:
     with ktremote.Instance() as app:
         app.connect(f"127.0.0.1 {sim.port} {free_port()}")
         channels = app.channels()
@@ -162,10 +193,12 @@ def measure(sim: Sim, read, block: int, seconds: float, pause: float = 0.0) -> d
             process = time.process_time() - process0
             sim_cpu = process_cpu(sim.process.pid) - sim0
             overrun = any(channel.read_into(numpy.empty(0), numpy.empty(0)).overrun for channel in channels)
+            # The C host's turn: same instance, channels, buffers and ktsim.
+            c_figures = c_turn(channels, seconds) if c_turn else None
         for channel in channels:
             channel.close()
     return {"rate": samples / elapsed, "host": host / elapsed, "io": (process - host) / elapsed,
-            "sim": sim_cpu / elapsed, "host_ns": 1e9 * host / max(samples, 1), "overrun": overrun}
+            "sim": sim_cpu / elapsed, "host_ns": 1e9 * host / max(samples, 1), "overrun": overrun, "c": c_figures}
 
 
 # A real-time host: reads every channel, then sleeps this long.
@@ -237,7 +270,9 @@ def main() -> int:
     tree = Path(args.tree)
     ktsim = str(tree / "tools" / "ktsim" / "ktsim")
     harness = tree / "bench" / "e2e" / "ktremote_e2e_bench"
-    ktremote.load_library(tree / "src" / "libktremote64.so.1")
+    library = ktremote.load_library(tree / "src" / "libktremote64.so.1")
+    module = tree / "bench" / "libktremote_drain_host.so"
+    c_turn = DrainHost(module, library) if module.exists() else None
 
     load_before = Path("/proc/loadavg").read_text().split()[:3]
     # The library announces each data connection on fd 1; keep the table clean.
@@ -250,7 +285,8 @@ def main() -> int:
         c_runs = [c_host(str(harness), ktsim, args.seconds) if harness.exists() else NO_C_HOST]
         sim = Sim(ktsim)
         try:
-            figures = [(name, measure(sim, read, block, args.seconds)) for name, block, read in make_paths()]
+            figures = [(name, measure(sim, read, block, args.seconds, c_turn=c_turn))
+                       for name, block, read in make_paths()]
             costs = call_costs(sim)
         finally:
             sim.close()
@@ -277,18 +313,25 @@ def main() -> int:
         f"{', '.join(load_after)} after. Cores: CPU time over the window divided by its length, for the "
         "Python host's reading thread, the library's I/O thread (the rest of the process) and ktsim.",
         "",
-        "| Python host path | M samples/s | vs. read() before | vs. C host | host ns/sample | Cores (host, I/O, ktsim) |",
-        "|---|---:|---:|---:|---:|---|",
+        "C host in turn: the C loop of bench/DrainHost.c, loaded into this process, empties the same channels "
+        "of the same instance for a window as long right after each Python window.",
+        "",
+        "| Python host path | M samples/s | vs. read() before | vs. C host | host ns/sample | Cores (host, I/O, ktsim) "
+        "| C host in turn: M samples/s, host ns/sample | vs. C host in turn |",
+        "|---|---:|---:|---:|---:|---|---|---:|",
     ]
     for name, f in figures:
+        turn = f["c"]
         lines.append(f"| {name}{' (overrun)' if f['overrun'] else ''} | {f['rate'] / 1e6:.1f} | "
                      f"{f['rate'] / legacy_rate:.1f}× | {100 * f['rate'] / c_rate:.0f} % | {f['host_ns']:.1f} | "
-                     f"{f['host']:.2f}, {f['io']:.2f}, {f['sim']:.2f} |")
+                     f"{f['host']:.2f}, {f['io']:.2f}, {f['sim']:.2f} | " +
+                     (f"{turn['rate'] / 1e6:.1f}{' (overrun)' if turn['overrun'] else ''}, {turn['host_ns']:.1f} | "
+                      f"{100 * f['rate'] / turn['rate']:.0f} % |" if turn else " | |"))
     c_each = " and ".join(f"{run['rate'] / 1e6:.1f}" for run in c_runs)
     lines.append(f"| C host of the end-to-end harness (`ktconChannelReadScalarData_2`), mean of a run before "
                  f"and one after the Python paths ({c_each} M samples/s)"
                  f"{' (overrun)' if c['overrun'] else ''} | {c_rate / 1e6:.1f} | {c_rate / legacy_rate:.1f}× | 100 % | "
-                 f"{1e9 * c['host'] / c_rate:.1f} | {c['host']:.2f}, {c['io']:.2f}, {c['sim']:.2f} |")
+                 f"{1e9 * c['host'] / c_rate:.1f} | {c['host']:.2f}, {c['io']:.2f}, {c['sim']:.2f} | | |")
     lines += ["", f"Following bench64 in real time (64 × 10 kHz = 640 k samples/s): the host reads every channel "
               f"with a request of 65536, then sleeps {1e3 * REAL_TIME_PAUSE:g} ms. Cores: its reading thread's "
               "CPU time over the window.", "",
@@ -306,8 +349,10 @@ def main() -> int:
     for name, f in (figures[1], figures[4], figures[5]):
         path = name.split(":")[0]
         target = " (target ≥ 80 %)" if "read_all" in path else ""
-        summaries.append((path, f, f"Python read path, {path}: {100 * f['rate'] / c_rate:.0f} % "
-                          f"({f['rate'] / 1e6:.1f} M samples/s against the C host's {c_rate / 1e6:.1f} M samples/s)"
+        turn = (f"{100 * f['rate'] / f['c']['rate']:.0f} % of the C host in turn "
+                f"({f['c']['rate'] / 1e6:.1f} M samples/s), " if f["c"] else "")
+        summaries.append((path, f, f"Python read path, {path}: {f['rate'] / 1e6:.1f} M samples/s, {turn}"
+                          f"{100 * f['rate'] / c_rate:.0f} % of the harness's C host ({c_rate / 1e6:.1f} M samples/s)"
                           f"{target}"))
     print("\n".join(line for _, _, line in summaries))
     if args.headline:
