@@ -13,9 +13,10 @@ same run, once before and once after the Python paths: the same setup,
 burst mode and packets, buffers of 65536 samples, all 64 channels emptied in
 blocks of 4096, windows of the same length. The ratios are taken against
 the mean of its two runs. Where the tree has bench/DrainHost.c's module,
-that C loop also takes a turn right after each Python window, in this
-process, on the same instance and channels: the closest pair on a machine
-whose load changes from one minute to the next.
+that C loop also takes turns with each Python path, in this process, on
+the same instance and channels: the window is cut into slices, and after
+each Python slice the C host empties the channels for as long. That is the
+closest pair on a machine whose load changes from second to second.
 
     bench/python_read.py [--tree build/bench] [--seconds 3] [--doc docs/performance.md]
 
@@ -148,7 +149,7 @@ class DrainFigures(ctypes.Structure):
 class DrainHost:
     """The C host loaded into this process (bench/DrainHost.c): it empties
     the channels this process opened with the harness's C loop, through the
-    same library instance, right after each Python window."""
+    same library instance, taking turns with the Python host."""
 
     def __init__(self, path: Path, library: ktremote.Library):
         self.module = ctypes.CDLL(str(path))
@@ -158,45 +159,63 @@ class DrainHost:
         self.function.restype = None
         self.read = ctypes.cast(library.dll.ktconChannelReadScalarData_2, ctypes.c_void_p)
 
-    def __call__(self, channels, seconds: float) -> dict:
+    def __call__(self, channels, seconds: float, warmup: float) -> dict:
         handles = (ctypes.c_void_p * len(channels))(*[ctypes.cast(c.handle, ctypes.c_void_p).value
                                                        for c in channels])
         f = DrainFigures()
-        self.function(self.read, handles, len(channels), WARMUP, seconds, ctypes.byref(f))
-        return {"rate": f.samples / f.seconds, "host": f.cpuSeconds / f.seconds,
-                "host_ns": 1e9 * f.cpuSeconds / max(f.samples, 1), "overrun": f.overrunReads > 0}
+        self.function(self.read, handles, len(channels), warmup, seconds, ctypes.byref(f))
+        return {"samples": f.samples, "seconds": f.seconds, "cpu": f.cpuSeconds, "overrun": f.overrunReads > 0}
+
+
+# Windows split into this many slices, Python's and the C host's in turn.
+TURNS = 6
 
 
 def measure(sim: Sim, read, block: int, seconds: float, pause: float = 0.0, c_turn=None) -> dict:
+    """The Python host's figures over a window of ``seconds``; with
+    ``c_turn``, the window is cut into slices and the C host empties the
+    same channels for as long after each slice, so that both meet the same
+    load."""
+    turns = TURNS if c_turn else 1
     with ktremote.Instance() as app:
         app.connect(f"127.0.0.1 {sim.port} {free_port()}")
         channels = app.channels()
         app.set_buffer_size(BUFFER)
         overrun = False
+        c_turns = []
+        samples = elapsed = host = process = sim_cpu = 0.0
         with app.measure():
             end = time.monotonic() + WARMUP
             while time.monotonic() < end:
                 read(app, channels, block)
-            samples = 0
-            start, host0, process0 = time.monotonic(), time.thread_time(), time.process_time()
-            sim0 = process_cpu(sim.process.pid)
-            end = start + seconds
-            while True:
-                samples += read(app, channels, block)
-                if pause:
-                    time.sleep(pause)
-                now = time.monotonic()
-                if now >= end:
-                    break
-            elapsed = now - start
-            host = time.thread_time() - host0
-            process = time.process_time() - process0
-            sim_cpu = process_cpu(sim.process.pid) - sim0
-            overrun = any(channel.read_into(numpy.empty(0), numpy.empty(0)).overrun for channel in channels)
-            # The C host's turn: same instance, channels, buffers and ktsim.
-            c_figures = c_turn(channels, seconds) if c_turn else None
+            for turn in range(turns):
+                start, host0, process0 = time.monotonic(), time.thread_time(), time.process_time()
+                sim0 = process_cpu(sim.process.pid)
+                end = start + seconds / turns
+                while True:
+                    samples += read(app, channels, block)
+                    if pause:
+                        time.sleep(pause)
+                    now = time.monotonic()
+                    if now >= end:
+                        break
+                elapsed += now - start
+                host += time.thread_time() - host0
+                process += time.process_time() - process0
+                sim_cpu += process_cpu(sim.process.pid) - sim0
+                overrun = overrun or any(channel.read_into(numpy.empty(0), numpy.empty(0)).overrun
+                                         for channel in channels)
+                if c_turn:
+                    # Same instance, channels, buffers and ktsim; its warm-up
+                    # only before its first slice.
+                    c_turns.append(c_turn(channels, seconds / turns, WARMUP if turn == 0 else 0.0))
         for channel in channels:
             channel.close()
+    c_figures = None
+    if c_turns:
+        c_samples, c_seconds, c_cpu = (sum(t[key] for t in c_turns) for key in ("samples", "seconds", "cpu"))
+        c_figures = {"rate": c_samples / c_seconds, "host_ns": 1e9 * c_cpu / max(c_samples, 1),
+                     "overrun": any(t["overrun"] for t in c_turns)}
     return {"rate": samples / elapsed, "host": host / elapsed, "io": (process - host) / elapsed,
             "sim": sim_cpu / elapsed, "host_ns": 1e9 * host / max(samples, 1), "overrun": overrun, "c": c_figures}
 
@@ -313,8 +332,8 @@ def main() -> int:
         f"{', '.join(load_after)} after. Cores: CPU time over the window divided by its length, for the "
         "Python host's reading thread, the library's I/O thread (the rest of the process) and ktsim.",
         "",
-        "C host in turn: the C loop of bench/DrainHost.c, loaded into this process, empties the same channels "
-        "of the same instance for a window as long right after each Python window.",
+        f"C host in turn: the C loop of bench/DrainHost.c, loaded into this process, empties the same channels "
+        f"of the same instance; each window is cut into {TURNS} slices, Python's and the C host's in turn.",
         "",
         "| Python host path | M samples/s | vs. read() before | vs. C host | host ns/sample | Cores (host, I/O, ktsim) "
         "| C host in turn: M samples/s, host ns/sample | vs. C host in turn |",
