@@ -58,7 +58,7 @@ def _new_buffer(size: int) -> Any:
 #: samples while it reads the next (``data = app.read_all()`` in a loop).
 ROUND_BLOCKS = 2
 
-_refcount = getattr(sys, "getrefcount", None)  # CPython's; elsewhere blocks are never reused
+_refcount = getattr(sys, "getrefcount", None)  # CPython's
 
 
 class RoundBlock:
@@ -82,7 +82,7 @@ class RoundBlock:
     def held(self) -> bool:
         """Whether anything besides this block refers to its arrays: a view
         handed out, a view of one, a memoryview or a ctypes object over it."""
-        return _refcount is None or self._references() != self.unheld
+        return self._references() != self.unheld
 
 
 class Scratch:
@@ -114,8 +114,10 @@ class Scratch:
         """A round block nobody else holds, with room for what the last
         round delivered plus one request of ``max_count``; None without
         numpy, or when the host holds every block this thread keeps (the
-        round then hands out copies)."""
-        if numpy is None:
+        round then hands out copies). Without numpy or a way to count
+        references (an interpreter other than CPython), every round hands
+        out copies."""
+        if numpy is None or _refcount is None:
             return None
         demand = max(self.round_demand, max_count) + 256
         for k, block in enumerate(self.blocks):

@@ -221,3 +221,14 @@ def test_a_round_block_counts_every_kind_of_holder():
         assert block.held(), holder
         del holder
         assert not block.held()
+
+
+@pytest.mark.skipif(not ktremote.HAVE_NUMPY, reason="round blocks need numpy")
+def test_read_all_hands_out_copies_where_references_cannot_be_counted(app, fake, monkeypatch):
+    import ktremote._buffers
+    monkeypatch.setattr(ktremote._buffers, "_refcount", None)  # as on an interpreter without getrefcount
+    with app.channel("0,1"):
+        for k in range(3):
+            fake.samples["0,1"] = [(float(k), 0.5)] * 4
+            speed = app.read_all(10)["Speed"]
+            assert list(speed.values) == [float(k)] * 4 and speed.values.flags.owndata
