@@ -14,7 +14,7 @@ from ctypes import POINTER, byref, c_bool, c_char_p, c_double, c_int, c_size_t, 
 from typing import Any, Iterator, NamedTuple, Optional, Union
 
 from . import _library
-from ._buffers import DoubleArray, Scratch, ThreadScratch
+from ._buffers import DoubleArray, RoundBlock, Scratch, ThreadScratch
 from ._library import ChannelHandle, InstanceHandle, Library
 from .errors import InvalidHandleError, KtError, NotConnectedError, error_for, result_code
 
@@ -107,6 +107,7 @@ def version(library: LibraryArgument = None) -> str:
 
 _NATIVE_DOUBLE = ("d", "@d", "=d", "<d" if sys.byteorder == "little" else ">d")
 _NO_DOUBLES = (c_double * 1)()
+_DOUBLE_SIZE = ctypes.sizeof(c_double)
 
 
 def _doubles(buffer: Any, what: str) -> tuple[Any, int]:
@@ -283,27 +284,42 @@ class Channel:
             return ReadResult(count.value, True, False)
         return ReadResult(count.value, False, _check(code, name) == KX_MORE_WAITING)
 
-    def _read_scratch(self, scratch: Scratch, max_count: int, absolute: bool) -> ReadResult:
+    def _read_scratch(self, scratch: Scratch, max_count: int, absolute: bool) -> tuple[int, bool, bool]:
         """Reads up to ``max_count`` samples into the scratch buffers."""
         # The hot path of every convenience read: kept to plain attribute
         # reads and one C call.
+        if max_count >= scratch.capacity:
+            scratch.reserve(max_count + 1)  # never empty, so never a null buffer
+        return self._read_to(scratch.c_values, scratch.c_times, scratch, max_count, absolute)
+
+    def _read_block(self, scratch: Scratch, block: RoundBlock, offset: int, max_count: int,
+                    absolute: bool) -> tuple[int, bool, bool]:
+        """Reads up to ``max_count`` samples into a round block from
+        ``offset`` on; the block has room for them."""
+        scratch.value_target.value = block.value_address + _DOUBLE_SIZE * offset
+        scratch.time_target.value = block.time_address + _DOUBLE_SIZE * offset
+        return self._read_to(scratch.value_pointer, scratch.time_pointer, scratch, max_count, absolute)
+
+    def _read_to(self, values: Any, times: Any, scratch: Scratch, max_count: int,
+                 absolute: bool) -> tuple[int, bool, bool]:
+        """One read; returns (count, overrun, more) as a ReadResult has them."""
         handle = self._handle
         if handle is None:
             raise InvalidHandleError(-9, None, "the channel is closed")
-        if max_count >= scratch.capacity:
-            scratch.reserve(max_count + 1)  # never empty, so never a null buffer
         count = scratch.count
         count.value = max_count
         if absolute:
             function, name = self._lib.ktconChannelReadScalarData_2abs, "ktconChannelReadScalarData_2abs"
         else:
             function, name = self._lib.ktconChannelReadScalarData_2, "ktconChannelReadScalarData_2"
-        code = function(handle, scratch.c_values, scratch.c_times, scratch.count_ref)
+        code = function(handle, values, times, scratch.count_ref)
+        # A plain tuple: these reads are internal, and a NamedTuple costs
+        # more to make than the rest of the call's Python code.
         if code == KX_ERR_DATA_OVERRUN:
-            return ReadResult(count.value, True, False)
+            return count.value, True, False
         if code < 0:
             raise error_for(code, name)
-        return ReadResult(count.value, False, code == KX_MORE_WAITING)
+        return count.value, False, code == KX_MORE_WAITING
 
     def read(self, max_count: int = 4096, *, absolute: bool = False,
              timeout: Optional[float] = None) -> Samples:
@@ -577,6 +593,12 @@ class Instance:
         whose name an earlier one already has is keyed by its id (or by
         "name#2", "name#3" ... when it was opened by name).
 
+        With numpy, the arrays of one call are views of two arrays that the
+        package reuses for a later call only once nothing refers to any of
+        them any more, so they stay valid as long as you hold them (or a
+        view of them); holding one keeps the call's whole block alive. A
+        channel that delivers more than the block has room for gets copies.
+
         With ``timeout`` (seconds) it waits, polling like
         :meth:`Channel.read`, until at least one channel has a sample or the
         time-out has passed.
@@ -590,21 +612,33 @@ class Instance:
         scratch = self._scratch.scratch
         take = scratch.take
         overruns = dict.fromkeys([key for key, _ in plan], False)
+        # With numpy the channels' samples are packed into a round block and
+        # handed out as views of it; a channel the block has no room for
+        # (the first round, or one that delivers more than the last) gets
+        # copies out of the scratch buffers.
+        block = scratch.round_block(max_count) if max_count and plan else None
         while True:
             samples: dict[str, Samples] = {}
-            delivered = 0
+            delivered = offset = 0  # samples of this round; the block's filled part
             for key, channel in plan:
                 try:
-                    count, overrun, more = channel._read_scratch(scratch, max_count, absolute)
+                    if block is not None and offset + max_count <= block.capacity:
+                        count, overrun, more = channel._read_block(scratch, block, offset, max_count, absolute)
+                        end = offset + count
+                        values, times = block.values[offset:end], block.times[offset:end]
+                        offset = end
+                    else:
+                        count, overrun, more = channel._read_scratch(scratch, max_count, absolute)
+                        # Copied out before the next channel reuses the scratch.
+                        values, times = take(count)
                 except KtError as e:
                     e.samples = samples  # type: ignore[attr-defined]
                     raise
                 overrun = overruns[key] = overruns[key] or overrun
-                # Copied out before the next channel reuses the scratch.
-                values, times = take(count)
                 samples[key] = Samples(values, times, overrun, more)
                 delivered += count
             if delivered or deadline is None or max_count == 0 or not plan or not _wait_until(deadline):
+                scratch.round_demand = delivered + max_count
                 return samples
 
     def _read_plan(self) -> list[tuple[str, Channel]]:

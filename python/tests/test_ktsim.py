@@ -137,3 +137,39 @@ def test_waiting_reads_and_read_all_deliver_increasing_times(app):
     assert sorted(last) == sorted(names)
     for channel in channels:
         channel.close()
+
+
+@streaming
+def test_read_all_rounds_join_up_and_kept_rounds_stay_as_read(app):
+    opened = app.channels()
+    sync = [channel for channel in opened if channel.type == ktremote.ChannelType.SYNC]
+    assert sync, "the simulator offers no channel of a fixed rate"
+    periods = {channel.name: 1 / channel.sample_rate for channel in sync}
+    times = {name: [] for name in periods}
+    kept = []  # (round, its times as read)
+    overrun = False
+    with app.measure():
+        deadline = time.monotonic() + 20
+        # Small requests, so that a round leaves samples for the next and the
+        # rounds' arrays are views of the package's reused blocks.
+        lengths = lambda: [len(t) for t in times.values()]  # noqa: E731
+        while time.monotonic() < deadline and (max(lengths()) < 2000 or min(lengths()) < 5):
+            result = app.read_all(64, timeout=1)
+            for name, samples in result.items():
+                if name in times:
+                    times[name] += list(samples.times)
+                    overrun = overrun or samples.overrun
+            if len(kept) < 3 and sum(len(s.times) for s in result.values()):
+                kept.append((result, {name: list(s.times) for name, s in result.items()}))
+            del result
+    for result, seen in kept:
+        assert {name: list(s.times) for name, s in result.items()} == seen
+    for name, joined in times.items():
+        assert len(joined) >= 5, f"{name}: too few samples within 20 s"
+        steps = [b - a for a, b in zip(joined, joined[1:])]
+        if overrun:
+            assert min(steps) > 0
+        else:
+            assert max(abs(step - periods[name]) for step in steps) < 1e-3 * periods[name], name
+    for channel in opened:
+        channel.close()

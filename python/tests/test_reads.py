@@ -4,6 +4,7 @@ reused buffers, reads of every open channel, and waiting reads. Run with
 and without numpy (KTREMOTE_TEST_NO_NUMPY)."""
 
 import time
+import weakref
 from array import array
 
 import pytest
@@ -122,3 +123,112 @@ def test_read_all_reads_every_open_channel_by_name(app, fake):
     for channel in (speed, torque, again):
         channel.close()
     assert app.read_all(10, timeout=0.01) == {}
+
+
+def block_of(samples):
+    """A weak reference to the block a read_all() array is a view of (a
+    strong one would hold the block itself)."""
+    return weakref.ref(samples.values.base)
+
+
+def test_read_all_never_overwrites_samples_the_host_still_holds(app, fake):
+    channels = app.channel("0,1"), app.channel("0,3")
+
+    def contents(thing):
+        if isinstance(thing, dict):
+            return [list(s.values) + list(s.times) for s in thing.values()]
+        return [list(part) for part in thing] if isinstance(thing, tuple) else list(thing)
+
+    # Each round the host keeps a different part of what it read, while it
+    # reads the next round: the part must come through that read unchanged.
+    held = None
+    for k in range(16):
+        fake.samples["0,1"] = [(100.0 * k + i, k + i / 10) for i in range(1 + k % 4)]
+        fake.samples["0,3"] = [(-100.0 * k - i, float(k)) for i in range(k % 3)]
+        if k == 13:
+            # A round that fails half-way: what the host got is held by the error.
+            fake.failing_reads["0,3"] = -8
+            with pytest.raises(ktremote.AppCallFailedError) as failure:
+                app.read_all(10)
+            del fake.failing_reads["0,3"]
+            result = failure.value.samples
+            del failure
+        else:
+            result = app.read_all(10)
+            assert list(result["Speed"].values) == [100.0 * k + i for i in range(1 + k % 4)]
+            assert list(result["Torque"].times) == [float(k)] * (k % 3)
+        if held is not None:
+            assert contents(held[0]) == held[1], f"round {k} overwrote what the host kept"
+        parts = [result, memoryview(result["Speed"].times)[1:]]  # a whole round; a view of a view
+        if ktremote.HAVE_NUMPY:
+            parts += [result["Speed"].values[::-1], (result["Speed"].values[1:], result["Speed"].times)]
+        held = parts[k % len(parts)]
+        held = held, contents(held)
+        del result, parts
+    # However much the host keeps, the package itself keeps two blocks.
+    assert len(app._scratch.scratch.blocks) <= 2
+    for channel in channels:
+        channel.close()
+
+
+@pytest.mark.skipif(not ktremote.HAVE_NUMPY, reason="rounds are views of a reused block only with numpy")
+def test_read_all_reuses_its_block_once_the_host_lets_go(app, fake):
+    channels = app.channel("0,1"), app.channel("0,3")
+
+    def round_(count):
+        fake.samples["0,1"] = [(1.0, 1.0)] * count
+        fake.samples["0,3"] = [(3.0, 3.0)] * count
+        result = app.read_all(5000)
+        assert [list(s.values) for s in result.values()] == [[1.0] * count, [3.0] * count]
+        return result
+
+    # The first round finds room for the first channel only; the second
+    # channel's samples are copies.
+    first = round_(5000)
+    assert first["Torque"].values.flags.owndata and not first["Speed"].values.flags.owndata
+    del first
+    # Sized by that round, the next block takes both channels, and a round
+    # the host dropped leaves its block for the next.
+    block = block_of(round_(5000)["Speed"])
+    assert block_of(round_(4000)["Torque"])() is block()
+    # While the host holds a round, the next goes elsewhere; while it holds
+    # two, the third is copies.
+    kept = [round_(10), round_(10)]
+    held = block_of(kept[0]["Speed"])(), block_of(kept[1]["Speed"])()
+    assert held[0] is block() and held[1] is not held[0]
+    assert round_(10)["Speed"].values.flags.owndata
+    del kept, held
+    assert block_of(round_(10)["Speed"])() is block()
+    for channel in channels:
+        channel.close()
+
+
+@pytest.mark.skipif(not ktremote.HAVE_NUMPY, reason="round blocks need numpy")
+def test_a_round_block_counts_every_kind_of_holder():
+    import ctypes
+    from ktremote._buffers import RoundBlock
+    block = RoundBlock(16)
+    holders = [
+        lambda: (block.values[:1], block.times[2:]),  # one view of each array
+        lambda: block.times[3:9][::2],  # a view of a view
+        lambda: memoryview(block.values)[4:],
+        lambda: (ctypes.c_double * 2).from_buffer(block.times, 8),
+        lambda: {"kept": block.values[15:]},
+    ]
+    assert not block.held()
+    for make in holders:
+        holder = make()
+        assert block.held(), holder
+        del holder
+        assert not block.held()
+
+
+@pytest.mark.skipif(not ktremote.HAVE_NUMPY, reason="round blocks need numpy")
+def test_read_all_hands_out_copies_where_references_cannot_be_counted(app, fake, monkeypatch):
+    import ktremote._buffers
+    monkeypatch.setattr(ktremote._buffers, "_refcount", None)  # as on an interpreter without getrefcount
+    with app.channel("0,1"):
+        for k in range(3):
+            fake.samples["0,1"] = [(float(k), 0.5)] * 4
+            speed = app.read_all(10)["Speed"]
+            assert list(speed.values) == [float(k)] * 4 and speed.values.flags.owndata
