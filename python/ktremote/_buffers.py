@@ -58,7 +58,9 @@ def _new_buffer(size: int) -> Any:
 #: samples while it reads the next (``data = app.read_all()`` in a loop).
 ROUND_BLOCKS = 2
 
-_refcount = getattr(sys, "getrefcount", None)  # CPython's
+# CPython's, where a count is exact. A free-threaded interpreter may defer
+# counts, so there every round hands out copies.
+_refcount = getattr(sys, "getrefcount", None) if getattr(sys, "_is_gil_enabled", lambda: True)() else None
 
 
 class RoundBlock:
