@@ -1,6 +1,7 @@
 # SPDX-License-Identifier: MIT
 # Command connection, used-channel list and network channel handles.
 target_sources(ktremote_core PRIVATE
+  net/CallerReplyRead.cpp
   net/ChannelList.cpp
   net/ConnectionText.cpp
   net/DeadLinkDetection.cpp
