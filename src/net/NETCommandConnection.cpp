@@ -114,6 +114,7 @@ void NETCommandConnection::connect(std::vector<asio::ip::tcp::endpoint> candidat
             writeFront();
             if (pendingReply && !reading)
                 readReply();
+            parkWhenIdle();
         });
     });
 }
@@ -251,8 +252,7 @@ void NETCommandConnection::takeSocketBack(std::string bytes, CallerReadResult re
         callerStop = CallerStop::None;
         // shutDown() left the close to this.
         if (state == State::Closed) {
-            std::error_code ignored;
-            socket.close(ignored);
+            closeSocket();
             return;
         }
     }
@@ -264,6 +264,7 @@ void NETCommandConnection::takeSocketBack(std::string bytes, CallerReadResult re
     receiveBuffer = std::move(bytes);
     if (pendingReply && !reading)
         readReply();
+    parkWhenIdle();
 }
 
 bool NETCommandConnection::callerHoldsSocket()
@@ -403,6 +404,7 @@ void NETCommandConnection::writeFront()
         front = &writeQueue.front();
     }
     writing = true;
+    park.unpark(socket);
     asio::async_write(socket, asio::buffer(*front), [this](const std::error_code& error, size_t) {
         writing = false;
         if (error) {
@@ -414,12 +416,14 @@ void NETCommandConnection::writeFront()
             writeQueue.pop_front();
         }
         writeFront();
+        parkWhenIdle();
     });
 }
 
 void NETCommandConnection::readReply()
 {
     reading = true;
+    park.unpark(socket);
     asio::async_read_until(socket, asio::dynamic_buffer(receiveBuffer, kMaxReplyBytes), *replyEnd,
                            [this](const std::error_code& error, size_t) {
                                reading = false;
@@ -442,7 +446,31 @@ void NETCommandConnection::readReply()
                                }
                                if (finishing)
                                    shutDown(closedFailure());
+                               parkWhenIdle();
                            });
+}
+
+// While the I/O thread does nothing with the socket and callers read their
+// replies themselves, its descriptor is parked (SocketPark.h); the I/O
+// thread takes it back before it writes, reads or closes.
+void NETCommandConnection::parkWhenIdle()
+{
+    if (!callerReadsReplies || !callerWake.usable() || state != State::Open || finishing || reading || writing ||
+        pendingReply)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(writeLock);
+        if (!writeQueue.empty())
+            return;
+    }
+    park.park(socket);
+}
+
+void NETCommandConnection::closeSocket()
+{
+    park.unpark(socket);
+    std::error_code ignored;
+    socket.close(ignored);
 }
 
 // Only while no read uses the buffer.
@@ -466,12 +494,10 @@ void NETCommandConnection::shutDown(std::exception_ptr failure)
         replyClaimed = false;
         // A caller that reads is woken; the socket closes when it hands it
         // back, so that its handle is never closed under it or reused.
-        if (callerReading) {
+        if (callerReading)
             stopCallerRead(CallerStop::Closed);
-        } else {
-            std::error_code ignored;
-            socket.close(ignored);
-        }
+        else
+            closeSocket();
     }
     replyTimer.cancel();
     if (!reading)

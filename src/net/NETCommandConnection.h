@@ -3,6 +3,7 @@
 
 #include "CallerReplyRead.h"
 #include "ReplyEnd.h"
+#include "SocketPark.h"
 #include "api/Failure.h"
 
 #include <asio/io_context.hpp>
@@ -54,6 +55,9 @@ public:
 // connection or to release that caller (finish()) it raises the caller's
 // wake, and the caller hands the socket back with the bytes it read
 // (takeSocketBack()); only then does the I/O thread read on or close it.
+// While the I/O thread has nothing to do with the socket, its descriptor is
+// parked outside the I/O context (SocketPark.h), so that a reply a caller
+// reads does not wake the I/O thread as well.
 //
 // A reply is everything that has come in once its terminator is there, the
 // bytes that arrived behind the terminator in the same reads included. A
@@ -150,6 +154,8 @@ private:
     void startWait(std::promise<std::string> reply, ReplyEnd end, Limit limit);
     void writeFront();
     void readReply();
+    void parkWhenIdle();
+    void closeSocket();
     void releaseReceiveBuffer();
     void shutDown(std::exception_ptr failure);
 
@@ -157,6 +163,7 @@ private:
     State state = State::Connecting;
     asio::io_context& ioContext;
     asio::ip::tcp::socket socket;
+    SocketPark park; // holds the socket's descriptor while the I/O thread leaves it to callers
     asio::steady_timer replyTimer;
     std::vector<asio::ip::tcp::endpoint> endpoints;
     asio::ip::tcp::endpoint localEnd; // written before socketConnected
