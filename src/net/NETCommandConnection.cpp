@@ -162,7 +162,7 @@ std::future<std::string> NETCommandConnection::startExchange(std::string line, R
 bool NETCommandConnection::writeFromCaller(std::string& line, std::promise<std::string>& reply, ReplyEnd& end,
                                            bool readOnThisThread)
 {
-    Handle handle{};
+    std::optional<Handle> handle;
     {
         std::lock_guard<std::mutex> lock(writeLock);
         if (!callerHandle || !queueOpen || replyClaimed || !writeQueue.empty())
@@ -184,7 +184,7 @@ bool NETCommandConnection::writeFromCaller(std::string& line, std::promise<std::
                 startWait(std::move(reply), std::move(end), std::nullopt);
             });
         }
-        const size_t taken = writeWithoutWaiting(handle, line);
+        const size_t taken = writeWithoutWaiting(*handle, line);
         if (taken < line.size()) {
             writeQueue.push_back(line.substr(taken));
             asio::post(ioContext, [this] { writeFront(); });
@@ -192,7 +192,7 @@ bool NETCommandConnection::writeFromCaller(std::string& line, std::promise<std::
         if (!callerReading)
             return true;
     }
-    readOnCaller(handle, reply, end);
+    readOnCaller(*handle, reply, end);
     return true;
 }
 
