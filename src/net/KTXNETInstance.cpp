@@ -164,7 +164,7 @@ std::string KTXNETInstance::exchange(const std::string& command, const ReplyEnd&
     const std::shared_ptr<NETSession> current = requireSession();
     // The command goes out unchanged; a text with line breaks of its own
     // makes several lines, and still only one reply is awaited.
-    return takeReply(current->command().exchange(command + lineEnd, end));
+    return takeReply(current->command().exchangeAndWait(command + lineEnd, end));
 }
 
 bool KTXNETInstance::commandSocketConnected() const

@@ -114,15 +114,26 @@ void NETCommandConnection::connect(std::vector<asio::ip::tcp::endpoint> candidat
             writeFront();
             if (pendingReply && !reading)
                 readReply();
+            parkWhenIdle();
         });
     });
 }
 
 std::future<std::string> NETCommandConnection::exchange(std::string line, ReplyEnd end)
 {
+    return startExchange(std::move(line), std::move(end), false);
+}
+
+std::future<std::string> NETCommandConnection::exchangeAndWait(std::string line, ReplyEnd end)
+{
+    return startExchange(std::move(line), std::move(end), true);
+}
+
+std::future<std::string> NETCommandConnection::startExchange(std::string line, ReplyEnd end, bool readOnThisThread)
+{
     std::promise<std::string> reply;
     std::future<std::string> future = reply.get_future();
-    if (callerWrites && writeFromCaller(line, reply, end))
+    if (callerWrites && writeFromCaller(line, reply, end, readOnThisThread))
         return future;
     asio::post(ioContext, [this, line = std::move(line), reply = std::move(reply), end = std::move(end)]() mutable {
         if (state == State::Closed || finishing) {
@@ -142,34 +153,124 @@ std::future<std::string> NETCommandConnection::exchange(std::string line, ReplyE
 }
 
 // On the calling thread: when the connection is open, nothing is queued and
-// no reply is claimed, claims the reply, asks the I/O thread to await it and
-// writes the line. What the socket did not take is queued for the I/O
-// thread. Returns false, leaving everything as it was, when the I/O thread
-// has to handle the exchange.
-bool NETCommandConnection::writeFromCaller(std::string& line, std::promise<std::string>& reply, ReplyEnd& end)
+// no reply is claimed, claims the reply and writes the line. What the socket
+// did not take is queued for the I/O thread. Then, when asked to and where
+// it can, the caller reads the reply itself, and the reply is in `reply` on
+// return; otherwise the I/O thread is asked to await it. Returns false,
+// leaving everything as it was, when the I/O thread has to handle the
+// exchange.
+bool NETCommandConnection::writeFromCaller(std::string& line, std::promise<std::string>& reply, ReplyEnd& end,
+                                           bool readOnThisThread)
 {
-    std::lock_guard<std::mutex> lock(writeLock);
-    if (!callerHandle || !queueOpen || replyClaimed || !writeQueue.empty())
-        return false;
-    // The read starts while the line travels. The handler cannot overtake
-    // this call where it matters: closing the socket and finish() take the
-    // lock that is held until the line is out.
-    asio::post(ioContext, [this, reply = std::move(reply), end = std::move(end)]() mutable {
-        // The connection broke, or a Disconnect released this exchange
-        // before it got here; either took the claim.
-        if (state == State::Closed || finishing) {
-            reply.set_exception(state == State::Closed ? closedFailure() : releasedFailure());
+    std::optional<Handle> handle;
+    {
+        std::lock_guard<std::mutex> lock(writeLock);
+        if (!callerHandle || !queueOpen || replyClaimed || !writeQueue.empty())
+            return false;
+        replyClaimed = true;
+        handle = *callerHandle;
+        callerReading = readOnThisThread && callerReadsReplies && callerWake.usable();
+        if (!callerReading) {
+            // The read starts while the line travels. The handler cannot
+            // overtake this call where it matters: closing the socket and
+            // finish() take the lock that is held until the line is out.
+            asio::post(ioContext, [this, reply = std::move(reply), end = std::move(end)]() mutable {
+                // The connection broke, or a Disconnect released this
+                // exchange before it got here; either took the claim.
+                if (state == State::Closed || finishing) {
+                    reply.set_exception(state == State::Closed ? closedFailure() : releasedFailure());
+                    return;
+                }
+                startWait(std::move(reply), std::move(end), std::nullopt);
+            });
+        }
+        const size_t taken = writeWithoutWaiting(*handle, line);
+        if (taken < line.size()) {
+            writeQueue.push_back(line.substr(taken));
+            asio::post(ioContext, [this] { writeFront(); });
+        }
+        if (!callerReading)
+            return true;
+    }
+    readOnCaller(*handle, reply, end);
+    return true;
+}
+
+// On the calling thread, which writeFromCaller() made the socket's reader.
+// A reply read to its end is the caller's, unless the I/O thread asked for
+// the socket back first: then the caller's call fails as the I/O thread
+// said, and every byte read goes back with the socket, so that finish()
+// still sees a late answer to this call. A socket that failed, or a reply
+// that grew too long, ends the connection as when the I/O thread read it.
+// Each thread makes its failures itself: no exception object is shared.
+void NETCommandConnection::readOnCaller(Handle handle, std::promise<std::string>& reply, const ReplyEnd& end)
+{
+    std::string text;
+    const CallerReadResult result = readReplyOnCaller(handle, callerWake, end, text, kMaxReplyBytes);
+    std::exception_ptr failure;
+    {
+        std::lock_guard<std::mutex> lock(writeLock);
+        if (callerStop != CallerStop::None) {
+            failure = callerStop == CallerStop::Released ? releasedFailure() : closedFailure();
+            asio::post(ioContext,
+                       [this, bytes = std::move(text), result]() mutable { takeSocketBack(std::move(bytes), result); });
+        } else if (result == CallerReadResult::Complete) {
+            callerReading = false;
+            replyClaimed = false;
+        } else {
+            failure = result == CallerReadResult::Oversized ? oversizedFailure() : closedFailure();
+            // Later calls go the I/O thread's way, behind this hand-back,
+            // and find the connection closed.
+            queueOpen = false;
+            callerHandle.reset();
+            asio::post(ioContext, [this, result] { takeSocketBack(std::string(), result); });
+        }
+    }
+    if (failure)
+        reply.set_exception(failure);
+    else
+        reply.set_value(std::move(text));
+}
+
+// On the I/O thread, under writeLock: ends the read of the caller that holds
+// the socket. Its call fails for the first reason given.
+void NETCommandConnection::stopCallerRead(CallerStop reason)
+{
+    if (callerStop == CallerStop::None)
+        callerStop = reason;
+    callerWake.raise();
+}
+
+// On the I/O thread: the caller is done with the socket. `bytes` are what it
+// read and did not keep; `result` says whether the socket failed it.
+void NETCommandConnection::takeSocketBack(std::string bytes, CallerReadResult result)
+{
+    callerWake.lower();
+    {
+        std::lock_guard<std::mutex> lock(writeLock);
+        callerReading = false;
+        callerStop = CallerStop::None;
+        // shutDown() left the close to this.
+        if (state == State::Closed) {
+            closeSocket();
             return;
         }
-        startWait(std::move(reply), std::move(end), std::nullopt);
-    });
-    replyClaimed = true;
-    const size_t taken = writeWithoutWaiting(*callerHandle, line);
-    if (taken < line.size()) {
-        writeQueue.push_back(line.substr(taken));
-        asio::post(ioContext, [this] { writeFront(); });
     }
-    return true;
+    if (result == CallerReadResult::Failed || result == CallerReadResult::Oversized) {
+        shutDown(result == CallerReadResult::Oversized ? oversizedFailure() : closedFailure());
+        return;
+    }
+    // Nobody read the socket meanwhile: these bytes come before any others.
+    receiveBuffer = std::move(bytes);
+    if (pendingReply && !reading)
+        readReply();
+    parkWhenIdle();
+}
+
+bool NETCommandConnection::callerHoldsSocket()
+{
+    std::lock_guard<std::mutex> lock(writeLock);
+    return callerReading;
 }
 
 bool NETCommandConnection::claimReply()
@@ -237,6 +338,8 @@ std::future<std::string> NETCommandConnection::finish(std::string line, ReplyEnd
                 callerHandle.reset();
                 released = replyClaimed;
                 replyClaimed = true; // by this wait
+                if (callerReading)
+                    stopCallerRead(CallerStop::Released);
             }
             // The waiting call is told first, before the line goes out.
             if (pendingReply) {
@@ -281,7 +384,8 @@ void NETCommandConnection::startWait(std::promise<std::string> reply, ReplyEnd e
             shutDown(std::make_exception_ptr(ReplyTimedOut()));
         });
     }
-    if (state != State::Connecting && !reading)
+    // A caller that holds the socket starts the read when it hands it back.
+    if (state != State::Connecting && !reading && !callerHoldsSocket())
         readReply();
 }
 
@@ -300,6 +404,7 @@ void NETCommandConnection::writeFront()
         front = &writeQueue.front();
     }
     writing = true;
+    park.unpark(socket);
     asio::async_write(socket, asio::buffer(*front), [this](const std::error_code& error, size_t) {
         writing = false;
         if (error) {
@@ -311,12 +416,14 @@ void NETCommandConnection::writeFront()
             writeQueue.pop_front();
         }
         writeFront();
+        parkWhenIdle();
     });
 }
 
 void NETCommandConnection::readReply()
 {
     reading = true;
+    park.unpark(socket);
     asio::async_read_until(socket, asio::dynamic_buffer(receiveBuffer, kMaxReplyBytes), *replyEnd,
                            [this](const std::error_code& error, size_t) {
                                reading = false;
@@ -339,7 +446,31 @@ void NETCommandConnection::readReply()
                                }
                                if (finishing)
                                    shutDown(closedFailure());
+                               parkWhenIdle();
                            });
+}
+
+// While the I/O thread does nothing with the socket and callers read their
+// replies themselves, its descriptor is parked (SocketPark.h); the I/O
+// thread takes it back before it writes, reads or closes.
+void NETCommandConnection::parkWhenIdle()
+{
+    if (!callerReadsReplies || !callerWake.usable() || state != State::Open || finishing || reading || writing ||
+        pendingReply)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(writeLock);
+        if (!writeQueue.empty())
+            return;
+    }
+    park.park(socket);
+}
+
+void NETCommandConnection::closeSocket()
+{
+    park.unpark(socket);
+    std::error_code ignored;
+    socket.close(ignored);
 }
 
 // Only while no read uses the buffer.
@@ -361,8 +492,12 @@ void NETCommandConnection::shutDown(std::exception_ptr failure)
         queueOpen = false;
         callerHandle.reset();
         replyClaimed = false;
-        std::error_code ignored;
-        socket.close(ignored);
+        // A caller that reads is woken; the socket closes when it hands it
+        // back, so that its handle is never closed under it or reused.
+        if (callerReading)
+            stopCallerRead(CallerStop::Closed);
+        else
+            closeSocket();
     }
     replyTimer.cancel();
     if (!reading)

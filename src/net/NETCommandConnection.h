@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "CallerReplyRead.h"
 #include "ReplyEnd.h"
+#include "SocketPark.h"
 #include "api/Failure.h"
 
 #include <asio/io_context.hpp>
@@ -12,6 +14,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <exception>
 #include <future>
 #include <mutex>
 #include <optional>
@@ -30,19 +33,31 @@ public:
 // The command connection of a network instance: a TCP connection to the
 // application that carries command lines out and replies back.
 //
-// The I/O thread is the only one that reads the socket; the receive buffer
-// and the pending reply belong to it. The caller's thread meets it in
-// `socketConnected`, the future of a reply, and the write side: where the
-// platform lets a thread write to the socket without waiting and without a
-// signal for a peer that has gone (Linux), exchange() writes its line from
-// the calling thread when the connection is open, nothing is queued and no
-// reply is awaited. That saves waking the I/O thread before the line can go
-// out; the I/O thread is asked to start reading first, so that its wake-up
-// overlaps the round trip. The write queue, the socket handle used by
-// callers, whether bytes may still be queued and whether a reply is claimed
+// The I/O thread reads the socket, except while a caller reads its own
+// reply (below); the receive buffer and the pending reply belong to it. The
+// caller's thread meets it in `socketConnected`, the future of a reply, and
+// the write side: where the platform lets a thread write to the socket
+// without waiting and without a signal for a peer that has gone (Linux),
+// an exchange writes its line from the calling thread when the connection is
+// open, nothing is queued and no reply is awaited. That saves waking the I/O
+// thread before the line can go out. Where the calling thread can also wait
+// for the socket and a wake at once (CallerReplyRead.h), exchangeAndWait()
+// then reads the reply itself, and the I/O thread takes no part in the
+// exchange at all; otherwise the I/O thread is asked to start reading first,
+// so that its wake-up overlaps the round trip.
+//
+// The write queue, the socket handle used by callers, whether bytes may
+// still be queued, whether a reply is claimed and whether a caller reads
 // are guarded by `writeLock`. The I/O thread holds it only for short steps
 // that never wait, and closes the socket under it, so a caller never writes
-// to a handle that is being closed or has been reused.
+// to a handle that is being closed or has been reused. While a caller
+// reads, the I/O thread neither reads nor closes the socket: to end the
+// connection or to release that caller (finish()) it raises the caller's
+// wake, and the caller hands the socket back with the bytes it read
+// (takeSocketBack()); only then does the I/O thread read on or close it.
+// While the I/O thread has nothing to do with the socket, its descriptor is
+// parked outside the I/O context (SocketPark.h), so that a reply a caller
+// reads does not wake the I/O thread as well.
 //
 // A reply is everything that has come in once its terminator is there, the
 // bytes that arrived behind the terminator in the same reads included. A
@@ -84,6 +99,12 @@ public:
     // another still waits fails at once, and its line is not sent.
     std::future<std::string> exchange(std::string line, ReplyEnd end);
 
+    // The same exchange, returning only once the reply is there or the
+    // exchange failed: where the calling thread wrote the line, it reads the
+    // reply itself too (see above). For a caller that would wait for the
+    // reply at once anyway.
+    std::future<std::string> exchangeAndWait(std::string line, ReplyEnd end);
+
     // Queues bytes for sending. Bytes go out in the order they were queued,
     // lines of later exchanges behind them, once the connection is up.
     void send(std::string bytes);
@@ -117,13 +138,24 @@ public:
 private:
     enum class State { Connecting, Open, Closed };
 
-    bool writeFromCaller(std::string& line, std::promise<std::string>& reply, ReplyEnd& end);
+    using Handle = asio::ip::tcp::socket::native_handle_type;
+
+    std::future<std::string> startExchange(std::string line, ReplyEnd end, bool readOnThisThread);
+    bool writeFromCaller(std::string& line, std::promise<std::string>& reply, ReplyEnd& end, bool readOnThisThread);
+    void readOnCaller(Handle handle, std::promise<std::string>& reply, const ReplyEnd& end);
+    enum class CallerStop { None, Released, Closed };
+
+    void stopCallerRead(CallerStop reason);
+    void takeSocketBack(std::string bytes, CallerReadResult result);
+    bool callerHoldsSocket();
     bool claimReply();
     void releaseClaim();
     void enqueue(std::string bytes);
     void startWait(std::promise<std::string> reply, ReplyEnd end, Limit limit);
     void writeFront();
     void readReply();
+    void parkWhenIdle();
+    void closeSocket();
     void releaseReceiveBuffer();
     void shutDown(std::exception_ptr failure);
 
@@ -131,6 +163,7 @@ private:
     State state = State::Connecting;
     asio::io_context& ioContext;
     asio::ip::tcp::socket socket;
+    SocketPark park; // holds the socket's descriptor while the I/O thread leaves it to callers
     asio::steady_timer replyTimer;
     std::vector<asio::ip::tcp::endpoint> endpoints;
     asio::ip::tcp::endpoint localEnd; // written before socketConnected
@@ -150,7 +183,13 @@ private:
     bool replyClaimed = false;          // a reply is awaited, or about to be by a written line
     // The socket's handle while callers may write to it: connected, open,
     // not finishing, and only where callers write.
-    std::optional<asio::ip::tcp::socket::native_handle_type> callerHandle;
+    std::optional<Handle> callerHandle;
+    bool callerReading = false;               // a caller reads its reply: the socket is its until it hands it back
+    CallerStop callerStop = CallerStop::None; // why the reading caller was woken
+
+    // Raised to end a caller's read (stopCallerRead()); lowered when the
+    // socket is handed back.
+    CallerWake callerWake;
 };
 
 } // namespace ktremote

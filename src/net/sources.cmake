@@ -1,6 +1,7 @@
 # SPDX-License-Identifier: MIT
 # Command connection, used-channel list and network channel handles.
 target_sources(ktremote_core PRIVATE
+  net/CallerReplyRead.cpp
   net/ChannelList.cpp
   net/ConnectionText.cpp
   net/DeadLinkDetection.cpp
@@ -9,7 +10,8 @@ target_sources(ktremote_core PRIVATE
   net/NETChannelInstance.cpp
   net/NETCommandConnection.cpp
   net/NETIoThread.cpp
-  net/NETSession.cpp)
+  net/NETSession.cpp
+  net/SocketPark.cpp)
 # Data path: listener, framing, decoding, sample rings and reads.
 target_sources(ktremote_core PRIVATE
   net/BlockDecoder.cpp

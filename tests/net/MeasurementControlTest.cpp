@@ -378,7 +378,11 @@ TEST(MeasurementControl, StopAndDisconnectFreeTheDataPortWhenTheApplicationIsGon
         char byte = 0;
         std::error_code error;
         data.read_some(asio::buffer(&byte, 1), error);
-        EXPECT_EQ(error, asio::error::eof) << "the library closed the data connection";
+        // A connection the library had not accepted yet when the stop closed
+        // its listener is reset by the system instead: the stop's exchange
+        // needs no turn of the I/O thread, which may not have taken it yet.
+        EXPECT_TRUE(error == asio::error::eof || error == asio::error::connection_reset)
+            << "the library closed the data connection: " << error.message();
         asio::ip::tcp::acceptor again(context);
         again.open(asio::ip::tcp::v4());
         again.set_option(asio::ip::tcp::acceptor::reuse_address(true));

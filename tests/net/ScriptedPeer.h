@@ -88,6 +88,13 @@ public:
 
     const std::string& received() const { return log; }
 
+    // The library's port of this connection.
+    uint16_t remotePort() const
+    {
+        std::error_code ignored;
+        return socket.remote_endpoint(ignored).port();
+    }
+
 private:
     bool readSome()
     {
