@@ -8,6 +8,11 @@ function(ktremote_warnings target)
     target_compile_options(${target} PRIVATE /W4 /WX)
   else()
     target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+    if(CMAKE_UNITY_BUILD AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+      # A unity build includes the sources into one file, and GCC then takes
+      # their anonymous-namespace types for a header's, which they are not.
+      target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:-Wno-subobject-linkage>)
+    endif()
   endif()
 endfunction()
 

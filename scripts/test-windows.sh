@@ -46,7 +46,7 @@ for arch in i686 x86_64; do
   dll=$([ $arch = i686 ] && echo ktremote.dll || echo ktremote64.dll)
   echo "==== $tree"
   cmake -S . -B "build/$tree" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw-$arch.cmake" \
-    -DCMAKE_BUILD_TYPE=Release -DKTREMOTE_BUILD_TOOLS=OFF \
+    -DCMAKE_BUILD_TYPE=Release -DKTREMOTE_BUILD_TOOLS=OFF -DCMAKE_UNITY_BUILD=ON \
     >"build/$tree.configure.log" 2>&1 || { cat "build/$tree.configure.log"; exit 1; }
   cmake --build "build/$tree" -j "$jobs"
   check_dll $arch "build/$tree/src/$dll"

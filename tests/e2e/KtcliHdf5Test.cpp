@@ -17,8 +17,6 @@
 namespace ktremote::e2e {
 namespace {
 
-const auto ktcliLimit = std::chrono::seconds(90);
-
 class KtcliHdf5Test : public ::testing::Test {
 protected:
     Ktsim sim;

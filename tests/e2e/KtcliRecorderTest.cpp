@@ -23,8 +23,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const auto ktcliLimit = std::chrono::seconds(90);
-
 std::vector<std::string> lines(const std::string& text)
 {
     std::vector<std::string> result;

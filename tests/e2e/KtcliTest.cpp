@@ -14,8 +14,6 @@
 namespace ktremote::e2e {
 namespace {
 
-const auto ktcliLimit = std::chrono::seconds(90);
-
 class KtcliTest : public ::testing::Test {
 protected:
     Ktsim sim;

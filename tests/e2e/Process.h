@@ -70,6 +70,9 @@ struct RunResult {
 RunResult runToEnd(const std::string& program, const std::vector<std::string>& arguments,
                    std::chrono::milliseconds limit);
 
+// How long a ktcli run of the tests may take before runToEnd kills it.
+inline constexpr std::chrono::seconds ktcliLimit{90};
+
 // A TCP port on which nothing listens right now, for the library's data
 // listener: the one the system picks for a socket bound to port 0. The
 // system spreads those picks over its whole ephemeral range, so tests that
