@@ -219,6 +219,7 @@ TEST(LocalServer, DestroyedInstancesGiveBackTheirApplicationObjects)
         Sleep(100);
         last = holdings();
     }
-    EXPECT_EQ(last.threads, second.threads);
-    EXPECT_EQ(last.handles, second.handles);
+    // Idle workers may also have gone since the 2nd run: only growth is a leak.
+    EXPECT_LE(last.threads, second.threads);
+    EXPECT_LE(last.handles, second.handles);
 }
