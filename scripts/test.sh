@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Builds and runs every test: the 64-bit and 32-bit trees, then the whole
-# suite under ASan+UBSan and under TSan. Installs what is missing when run as
-# root on a fresh Debian 12 machine.
+# suite under ASan+UBSan and under TSan; beside them, both Windows DLLs with
+# their suites under Wine, and every fuzz target briefly. Installs what is
+# missing when run as root on a fresh Debian 12 machine.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -16,34 +17,6 @@ step() {
   "$@"
   echo "==== $name took $((SECONDS - at)) s ($((SECONDS - started)) s in all)"
 }
-
-# side <name> <command...>: starts a step beside the others, in a process
-# group of its own, its output in build/<name>.log; finish_side <name> waits
-# for it and prints that output. A run that stops early stops its sides.
-declare -A side_pid
-side() {
-  local name=$1
-  shift
-  setsid bash -c '"$@"; status=$?; echo "==== finished after $SECONDS s"; exit $status' side "$@" \
-    >"build/$name.log" 2>&1 &
-  side_pid[$name]=$!
-  echo "==== $name runs beside the Linux trees (its output: build/$name.log)"
-}
-finish_side() {
-  local name=$1 status=0
-  wait "${side_pid[$name]}" || status=$?
-  unset "side_pid[$name]"
-  echo "==== $name (it ran beside the Linux trees):"
-  cat "build/$name.log"
-  [ "$status" -eq 0 ] || { echo "==== $name FAILED (exit status $status)"; return "$status"; }
-}
-stop_sides() {
-  local pid
-  for pid in "${side_pid[@]}"; do
-    kill -TERM -- "-$pid" 2>/dev/null || true
-  done
-}
-trap stop_sides EXIT
 
 step setup scripts/setup.sh windows python packaging fuzz matlab
 
@@ -78,12 +51,18 @@ build_and_test() {
 other_trees=(-DCMAKE_UNITY_BUILD=ON -DKTREMOTE_BUILD_E2E_BENCH=OFF)
 
 mkdir -p build
-# The Windows builds with their runs under Wine, and the fuzz targets, need
-# nothing of the Linux trees: they run beside them, on the CPU time that the
-# Linux tests leave while they wait on sockets, processes and time-outs.
-# Every fuzz target runs for a short fixed time on its corpus (long runs:
-# scripts/fuzz.sh SECONDS).
-side windows-and-fuzz bash -c 'scripts/test-windows.sh && scripts/fuzz.sh --ci'
+# The Windows builds with their runs under Wine, and the fuzz targets (each
+# for a short fixed time on its corpus; long runs: scripts/fuzz.sh SECONDS),
+# need nothing of the Linux trees: they run beside them, on the CPU time that
+# the Linux tests leave while they wait on sockets, processes and time-outs.
+# They run in a process group of their own, so that a run that stops early
+# stops them too, and their output is printed at the end.
+beside_log=build/windows-and-fuzz.log
+setsid bash -c 'scripts/test-windows.sh && scripts/fuzz.sh --ci
+  status=$?; echo "==== Windows and fuzz finished after $SECONDS s"; exit $status' >"$beside_log" 2>&1 &
+beside=$!
+trap '[ -z "$beside" ] || kill -TERM -- "-$beside" 2>/dev/null || true' EXIT
+echo "==== Windows and fuzz run beside the Linux trees (output: $beside_log)"
 build_and_test linux64 -DCMAKE_BUILD_TYPE=RelWithDebInfo
 # The installed package as users get it: examples built against it, Python
 # tests, Debian package.
@@ -116,6 +95,10 @@ step python-asan tests/packaging/run.sh python-asan build/asan
 step octave-asan matlab/tests/run.sh build/asan
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   build_and_test tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKTREMOTE_SANITIZE=thread "${other_trees[@]}"
-step "waiting for windows-and-fuzz" finish_side windows-and-fuzz
+beside_status=0
+wait "$beside" || beside_status=$?
+beside=
+cat "$beside_log"
+[ "$beside_status" -eq 0 ] || { echo "==== Windows and fuzz FAILED (exit status $beside_status)"; exit "$beside_status"; }
 
 echo "==== all tests passed in $((SECONDS - started)) s"
