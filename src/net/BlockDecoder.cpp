@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "net/BlockDecoder.h"
 
+#include <algorithm>
 #include <cstring>
 
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
@@ -22,33 +23,54 @@ T load(const uint8_t* p)
     return value;
 }
 
+// Values of a streamed write are converted into this many doubles on the
+// stack (they stay in the L1 cache), then stored into their slots in pairs.
+constexpr size_t kStagedValues = 256;
+
 // Converts `count` samples starting at sample `first` into slots, storing
-// them the way S says. The scaled forms are instantiated per combination of
-// the two optional steps, so that the inner loops carry no branch.
+// them the way S says. `convert` turns one raw sample into its value.
+template <typename Raw, Stores S, class Convert>
+void copyConverted(const uint8_t* samples, size_t first, size_t count, Slot* to, Convert convert)
+{
+    const uint8_t* p = samples + first * sizeof(Raw);
+    if constexpr (S == Stores::Streamed) {
+        double staged[kStagedValues];
+        for (size_t done = 0; done < count;) {
+            const size_t n = std::min(count - done, kStagedValues);
+            for (size_t i = 0; i < n; ++i)
+                staged[i] = convert(load<Raw>(p + (done + i) * sizeof(Raw)));
+            SampleRing::putStreamedRun(to + done, staged, n);
+            done += n;
+        }
+    } else {
+        for (size_t i = 0; i < count; ++i)
+            SampleRing::put(to[i], convert(load<Raw>(p + i * sizeof(Raw))));
+    }
+}
+
 template <typename Raw, Stores S>
 void copyPlain(const uint8_t* samples, size_t first, size_t count, Slot* to)
 {
-    const uint8_t* p = samples + first * sizeof(Raw);
-    for (size_t i = 0; i < count; ++i)
-        SampleRing::store<S>(to[i], static_cast<double>(load<Raw>(p + i * sizeof(Raw))));
+    copyConverted<Raw, S>(samples, first, count, to, [](Raw raw) { return static_cast<double>(raw); });
 }
 
 struct Scaling {
     double scale1, offset1, scale2, offset2;
 };
 
+// The scaled forms are instantiated per combination of the two optional
+// steps, so that the inner loops carry no branch.
 template <typename Raw, Stores S, bool WithScale2, bool WithOffset2>
 void copyScaled(const uint8_t* samples, size_t first, size_t count, Slot* to, const Scaling& s)
 {
-    const uint8_t* p = samples + first * sizeof(Raw);
-    for (size_t i = 0; i < count; ++i) {
-        double v = static_cast<double>(load<Raw>(p + i * sizeof(Raw))) * s.scale1 + s.offset1;
+    copyConverted<Raw, S>(samples, first, count, to, [&s](Raw raw) {
+        double v = static_cast<double>(raw) * s.scale1 + s.offset1;
         if (WithScale2)
             v *= s.scale2;
         if (WithOffset2)
             v += s.offset2;
-        SampleRing::store<S>(to[i], v);
-    }
+        return v;
+    });
 }
 
 template <typename Raw, Stores S>

@@ -117,7 +117,8 @@ public:
     // for at most two contiguous spans. When the batch is larger than the
     // ring, only its newest `capacity` items are filled.
     // Returns true when unread items were dropped to make room.
-    // With Stores::Streamed the fill function stores with putStreamed().
+    // With Stores::Streamed the fill function stores with putStreamed() or
+    // putStreamedRun().
     template <class Fill>
     [[nodiscard]] bool write(size_t count, Fill&& fill, Stores stores = Stores::Cached)
     {
@@ -161,6 +162,28 @@ public:
         _mm_stream_si64(reinterpret_cast<long long*>(&slot), bits);
 #else
         put(slot, value);
+#endif
+    }
+
+    // Producer: stores values[0 .. n) into slots[0 .. n) past the caches, in
+    // a write with Stores::Streamed. Two slots go in one 16-byte store where
+    // they share an aligned pair: a streamed store costs about the same
+    // whatever its width, and the stores are what limits a large batch.
+    static void putStreamedRun(Slot* slots, const double* values, size_t n)
+    {
+#if KTREMOTE_RING_STREAMS
+        size_t i = 0;
+        if (n > 0 && reinterpret_cast<uintptr_t>(slots) % 16 != 0) {
+            putStreamed(slots[0], values[0]);
+            i = 1;
+        }
+        for (; i + 2 <= n; i += 2)
+            _mm_stream_pd(reinterpret_cast<double*>(slots + i), _mm_loadu_pd(values + i));
+        if (i < n)
+            putStreamed(slots[i], values[i]);
+#else
+        for (size_t i = 0; i < n; ++i)
+            put(slots[i], values[i]);
 #endif
     }
 

@@ -115,6 +115,36 @@ TEST(SampleRing, ReadsTellTheStreamIndexOfTheirFirstItem)
     EXPECT_EQ(ring.written(), 54u);
 }
 
+// A streamed run pairs slots where it can: whatever slot a run
+// starts at and however long it is, each value lands in its own slot and the
+// slots around the run keep theirs.
+TEST(SampleRing, StreamedRunsFillExactlyTheirSlots)
+{
+    std::vector<double> values(40);
+    for (size_t i = 0; i < values.size(); ++i)
+        values[i] = 1.5 + static_cast<double>(i);
+    for (size_t start = 0; start < 4; ++start) {
+        for (size_t n = 0; n <= 11; ++n) {
+            SCOPED_TRACE(testing::Message() << "start " << start << ", " << n << " values");
+            SampleRing ring(32, false);
+            ASSERT_FALSE(ring.write(
+                32,
+                [&](SampleRing::Slot* slots, SampleRing::Slot*, size_t, size_t count) {
+                    for (size_t i = 0; i < count; ++i)
+                        SampleRing::put(slots[i], -1.0);
+                    SampleRing::putStreamedRun(slots + start, values.data(), n);
+                },
+                Stores::Streamed));
+            const std::vector<double> got = readAll(ring, 32);
+            ASSERT_EQ(got.size(), 32u);
+            for (size_t i = 0; i < got.size(); ++i) {
+                const bool inRun = i >= start && i < start + n;
+                EXPECT_EQ(got[i], inRun ? values[i - start] : -1.0) << "slot " << i;
+            }
+        }
+    }
+}
+
 // Large batches into a large ring go past the caches; small ones, or any
 // batch into a small ring, stay in them.
 TEST(SampleRing, OnlyLargeBatchesIntoLargeRingsAreStreamed)
